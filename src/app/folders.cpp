@@ -1,0 +1,148 @@
+#include "app/folders.h"
+
+#include <windows.h>
+
+#include <shellapi.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+#include <stdlib.h>
+#include <wchar.h>
+
+#include "app/state.h"
+#include "log/format.h"
+#include "log/log.h"
+
+namespace {
+
+const wchar_t kCompanyFolder[] = L"tarvolin";
+const wchar_t kCacheFolderName[] = L"zentrixjre";
+
+void CreateFolderLogged(const wchar_t* folder)
+{
+    if (!CreateDirectoryW(folder, nullptr)) {
+        DWORD error = GetLastError();
+        if (error != ERROR_ALREADY_EXISTS)
+            LogSystemError(error, L"Verzeichnis konnte nicht angelegt werden");
+    }
+}
+
+// The local application data folder; the temporary folder when the shell cannot name it, so
+// that the log and the cache still land in a per-user place.
+void GetLocalAppDataFolder(wchar_t* folder)
+{
+    if (SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder) == S_OK && folder[0])
+        return;
+    DWORD length = GetTempPathW(kPathCapacity, folder);
+    if (length == 0 || length > kPathCapacity)
+        folder[0] = 0;
+    else if (folder[length - 1] == L'\\')
+        folder[length - 1] = 0;
+}
+
+void NoteProgramFolder()
+{
+    GetModuleFileNameW(nullptr, launcherState.programFolder, kPathCapacity);
+    LogSystemError(GetLastError(), launcherState.programFolder);
+    PathRemoveFileSpecW(launcherState.programFolder);
+}
+
+void NoteSystemRuntimeBase()
+{
+    wchar_t* programFiles = nullptr;
+    SHGetKnownFolderPath(FOLDERID_ProgramFiles, 0, nullptr, &programFiles);
+    BoundedFormat(launcherState.systemRuntimeBase, kPathCapacity, L"%s", programFiles);
+    LogSystemError(GetLastError(), launcherState.systemRuntimeBase);
+    wchar_t base[kPathCapacity];
+    BoundedFormat(base, kPathCapacity, L"%s", launcherState.systemRuntimeBase);
+    BoundedFormat(launcherState.systemRuntimeBase, kPathCapacity, L"%s\\tarvolin_zentrix\\zentrixjre", base);
+    if (programFiles)
+        CoTaskMemFree(programFiles);
+}
+
+const wchar_t* LastComponent(const wchar_t* path)
+{
+    const wchar_t* last = path;
+    for (const wchar_t* p = path; *p; ++p)
+        if (*p == L'\\' || *p == L'/')
+            last = p + 1;
+    return last;
+}
+
+} // namespace
+
+void InitFolders()
+{
+    wchar_t localAppData[kPathCapacity] = {};
+    GetLocalAppDataFolder(localAppData);
+
+    wchar_t baseFolder[kPathCapacity];
+    BoundedFormat(baseFolder, kPathCapacity, L"%s\\%s", localAppData, kCompanyFolder);
+    unsigned cut = BoundedFormat(launcherState.cacheFolder, kPathCapacity, L"%s\\%s\\%s", localAppData,
+                                 kCompanyFolder, kCacheFolderName);
+    launcherState.cacheFolderCut = cut != kFormatOk;
+    BoundedFormat(launcherState.logFilePath, kPathCapacity, L"%s\\%s", baseFolder, L"DesktopLauncher.log");
+
+    CreateFolderLogged(baseFolder);
+    CreateFolderLogged(launcherState.cacheFolder);
+    NoteProgramFolder();
+    NoteSystemRuntimeBase();
+}
+
+void BuildPaths()
+{
+    LauncherState& s = launcherState;
+    BoundedFormat(s.downloadHost, kPathCapacity, L"%s", s.defaultHost);
+    BoundedFormat(s.runtimeSourceUrl, kPathCapacity, L"%s%s", s.defaultHost, s.runtimeServerPath);
+    BoundedFormat(s.runtimePackUrlPath, kPathCapacity, L"%s%s", s.runtimeServerPath, L"jre_pack.exe");
+    BoundedFormat(s.versionUrlPath, kPathCapacity, L"%s%s", s.runtimeServerPath, L"version.txt");
+    BoundedFormat(s.runtimePackFile, kPathCapacity, L"%s\\jre_pack.exe", s.cacheFolder);
+    BoundedFormat(s.localVersionFile, kPathCapacity, L"%s\\version.txt", s.cacheFolder);
+    BoundedFormat(s.remoteVersionFile, kPathCapacity, L"%s\\version.tmp", s.cacheFolder);
+    BoundedFormat(s.javawPath, kPathCapacity, L"%s\\jre\\bin\\javaw", s.cacheFolder);
+    BoundedFormat(s.unpackMarkerFile, kPathCapacity, L"%s\\jre\\unpack.txt", s.cacheFolder);
+    BoundedFormat(s.runtimeBinFolder, kPathCapacity, L"%s\\jre\\bin", s.cacheFolder);
+    BoundedFormat(s.runtimeFolder, kPathCapacity, L"%s\\jre", s.cacheFolder);
+}
+
+int DeleteFolderTree(const wchar_t* folder)
+{
+    size_t length = wcslen(folder);
+    // The shell takes a list of names ended by a double terminator.
+    wchar_t* list = static_cast<wchar_t*>(calloc(length + 4, sizeof(wchar_t)));
+    if (!list)
+        return ERROR_NOT_ENOUGH_MEMORY;
+    wmemcpy(list, folder, length);
+
+    SHFILEOPSTRUCTW operation = {};
+    operation.hwnd = nullptr;
+    operation.wFunc = FO_DELETE;
+    operation.pFrom = list;
+    operation.pTo = nullptr;
+    operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
+    operation.fAnyOperationsAborted = FALSE;
+    operation.hNameMappings = nullptr;
+    operation.lpszProgressTitle = nullptr;
+    int result = SHFileOperationW(&operation);
+
+    free(list);
+    return result;
+}
+
+bool IsDeletableFolder(const wchar_t* folder, const wchar_t* leafName, bool wasCut)
+{
+    if (wasCut || !folder || !folder[0])
+        return false;
+    const wchar_t* leaf = LastComponent(folder);
+    return leaf != folder && _wcsicmp(leaf, leafName) == 0;
+}
+
+int DeleteCacheFolderTree(const wchar_t* folder, const wchar_t* leafName, bool wasCut)
+{
+    if (!IsDeletableFolder(folder, leafName, wasCut)) {
+        wchar_t line[kLogLineCapacity];
+        BoundedFormat(line, kLogLineCapacity, L"DeleteFolderTree: %s wird nicht gel\u00f6scht", folder);
+        LogLine(line);
+        return ERROR_INVALID_NAME;
+    }
+    return DeleteFolderTree(folder);
+}

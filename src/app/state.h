@@ -1,0 +1,71 @@
+// The one process-wide record of the launcher: run mode, variant, host and server paths, local
+// paths, provisioning flags, proxy settings and window handles. Start-up fills it on the main
+// thread before the launch worker exists; afterwards each shared field has a single writer.
+#pragma once
+
+#include <windows.h>
+#include <winhttp.h>
+
+enum : int {
+    kPathCapacity = 260,
+    kLaunchArgumentCapacity = 520,
+    kProxyCopyCapacity = 2048,
+};
+
+struct LauncherState {
+    // Run mode and variant.
+    BOOL hasLaunchArgument;
+    BOOL testMode;
+    BYTE secondVariant;
+    wchar_t launchArgument[kLaunchArgumentCapacity];
+    const wchar_t* variantName;
+    const wchar_t* defaultHost;
+    const wchar_t* runtimeServerPath;
+
+    // Process and window.
+    HINSTANCE instanceHandle;
+    HWND splashWindow;
+    HBITMAP splashBitmap;
+    int progress;
+
+    // Local folders and files.
+    wchar_t logFilePath[kPathCapacity];
+    wchar_t cacheFolder[kPathCapacity];
+    wchar_t programFolder[kPathCapacity];
+    wchar_t systemRuntimeBase[kPathCapacity];
+    wchar_t runtimePackFile[kPathCapacity];
+    wchar_t localVersionFile[kPathCapacity];
+    wchar_t remoteVersionFile[kPathCapacity];
+    wchar_t javawPath[kPathCapacity];
+    wchar_t unpackMarkerFile[kPathCapacity];
+    wchar_t runtimeBinFolder[kPathCapacity];
+    wchar_t runtimeFolder[kPathCapacity];
+    wchar_t propertyFilePath[kPathCapacity];
+    wchar_t launcherJarPath[kPathCapacity];
+    wchar_t localLowPath[kPathCapacity];
+    wchar_t roamingPath[kPathCapacity];
+
+    // Server addresses.
+    wchar_t downloadHost[kPathCapacity];
+    wchar_t runtimeSourceUrl[kPathCapacity];
+    wchar_t versionUrlPath[kPathCapacity];
+    wchar_t runtimePackUrlPath[kPathCapacity];
+
+    // Provisioning and network status.
+    int localVersion;
+    int remoteVersion;
+    BOOL forceDownload;
+    volatile BOOL extracting;
+    int statusMessageCount;
+    WINHTTP_CURRENT_USER_IE_PROXY_CONFIG proxyConfig;
+    BOOL useProxyArguments;
+    char proxyTextCopy[kProxyCopyCapacity];
+
+    // True when cacheFolder was cut to fit its field; such a path is never deleted.
+    BOOL cacheFolderCut;
+};
+
+extern LauncherState launcherState;
+
+// Puts the record back to its start values (all zero, localVersion -1); used at start-up and by tests.
+void ResetLauncherState();

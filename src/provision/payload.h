@@ -1,0 +1,25 @@
+// The two files the program carries inside itself (the launcher property file and the launcher
+// archive), each as a record of an 8-byte tag, a big-endian 32-bit length and the data, and
+// ThawFile, which writes one of them to a new temporary file.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+enum PayloadKind { kPropertyFilePayload = 0, kLauncherJarPayload = 1 };
+
+enum : size_t {
+    kPayloadHeaderSize = 12,
+    kPropertyFileBlockSize = 2560,
+    kLauncherJarBlockSize = 358400,
+};
+
+extern const unsigned char propertyFilePayload[kPropertyFileBlockSize];
+extern const unsigned char launcherJarPayload[kLauncherJarBlockSize];
+
+// Number of data bytes of a record, read big-endian from bytes 8 to 11.
+uint32_t PayloadDataLength(const unsigned char* record);
+
+// Writes the payload of the kind to a new temporary file and stores its path. 1 on success or in
+// test mode, 0 when a step failed.
+int ThawFile(int kind);

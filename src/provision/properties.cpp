@@ -1,0 +1,6 @@
+#include "provision/properties.h"
+
+int ReadLauncherProperties()
+{
+    return 0;
+}

@@ -1,0 +1,16 @@
+// The launch worker: the program's one background thread. It writes and reads the property file,
+// ensures the private runtime, writes the launcher archive, probes the download host for a generic
+// launcher archive and starts the Java launcher, strictly in that order.
+#pragma once
+
+#include <windows.h>
+
+DWORD WINAPI LaunchWorker(LPVOID);
+
+// Downloads the generic launcher archive into a new "lnc" temporary file. True when the download
+// returned 1; archivePath then names the file (kPathCapacity characters).
+bool provideGenenricLauncherJar(wchar_t* archivePath);
+
+// Whether bytes form a whole ZIP archive: a local-file signature at the start and a valid
+// end-of-central-directory record at the end.
+bool IsWholeZipArchive(const unsigned char* bytes, size_t size);
