@@ -1,0 +1,48 @@
+"""Start-up: folders, the first log lines, and the argument counts that show no window."""
+import re
+
+import winbench
+
+UNSUPPORTED = "Error: Anzahl der Aufrufargumente nicht unterst\xfctzt "
+
+
+def first_texts(prefix):
+    return winbench.log_texts(prefix)
+
+
+def test_unsupported_argument_counts_log_and_end_without_window(clean, display):
+    for args in ([], ["a", "b", "c"]):
+        winbench.clear_user_state(clean)
+        assert winbench.run(clean, display, args) == 0
+        texts = winbench.log_texts(clean)
+        assert texts[-1] == UNSUPPORTED
+        assert not any(t.startswith("Start ") and t != "Start wWinMain:" for t in texts)
+
+
+def test_first_lines_come_in_their_order(clean, display):
+    assert winbench.run(clean, display, []) == 0
+    texts = winbench.log_texts(clean)
+    # Program path and Program Files path, each with the last error code of the moment.
+    assert re.fullmatch(r"Fehler -?\d+: .*DesktopLauncher\.exe", texts[0], re.I)
+    assert re.fullmatch(r"Fehler -?\d+: C:\\Program Files", texts[1])
+    assert re.fullmatch(r"version: 1\.2\.2 [A-Z][a-z]{2} [ \d]\d \d{4}", texts[2])
+    assert texts[3:6] == ["Start wWinMain:", "pCmdLine", "get Win IE proxies"]
+    assert texts[-1] == UNSUPPORTED
+
+
+def test_log_lines_use_one_byte_per_umlaut_and_end_in_crlf(clean, display):
+    winbench.run(clean, display, [])
+    raw = winbench.log_path(clean).read_bytes()
+    assert b"unterst\xfctzt \r\n" in raw
+    assert raw.endswith(b"\r\n")
+    assert all(line.endswith(b"\r") for line in raw.split(b"\n")[:-1])
+    assert re.match(rb"\d{1,2}:\d\d:\d\d( [AP]M)?: ", raw)  # the locale decides any marker
+
+
+def test_folders_are_created_once_and_a_second_start_logs_no_error(clean, display):
+    winbench.run(clean, display, [])
+    assert winbench.cache_dir(clean).is_dir()
+    winbench.log_path(clean).unlink()
+    winbench.run(clean, display, [])
+    assert "Verzeichnis konnte nicht angelegt werden" not in winbench.read_log(clean)
+

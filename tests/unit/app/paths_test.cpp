@@ -1,0 +1,101 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+
+#include "app/args.h"
+#include "app/build_config.h"
+#include "app/folders.h"
+#include "app/state.h"
+
+TEST(ChooseVariant, FirstMarkerInPrecedenceOrderDecidesAnywhereAndInAnyCase)
+{
+    EXPECT_EQ(AppVariant::kSecond, ChooseVariant(L"https://x/app.kvbnlp"));
+    EXPECT_EQ(AppVariant::kFirst, ChooseVariant(L"C:\\files\\start.kvnlp"));
+    EXPECT_EQ(AppVariant::kSecond, ChooseVariant(L"alda-and-berk"));
+    EXPECT_EQ(AppVariant::kSecond, ChooseVariant(L"a.kvnlp.kvbnlp"));
+    EXPECT_EQ(AppVariant::kFirst, ChooseVariant(L"https://host/ALDA/x"));
+    EXPECT_EQ(AppVariant::kSecond, ChooseVariant(L"x.KvBnLp"));
+    EXPECT_EQ(AppVariant::kFirst, ChooseVariant(L"xyzaldaxyz"));
+    EXPECT_EQ(AppVariant::kNone, ChooseVariant(L"https://host/app.jnlp"));
+    EXPECT_EQ(AppVariant::kNone, ChooseVariant(L""));
+}
+
+TEST(BuildPaths, DerivesServerPathsAndCacheFilesFromTheRunMode)
+{
+    ResetLauncherState();
+    wcscpy(launcherState.cacheFolder, L"C:\\u\\tarvolin\\zentrixjre");
+    ApplyVariant(AppVariant::kNone);
+    BuildPaths();
+    EXPECT_STREQ(LAUNCHER_TEST_HOST, launcherState.downloadHost);
+    EXPECT_STREQ(L"/apps/zentrix/test/windows/test/jre/version.txt", launcherState.versionUrlPath);
+    EXPECT_STREQ(L"/apps/zentrix/test/windows/test/jre/jre_pack.exe", launcherState.runtimePackUrlPath);
+    EXPECT_EQ(std::wstring(LAUNCHER_TEST_HOST) + L"/apps/zentrix/test/windows/test/jre/",
+              launcherState.runtimeSourceUrl);
+    EXPECT_STREQ(L"", launcherState.variantName);
+    EXPECT_STREQ(L"C:\\u\\tarvolin\\zentrixjre\\jre\\bin\\javaw", launcherState.javawPath);
+    EXPECT_STREQ(L"C:\\u\\tarvolin\\zentrixjre\\jre\\unpack.txt", launcherState.unpackMarkerFile);
+    EXPECT_STREQ(L"C:\\u\\tarvolin\\zentrixjre\\version.tmp", launcherState.remoteVersionFile);
+    EXPECT_STREQ(L"", launcherState.localLowPath);
+    EXPECT_STREQ(L"", launcherState.roamingPath);
+
+    ResetLauncherState();
+    ApplyVariant(AppVariant::kSecond);
+    BuildPaths();
+    EXPECT_STREQ(LAUNCHER_PRODUCTION_HOST, launcherState.downloadHost);
+    EXPECT_STREQ(L"/apps/zentrix/windows/jre/version.txt", launcherState.versionUrlPath);
+    EXPECT_STREQ(L"berk", launcherState.variantName);
+    EXPECT_EQ(1, launcherState.secondVariant);
+}
+
+TEST(BuildPaths, TestModeWritesNullForTheAbsentHostAndServerFolder)
+{
+    ResetLauncherState();
+    launcherState.testMode = TRUE;
+    BuildPaths();
+    EXPECT_STREQ(L"(null)", launcherState.downloadHost);
+    EXPECT_STREQ(L"(null)(null)", launcherState.runtimeSourceUrl);
+    EXPECT_STREQ(L"(null)version.txt", launcherState.versionUrlPath);
+    EXPECT_STREQ(L"(null)jre_pack.exe", launcherState.runtimePackUrlPath);
+}
+
+TEST(BuildPaths, CutsEveryDerivedPathAt259Characters)
+{
+    ResetLauncherState();
+    std::wstring longFolder(255, L'c');
+    wcscpy(launcherState.cacheFolder, longFolder.c_str());
+    BuildPaths();
+    EXPECT_EQ(259u, wcslen(launcherState.runtimePackFile));
+    EXPECT_EQ(259u, wcslen(launcherState.javawPath));
+    EXPECT_EQ(259u, wcslen(launcherState.runtimeFolder)); // 255 + "\jre" fits exactly
+}
+
+TEST(DeleteFolderTree, RefusesCutPathsAndForeignFolders)
+{
+    EXPECT_TRUE(IsDeletableFolder(L"C:\\u\\tarvolin\\zentrixjre", L"zentrixjre", false));
+    EXPECT_TRUE(IsDeletableFolder(L"C:\\u\\tarvolin\\zentrixjre\\JRE", L"jre", false));
+    EXPECT_FALSE(IsDeletableFolder(L"C:\\u\\tarvolin\\zentrixjre", L"zentrixjre", true));
+    EXPECT_FALSE(IsDeletableFolder(L"C:\\u\\tarvolin\\zentri", L"zentrixjre", false));
+    EXPECT_FALSE(IsDeletableFolder(L"C:\\u\\tarvolin\\zentrixjre\\", L"zentrixjre", false));
+    EXPECT_FALSE(IsDeletableFolder(L"zentrixjre", L"zentrixjre", false));
+    EXPECT_FALSE(IsDeletableFolder(L"", L"jre", false));
+}
+
+TEST(DeleteFolderTree, RemovesNestedFoldersAndFiles)
+{
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    std::wstring root = std::wstring(temp) + L"tree-test-" + std::to_wstring(GetCurrentProcessId());
+    CreateDirectoryW(root.c_str(), nullptr);
+    CreateDirectoryW((root + L"\\a").c_str(), nullptr);
+    CreateDirectoryW((root + L"\\a\\b").c_str(), nullptr);
+    HANDLE file = CreateFileW((root + L"\\a\\b\\f.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    CloseHandle(file);
+
+    EXPECT_EQ(0, DeleteFolderTree(root.c_str()));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(root.c_str()));
+    EXPECT_NE(0, DeleteFolderTree(root.c_str()));
+}
