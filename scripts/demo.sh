@@ -2,6 +2,7 @@
 # The program's main job on this machine: builds it, starts it under Wine and Xvfb in a private
 # prefix under build/demo/ with a launch argument, and prints its log.
 set -euo pipefail
+export USER=${USER:-$(id -un)}
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 bash scripts/install-deps.sh
@@ -17,7 +18,7 @@ export DISPLAY=$display
 wineserver -p </dev/null >/dev/null 2>&1
 /usr/lib/wine/wine64 wineboot -u </dev/null >/dev/null 2>&1
 
-log=$WINEPREFIX/drive_c/users/$USER/AppData/Local/tarvolin/DesktopLauncher.log
+log=$(ls -d "$WINEPREFIX"/drive_c/users/*/AppData/Local 2>/dev/null | grep -v /Public/ | head -1)/tarvolin/DesktopLauncher.log
 rm -f "$log"
 timeout 60 /usr/lib/wine/wine64 build/DesktopLauncher.exe "https://get.tarvolin.example/start/app.kvnlp" \
   </dev/null >/dev/null 2>&1 || echo "exit code: $?"

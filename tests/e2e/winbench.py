@@ -44,7 +44,10 @@ def stop_prefix(prefix):
 
 
 def user_dir(prefix):
-    return Path(prefix) / "drive_c" / "users" / os.environ.get("USER", "root")
+    """The profile Wine made for the Unix user (named after the account, not after $USER)."""
+    users = Path(prefix) / "drive_c" / "users"
+    found = [p for p in users.glob("*") if p.name != "Public" and p.is_dir()] if users.exists() else []
+    return found[0] if len(found) == 1 else users / os.environ.get("USER", "root")
 
 
 def local_appdata(prefix):
