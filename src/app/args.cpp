@@ -70,19 +70,25 @@ void ApplyVariant(AppVariant variant)
     }
 }
 
+int ApplyArgumentVector(int count, wchar_t** arguments)
+{
+    if (arguments && count == 2) {
+        EnterUrlMode(arguments[1]);
+        return 0;
+    }
+    if (arguments && count == 3) {
+        EnterTestMode(arguments[1], arguments[2]);
+        return 0;
+    }
+    LogLine(L"Error: Anzahl der Aufrufargumente nicht unterst\u00fctzt ");
+    return -1;
+}
+
 int ParseArguments()
 {
     int count = 0;
     wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
-    int result = 0;
-    if (arguments && count == 2) {
-        EnterUrlMode(arguments[1]);
-    } else if (arguments && count == 3) {
-        EnterTestMode(arguments[1], arguments[2]);
-    } else {
-        LogLine(L"Error: Anzahl der Aufrufargumente nicht unterst\u00fctzt ");
-        result = -1;
-    }
+    int result = ApplyArgumentVector(count, arguments);
     if (arguments)
         LocalFree(arguments);
     return result;

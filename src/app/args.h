@@ -10,6 +10,9 @@ AppVariant ChooseVariant(const wchar_t* launchArgument);
 // Applies a variant's name, default host and runtime server folder to the state.
 void ApplyVariant(AppVariant variant);
 
+// Sets the run mode from an argument vector whose element 0 is the program path.
+int ApplyArgumentVector(int count, wchar_t** arguments);
+
 // Sets the run mode from the process command line. 0 when a mode was set, -1 for an
 // unsupported number of arguments.
 int ParseArguments();

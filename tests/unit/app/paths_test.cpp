@@ -99,3 +99,42 @@ TEST(DeleteFolderTree, RemovesNestedFoldersAndFiles)
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(root.c_str()));
     EXPECT_NE(0, DeleteFolderTree(root.c_str()));
 }
+
+TEST(ApplyArgumentVector, SetsTheRunModeByArgumentCount)
+{
+    wchar_t program[] = L"DesktopLauncher.exe";
+    wchar_t first[] = L"props.txt";
+    wchar_t second[] = L"launcher.jar";
+    wchar_t* vector[] = {program, first, second, first};
+
+    ResetLauncherState();
+    EXPECT_EQ(0, ApplyArgumentVector(3, vector));
+    EXPECT_TRUE(launcherState.testMode);
+    EXPECT_FALSE(launcherState.hasLaunchArgument);
+    EXPECT_STREQ(L"props.txt", launcherState.propertyFilePath);
+    EXPECT_STREQ(L"launcher.jar", launcherState.launcherJarPath);
+    EXPECT_EQ(nullptr, launcherState.defaultHost);
+    EXPECT_EQ(nullptr, launcherState.variantName);
+
+    for (int count : {1, 4}) {
+        ResetLauncherState();
+        EXPECT_EQ(-1, ApplyArgumentVector(count, vector));
+        EXPECT_FALSE(launcherState.testMode || launcherState.hasLaunchArgument);
+    }
+}
+
+TEST(ApplyArgumentVector, CutsTheLaunchArgumentAt519AndSeesOnlyTheCutCopy)
+{
+    wchar_t program[] = L"DesktopLauncher.exe";
+    std::wstring argument(530, L'x');
+    argument.replace(521, 4, L"berk"); // beyond the cut
+    argument.replace(500, 4, L"alda"); // inside it
+    wchar_t* vector[] = {program, &argument[0]};
+
+    ResetLauncherState();
+    EXPECT_EQ(0, ApplyArgumentVector(2, vector));
+    EXPECT_TRUE(launcherState.hasLaunchArgument);
+    EXPECT_EQ(519u, wcslen(launcherState.launchArgument));
+    EXPECT_STREQ(L"alda", launcherState.variantName);
+    EXPECT_EQ(0, launcherState.secondVariant);
+}
