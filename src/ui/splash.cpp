@@ -4,8 +4,88 @@
 
 #include "app/folders.h"
 #include "app/state.h"
+#include "log/format.h"
 #include "log/log.h"
 #include "worker/worker.h"
+
+namespace {
+
+const wchar_t kClassName[] = L"tarvolinWindowClass1";
+const int kSplashWidth = 570;
+const int kSplashHeight = 333;
+const UINT_PTR kAnimationTimer = 1;
+const COLORREF kTextColour = RGB(88, 88, 87);
+
+HFONT CreateArialFont(int height, int weight)
+{
+    return CreateFontW(height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_OUTLINE_PRECIS,
+                       CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, VARIABLE_PITCH | FF_DONTCARE, L"Arial");
+}
+
+// Draws text from (left, top) without clipping in a font made for this one call.
+void DrawTextWithFont(HDC dc, const wchar_t* text, int height, int weight, RECT area)
+{
+    HFONT font = CreateArialFont(height, weight);
+    HGDIOBJ previous = SelectObject(dc, font);
+    SetTextColor(dc, kTextColour);
+    DrawTextW(dc, text, -1, &area, DT_NOCLIP);
+    SelectObject(dc, previous);
+    DeleteObject(font);
+}
+
+void DrawSplashImage(HDC dc)
+{
+    HDC memory = CreateCompatibleDC(dc);
+    HGDIOBJ previous = SelectObject(memory, launcherState.splashBitmap);
+    BITMAP image = {};
+    GetObjectW(launcherState.splashBitmap, sizeof image, &image);
+    BitBlt(dc, 0, 0, image.bmWidth, image.bmHeight, memory, 0, 0, SRCCOPY);
+    SelectObject(memory, previous);
+    DeleteDC(memory);
+}
+
+void DrawProgressBar(HDC dc, int progress)
+{
+    RECT bar = {26, 263, 26 + SplashBarWidth(progress), 272};
+    HBRUSH brush = CreateSolidBrush(RGB(0, 160, 160));
+    FillRect(dc, &bar, brush);
+    DeleteObject(brush);
+}
+
+void DrawFooter(HDC dc)
+{
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    wchar_t footer[64];
+    BoundedFormat(footer, 64, SplashFooterFormat(launcherState.secondVariant != 0), now.wYear);
+    DrawTextWithFont(dc, footer, 15, FW_NORMAL, RECT{26, 292, 26, 292});
+}
+
+void DrawTitle(HDC dc)
+{
+    DrawTextWithFont(dc, SplashTitle(launcherState.secondVariant != 0), 60, FW_THIN, RECT{140, 30, 90, 300});
+}
+
+// Repaints image, bar and footer; the title above row 150 is painted only by full repaints.
+void InvalidateLowerArea(HWND window)
+{
+    RECT area;
+    GetClientRect(window, &area);
+    area.top = 150;
+    InvalidateRect(window, &area, FALSE);
+}
+
+void OnCreate(HWND window)
+{
+    launcherState.splashBitmap = LoadBitmapW(launcherState.instanceHandle, MAKEINTRESOURCEW(102));
+    BuildPaths();
+    SetTimer(window, kAnimationTimer, 20, nullptr);
+    HANDLE worker = CreateThread(nullptr, 0, LaunchWorker, nullptr, 0, nullptr);
+    if (worker)
+        CloseHandle(worker);
+}
+
+} // namespace
 
 int SplashBarWidth(int progress)
 {
@@ -31,7 +111,12 @@ const wchar_t* SplashFooterFormat(bool secondVariant)
 void PaintSplash(HWND window)
 {
     PAINTSTRUCT paint;
-    BeginPaint(window, &paint);
+    HDC dc = BeginPaint(window, &paint);
+    DrawSplashImage(dc);
+    DrawProgressBar(dc, launcherState.progress);
+    launcherState.progress = NextSplashProgress(launcherState.progress);
+    DrawFooter(dc);
+    DrawTitle(dc);
     EndPaint(window, &paint);
 }
 
@@ -40,18 +125,24 @@ LRESULT CALLBACK SplashWndProc(HWND window, UINT message, WPARAM wParam, LPARAM 
     launcherState.splashWindow = window;
     switch (message) {
     case WM_CREATE:
-        BuildPaths();
-        CreateThread(nullptr, 0, LaunchWorker, nullptr, 0, nullptr);
+        OnCreate(window);
         return 0;
     case WM_DESTROY:
+        DeleteObject(launcherState.splashBitmap);
         PostQuitMessage(0);
         return 0;
     case WM_PAINT:
         PaintSplash(window);
         return 0;
+    case WM_ERASEBKGND:
+        return 1;
     case WM_KEYUP:
         if (wParam == VK_ESCAPE && !launcherState.extracting)
             PostQuitMessage(0);
+        InvalidateLowerArea(window);
+        break;
+    case WM_TIMER:
+        InvalidateLowerArea(window);
         break;
     default:
         break;
@@ -62,19 +153,23 @@ LRESULT CALLBACK SplashWndProc(HWND window, UINT message, WPARAM wParam, LPARAM 
 void RunSplashWindow(HINSTANCE instance, int showCommand)
 {
     WNDCLASSW windowClass = {};
+    windowClass.style = 0;
     windowClass.lpfnWndProc = SplashWndProc;
     windowClass.hInstance = instance;
-    windowClass.lpszClassName = L"tarvolinWindowClass1";
+    windowClass.lpszClassName = kClassName;
     RegisterClassW(&windowClass);
-    int x = (GetSystemMetrics(SM_CXSCREEN) - 570) / 2;
-    int y = (GetSystemMetrics(SM_CYSCREEN) - 333) / 2;
-    HWND window = CreateWindowExW(0, L"tarvolinWindowClass1", L"Zentrix", WS_POPUP | WS_VISIBLE | WS_SYSMENU, x, y,
-                                  570, 333, nullptr, nullptr, instance, nullptr);
+
+    int x = (GetSystemMetrics(SM_CXSCREEN) - kSplashWidth) / 2;
+    int y = (GetSystemMetrics(SM_CYSCREEN) - kSplashHeight) / 2;
+    HWND window = CreateWindowExW(0, kClassName, L"Zentrix", WS_POPUP | WS_VISIBLE | WS_SYSMENU, x, y,
+                                  kSplashWidth, kSplashHeight, nullptr, nullptr, instance, nullptr);
     if (!window) {
         LogLine(L"Error: Window kann nicht ge\u00f6ffnet werden, Launcher wird beendet");
         return;
     }
     ShowWindow(window, showCommand);
+
+    // GetMessageW answers -1 on failure; that ends the loop too instead of spinning.
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
         TranslateMessage(&message);
