@@ -2,9 +2,142 @@
 
 #include <windows.h>
 
+#include <stdlib.h>
+#include <wchar.h>
+
+#include "app/folders.h"
 #include "app/state.h"
+#include "log/format.h"
+#include "log/log.h"
+#include "net/proxy.h"
+#include "worker/cmdline.h"
+
+namespace {
+
+const wchar_t kStartFailed[] = L"RunLauncher: Launcher konnte nicht gestartet werden";
+
+// A system property "-D...=value", cut at limit characters, prefix included.
+struct PropertyArgument {
+    wchar_t text[360];
+};
+
+PropertyArgument FormatProperty(const wchar_t* format, const wchar_t* value, size_t limit)
+{
+    PropertyArgument argument;
+    BoundedFormat(argument.text, limit + 1, format, value);
+    return argument;
+}
+
+bool AppendArgument(wchar_t* out, size_t capacity, const wchar_t* value)
+{
+    size_t length = wcslen(out);
+    if (length + 2 > capacity)
+        return false;
+    wcscat(out, L" ");
+    if (AppendQuotedArgument(out, capacity, value))
+        return true;
+    out[length] = 0;
+    return false;
+}
+
+bool StartProcess(wchar_t* commandLine, const wchar_t* currentFolder)
+{
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr, currentFolder, &startup,
+                        &process))
+        return false;
+    // Nothing waits for the launcher; its handles are not needed.
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return true;
+}
+
+void RestartSelf()
+{
+    wchar_t commandLine[kRestartCommandLineCapacity];
+    BoundedFormat(commandLine, kRestartCommandLineCapacity, L"%s", GetCommandLineW());
+    StartProcess(commandLine, nullptr);
+}
+
+void RecoverFromFailedStart(DWORD error)
+{
+    LogSystemError(error, kStartFailed);
+    wchar_t question[kLauncherQuestionCapacity];
+    BoundedFormat(question, kLauncherQuestionCapacity,
+                  L"RunLauncher Fehler: %d. Tempor\u00e4re Dateien l\u00f6schen und erneut versuchen?",
+                  static_cast<int>(error));
+    LogLine(question);
+    if (MessageBoxW(launcherState.splashWindow, question, kStartFailed, MB_YESNO | MB_ICONWARNING) != IDYES)
+        return;
+    DeleteCacheFolderTree(launcherState.cacheFolder, L"zentrixjre", launcherState.cacheFolderCut != 0);
+    RestartSelf();
+}
+
+void StartLauncher(const wchar_t* launchExe)
+{
+    LauncherState& s = launcherState;
+    PropertyArgument launchUrl = FormatProperty(L"-Dde.tarvolin.launchURL=%s", s.launchArgument, 255);
+    PropertyArgument cacheBase = FormatProperty(L"-Dde.tarvolin.jreCacheBasePath=%s", s.cacheFolder, 299);
+    PropertyArgument sourceUrl = FormatProperty(L"-Dde.tarvolin.jreSrcUrlPath=%s", s.runtimeSourceUrl, 299);
+    PropertyArgument variant = FormatProperty(L"-Dde.tarvolin.appVariant=%s", s.variantName, 99);
+    PropertyArgument localLow = FormatProperty(L"-Dde.tarvolin.LocalLowPath=%s", s.localLowPath, 359);
+    PropertyArgument roaming = FormatProperty(L"-Dde.tarvolin.RoamingPath=%s", s.roamingPath, 359);
+    PropertyArgument exe = FormatProperty(L"-Dcom.tarvolin.launch.exe=%s", launchExe, 255);
+
+    wchar_t* proxyFragment = s.useProxyArguments ? BuildProxyArguments() : nullptr;
+    LauncherCommandValues values = {s.javawPath,  proxyFragment,  launchUrl.text, variant.text,
+                                    sourceUrl.text, cacheBase.text, exe.text,       localLow.text,
+                                    roaming.text,   s.launcherJarPath, s.propertyFilePath};
+    wchar_t* commandLine = static_cast<wchar_t*>(calloc(kLauncherCommandLineCapacity, sizeof(wchar_t)));
+    if (commandLine) {
+        BuildLauncherCommandLine(values, commandLine, kLauncherCommandLineCapacity);
+        LogLine(commandLine);
+        if (!StartProcess(commandLine, nullptr))
+            RecoverFromFailedStart(GetLastError());
+    }
+    free(commandLine);
+    free(proxyFragment);
+}
+
+} // namespace
+
+bool BuildLauncherCommandLine(const LauncherCommandValues& values, wchar_t* out, size_t capacity)
+{
+    if (capacity == 0)
+        return false;
+    out[0] = 0;
+    bool whole = AppendQuotedArgument(out, capacity, values.javawPath);
+    if (whole && values.proxyFragment) {
+        size_t length = wcslen(out);
+        whole = length + 1 + wcslen(values.proxyFragment) < capacity;
+        if (whole) {
+            wcscat(out, L" ");
+            wcscat(out, values.proxyFragment);
+        }
+    }
+    const wchar_t* rest[] = {L"-Djava.net.useSystemProxies=true", values.launchUrl, values.appVariant,
+                             values.jreSrcUrlPath, values.jreCacheBasePath, values.launchExe,
+                             values.localLowPath, values.roamingPath};
+    for (const wchar_t* value : rest)
+        whole = whole && AppendArgument(out, capacity, value);
+    if (whole && wcslen(out) + 5 < capacity)
+        wcscat(out, L" -jar");
+    else
+        whole = false;
+    whole = whole && AppendArgument(out, capacity, values.launcherJarPath);
+    whole = whole && AppendArgument(out, capacity, values.propertyFilePath);
+    return whole;
+}
 
 void RunLauncher()
 {
+    wchar_t launchExe[kPathCapacity] = {};
+    GetModuleFileNameW(nullptr, launchExe, kPathCapacity);
+    if (!launcherState.hasLaunchArgument)
+        LogLine(L"RunLauncher: Parameter ApplicationUrl fehlt, Launcher wird beendet");
+    else
+        StartLauncher(launchExe);
     PostMessageW(launcherState.splashWindow, WM_DESTROY, 0, 0);
 }

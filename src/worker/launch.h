@@ -2,4 +2,31 @@
 // start, and the recovery (delete the runtime cache and restart) after a failed start.
 #pragma once
 
+#include <stddef.h>
+
+enum : int {
+    kLauncherCommandLineCapacity = 6096,
+    kLauncherQuestionCapacity = 4096,
+    kRestartCommandLineCapacity = 4096,
+};
+
+// The values the Java launcher receives, in the order of the command line.
+struct LauncherCommandValues {
+    const wchar_t* javawPath;
+    const wchar_t* proxyFragment; // null: the plain form
+    const wchar_t* launchUrl;
+    const wchar_t* appVariant;
+    const wchar_t* jreSrcUrlPath;
+    const wchar_t* jreCacheBasePath;
+    const wchar_t* launchExe;
+    const wchar_t* localLowPath;
+    const wchar_t* roamingPath;
+    const wchar_t* launcherJarPath;
+    const wchar_t* propertyFilePath;
+};
+
+// Builds the javaw command line into out; every value is quoted so it arrives as one argument.
+// Arguments that no longer fit are left off whole. Returns false when something was left off.
+bool BuildLauncherCommandLine(const LauncherCommandValues& values, wchar_t* out, size_t capacity);
+
 void RunLauncher();
