@@ -57,3 +57,21 @@ def test_long_argument_is_cut_to_a_255_character_property(clean, display):
     _, argv = launch(clean, display, argument)
     assert argv[2] == "-Dde.tarvolin.launchURL=" + argument[:231]
     assert len(argv[2]) == 255
+
+
+def host_path(prefix, windows_path):
+    assert windows_path.lower().startswith("c:\\")
+    return winbench.Path(prefix) / "drive_c" / windows_path[3:].replace("\\", "/")
+
+
+def test_javaw_gets_the_embedded_archive_and_property_file_as_new_temp_files(clean, display):
+    seen = set()
+    for _ in range(2):
+        _, argv = launch(clean, display, "start.kvnlp")
+        jar, properties = host_path(clean, argv[10]), host_path(clean, argv[11])
+        assert jar.name.startswith("TPL") and properties.name.startswith("TPL")
+        assert jar.read_bytes() == (winbench.ROOT / "res" / "launcher.jar").read_bytes()
+        assert properties.read_bytes() == (winbench.ROOT / "res" / "launcher.properties").read_bytes()
+        seen.update({jar, properties})
+        winbench.clear_user_state(clean)
+    assert len(seen) == 4

@@ -83,9 +83,8 @@ def log_texts(prefix):
 
 
 def clear_user_state(prefix):
+    """Removes the launcher's folders; temporary files stay, as they do for a user."""
     shutil.rmtree(base_dir(prefix), ignore_errors=True)
-    for f in temp_dir(prefix).glob("*.tmp") if temp_dir(prefix).exists() else []:
-        f.unlink()
 
 
 def start(prefix, display, args, exe=EXE, extra_env=None, cwd=None):
