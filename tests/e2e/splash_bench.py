@@ -1,0 +1,93 @@
+"""Screenshots and window handling for the splash tests: xwd read directly, xdotool for the rest."""
+import os
+import struct
+import subprocess
+import time
+
+import winbench
+
+
+def xdotool(display, *args, timeout=10):
+    env = dict(os.environ, DISPLAY=display)
+    out = subprocess.run(["xdotool", *args], env=env, stdin=subprocess.DEVNULL, capture_output=True,
+                         timeout=timeout)
+    return out.stdout.decode().split()
+
+
+def find_splash(display, timeout=60):
+    """The X window id of the splash (title "Zentrix"), or None."""
+    found = winbench.wait_for(lambda: xdotool(display, "search", "--onlyvisible", "--name", "^Zentrix$"),
+                              timeout=timeout, interval=0.5)
+    return found[0] if found else None
+
+
+def geometry(display, window):
+    """(x, y, width, height) of an X window."""
+    values = dict(item.split("=") for item in xdotool(display, "getwindowgeometry", "--shell", window))
+    return int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"])
+
+
+def screenshot(display):
+    """The root window as a function pixel(x, y) -> (r, g, b)."""
+    data = subprocess.run(["xwd", "-root", "-silent", "-display", display], stdin=subprocess.DEVNULL,
+                          capture_output=True, timeout=30, check=True).stdout
+    fields = struct.unpack_from(">25I", data, 0)
+    header_size, width, byte_order, bits, stride, ncolours = (fields[0], fields[4], fields[7], fields[11],
+                                                              fields[12], fields[19])
+    assert bits in (24, 32), bits
+    size = bits // 8
+    start = header_size + 12 * ncolours
+
+    def pixel(x, y):
+        raw = data[start + y * stride + size * x: start + y * stride + size * x + size]
+        value = int.from_bytes(raw, "little" if byte_order == 0 else "big")
+        return (value >> 16) & 255, (value >> 8) & 255, value & 255
+
+    pixel.width = width
+    return pixel
+
+
+def cpu_ticks(pid):
+    """utime + stime of a process in clock ticks."""
+    with open(f"/proc/{pid}/stat") as stat:
+        fields = stat.read().rsplit(")", 1)[1].split()
+    return int(fields[11]) + int(fields[12])
+
+
+def exe_pid(name="DesktopLauncher.exe"):
+    """The pid of the Wine process running the exe (found by its command line)."""
+    for entry in os.listdir("/proc"):
+        if entry.isdigit():
+            try:
+                with open(f"/proc/{entry}/cmdline", "rb") as f:
+                    cmd = f.read().split(b"\0")
+            except OSError:
+                continue
+            if any(part.endswith(name.encode()) for part in cmd):
+                return int(entry)
+    return None
+
+
+def cpu_share(pid, seconds=20.0):
+    """CPU time of the process per second of wall time over the given span."""
+    ticks = os.sysconf("SC_CLK_TCK")
+    before, started = cpu_ticks(pid), time.monotonic()
+    time.sleep(seconds)
+    return (cpu_ticks(pid) - before) / ticks / (time.monotonic() - started)
+
+
+if __name__ == "__main__":
+    # Benchmark: python3 splash_bench.py (with LAUNCHER_BUILD_DIR set); prints the CPU share.
+    xvfb, display = winbench.start_xvfb()
+    prefix = winbench.boot_prefix(winbench.E2E_DIR / "bench-prefix", display)
+    winbench.clear_user_state(prefix)
+    proc = winbench.start(prefix, display, ["zentrix.kvnlp"])
+    try:
+        assert find_splash(display), "no splash window"
+        time.sleep(3)
+        share = cpu_share(exe_pid(), 20.0)
+        print(f"splash CPU: {100 * share:.2f}% of one core over 20 s")
+    finally:
+        proc.kill()
+        winbench.stop_prefix(prefix)
+        xvfb.terminate()
