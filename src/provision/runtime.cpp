@@ -1,8 +1,8 @@
-#include "provision/runtime.h"
-
 #include <windows.h>
 
 #include <shlwapi.h>
+
+#include "provision/runtime.h"
 
 #include "app/folders.h"
 #include "app/state.h"
@@ -14,26 +14,25 @@
 
 namespace {
 
-int DownloadWithFallback(const wchar_t* serverPath, const wchar_t* targetFile)
+enum : int {
+    kVersionBufferSize = 1000,
+    kVersionPieceSize = 100,
+    kVersionReadLimit = 500,
+    kRuntimeTextCapacity = 4096,
+};
+
+// The direct download first; the proxy-authenticating one only when the direct one failed.
+int DownloadTwoStep(const wchar_t* serverPath, const wchar_t* targetFile)
 {
     if (DownloadfileDirect(serverPath, 1, targetFile, true))
         return 1;
     return DownloadWithAuthentication(serverPath, 1, targetFile);
 }
 
-bool MarkerExists()
+bool MarkerFileExists()
 {
     DWORD attributes = GetFileAttributesW(launcherState.unpackMarkerFile);
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-void ReportPackDownloadFailure()
-{
-    wchar_t text[4096];
-    BoundedFormat(text, 4096, L"Jre download failed host=%s, path=%s, to file %s", launcherState.downloadHost,
-                  launcherState.runtimePackUrlPath, launcherState.runtimePackFile);
-    LogLine(text);
-    MessageBoxW(nullptr, text, L"tarvolin Launcher Fehler", MB_OK | MB_ICONWARNING);
 }
 
 void WriteUnpackMarker()
@@ -44,7 +43,61 @@ void WriteUnpackMarker()
         CloseHandle(marker);
 }
 
+void ReportPackDownloadFailure()
+{
+    wchar_t text[kRuntimeTextCapacity];
+    BoundedFormat(text, kRuntimeTextCapacity, L"Jre download failed host=%s, path=%s, to file %s",
+                  launcherState.downloadHost, launcherState.runtimePackUrlPath, launcherState.runtimePackFile);
+    LogLine(text);
+    MessageBoxW(nullptr, text, L"tarvolin Launcher Fehler", MB_OK | MB_ICONWARNING);
+}
+
+// version.txt already holds the server's new number; without it the next run installs again
+// instead of taking the old runtime for the new one.
+void ForgetLocalVersion()
+{
+    if (!DeleteFileW(launcherState.localVersionFile)) {
+        DWORD code = GetLastError();
+        if (code != ERROR_FILE_NOT_FOUND)
+            LogSystemError(code, launcherState.localVersionFile);
+    }
+}
+
 } // namespace
+
+int EnsureRuntime()
+{
+    launcherState.localVersion = ReadVersionNumber(launcherState.localVersionFile);
+    bool markerExists = MarkerFileExists();
+    bool binFolderExists = PathFileExistsW(launcherState.runtimeBinFolder) != FALSE;
+
+    DownloadTwoStep(launcherState.versionUrlPath, launcherState.remoteVersionFile);
+    launcherState.remoteVersion = ReadVersionNumber(launcherState.remoteVersionFile);
+    DeleteFileW(launcherState.remoteVersionFile);
+
+    if (RuntimeIsCurrent(binFolderExists, launcherState.forceDownload != FALSE, launcherState.remoteVersion,
+                         launcherState.localVersion, markerExists))
+        return 1;
+
+    // Fetched again rather than copied, as the server's file is the one to trust.
+    DownloadTwoStep(launcherState.versionUrlPath, launcherState.localVersionFile);
+    wchar_t line[kRuntimeTextCapacity];
+    BoundedFormat(line, kRuntimeTextCapacity, L"localVersion=%d, remoteVersion=%d, ... need to dl java",
+                  launcherState.localVersion, launcherState.remoteVersion);
+    LogLine(line);
+
+    if (!DownloadTwoStep(launcherState.runtimePackUrlPath, launcherState.runtimePackFile)) {
+        ReportPackDownloadFailure();
+        ForgetLocalVersion();
+        return 0;
+    }
+
+    DeleteCacheFolderTree(launcherState.runtimeFolder, L"jre", launcherState.cacheFolderCut != FALSE);
+    if (!RunExtract())
+        return 0;
+    WriteUnpackMarker();
+    return 1;
+}
 
 int ReadVersionNumber(const wchar_t* path)
 {
@@ -52,13 +105,17 @@ int ReadVersionNumber(const wchar_t* path)
                               nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return -1;
-    char text[1000] = {};
+    // Pieces end at 599 bytes at most, far inside the buffer, so the text stays terminated.
+    char buffer[kVersionBufferSize] = {};
     DWORD total = 0;
-    DWORD read = 0;
-    while (total < 500 && ReadFile(file, text + total, 100, &read, nullptr) && read > 0)
-        total += read;
+    while (total < kVersionReadLimit) {
+        DWORD got = 0;
+        if (!ReadFile(file, buffer + total, kVersionPieceSize, &got, nullptr) || got == 0)
+            break;
+        total += got;
+    }
     CloseHandle(file);
-    return ParseVersionText(text);
+    return ParseVersionText(buffer);
 }
 
 bool RuntimePackPresent()
@@ -67,17 +124,18 @@ bool RuntimePackPresent()
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
-    DWORD size = GetFileSize(file, nullptr);
+    DWORD high = 0;
+    DWORD low = GetFileSize(file, &high);
     CloseHandle(file);
-    return size != 0 && size != INVALID_FILE_SIZE;
+    return low != 0 || high != 0;
 }
 
 int RunExtract()
 {
     if (!RuntimePackPresent())
         return 0;
-    wchar_t commandLine[4096];
-    BoundedFormat(commandLine, 4096, L"\"%s\" -y", launcherState.runtimePackFile);
+    wchar_t commandLine[kRuntimeTextCapacity];
+    BoundedFormat(commandLine, kRuntimeTextCapacity, L"\"%s\" -y", launcherState.runtimePackFile);
     LogLine(commandLine);
 
     launcherState.extracting = TRUE;
@@ -86,55 +144,30 @@ int RunExtract()
     PROCESS_INFORMATION process = {};
     if (!CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr, launcherState.cacheFolder,
                         &startup, &process)) {
-        DWORD error = GetLastError();
+        DWORD code = GetLastError();
         launcherState.extracting = FALSE;
-        LogSystemError(error, L"RunExtract: Java JRE konnte nicht entpackt werden");
+        LogSystemError(code, L"RunExtract: Java JRE konnte nicht entpackt werden");
         return 0;
     }
     WaitForSingleObject(process.hProcess, INFINITE);
-    DWORD exitCode = 1;
-    GetExitCodeProcess(process.hProcess, &exitCode);
+    DWORD exitCode = 0;
+    BOOL known = GetExitCodeProcess(process.hProcess, &exitCode);
+    DWORD exitError = known ? 0 : GetLastError();
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     launcherState.extracting = FALSE;
+
+    if (!known) {
+        LogSystemError(exitError, L"RunExtract: Exitcode des Entpackers unbekannt");
+        return 0;
+    }
     if (exitCode != 0) {
-        // A pack that failed halfway must not count as installed.
-        wchar_t line[128];
-        BoundedFormat(line, 128, L"RunExtract: Entpacken mit Exit-Code %d beendet", static_cast<int>(exitCode));
+        // A pack that failed halfway must not count as installed, so no marker follows.
+        wchar_t line[kRuntimeTextCapacity];
+        BoundedFormat(line, kRuntimeTextCapacity,
+                      L"RunExtract: Java JRE nicht vollst\u00e4ndig entpackt, Exitcode %lu", exitCode);
         LogLine(line);
         return 0;
     }
-    return 1;
-}
-
-int EnsureRuntime()
-{
-    LauncherState& s = launcherState;
-    s.localVersion = ReadVersionNumber(s.localVersionFile);
-    bool markerExists = MarkerExists();
-    bool binFolderExists = PathFileExistsW(s.runtimeBinFolder) != FALSE;
-
-    DownloadWithFallback(s.versionUrlPath, s.remoteVersionFile);
-    s.remoteVersion = ReadVersionNumber(s.remoteVersionFile);
-    DeleteFileW(s.remoteVersionFile);
-    if (RuntimeIsCurrent(binFolderExists, s.forceDownload != 0, s.remoteVersion, s.localVersion, markerExists))
-        return 1;
-
-    DownloadWithFallback(s.versionUrlPath, s.localVersionFile);
-    wchar_t line[128];
-    BoundedFormat(line, 128, L"localVersion=%d, remoteVersion=%d, ... need to dl java", s.localVersion,
-                  s.remoteVersion);
-    LogLine(line);
-
-    if (!DownloadWithFallback(s.runtimePackUrlPath, s.runtimePackFile)) {
-        ReportPackDownloadFailure();
-        // Keep the installed runtime; without version.txt the next run tries the update again.
-        DeleteFileW(s.localVersionFile);
-        return 0;
-    }
-    DeleteCacheFolderTree(s.runtimeFolder, L"jre", s.cacheFolderCut != 0);
-    if (!RunExtract())
-        return 0;
-    WriteUnpackMarker();
     return 1;
 }

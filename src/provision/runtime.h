@@ -2,9 +2,20 @@
 // download of the runtime pack and its extraction, and the marker of a completed install.
 #pragma once
 
+// Makes sure the runtime in the cache is installed, completely unpacked and not older than the
+// server's version. A pack that cannot be downloaded leaves the installed runtime in place and
+// removes version.txt, so the next run tries the update again. Returns 1 when the runtime is
+// current or was installed, 0 otherwise (the worker goes on either way).
 int EnsureRuntime();
-// The number in a version file; -1 when the file cannot be opened.
+
+// The version number at the start of the file (at most 599 bytes are read); -1 when the file
+// cannot be opened.
 int ReadVersionNumber(const wchar_t* path);
+
+// True when the runtime pack can be opened for reading and is not empty.
 bool RuntimePackPresent();
-// 1 when the extractor was started and ended with exit code 0, otherwise 0.
+
+// Runs the runtime pack with "-y" in the cache folder and waits for it. Returns 1 when it ran to
+// its end with exit code 0; 0 when there is no pack, it could not be started, or it failed (its
+// exit code is logged). The marker is written only after a 1.
 int RunExtract();

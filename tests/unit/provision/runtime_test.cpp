@@ -2,69 +2,201 @@
 
 #include <windows.h>
 
+#include <shlwapi.h>
+
 #include <stdio.h>
 
 #include <string>
 
+#include "app/state.h"
+#include "log/format.h"
 #include "provision/runtime.h"
-#include "provision/version_rules.h"
 
 namespace {
 
-std::wstring WriteTempFile(const std::string& bytes)
+std::wstring TempFolder(const wchar_t* name)
 {
-    wchar_t folder[MAX_PATH];
-    wchar_t path[MAX_PATH];
-    GetTempPathW(MAX_PATH, folder);
-    GetTempFileNameW(folder, L"ver", 0, path);
-    FILE* file = _wfopen(path, L"wb");
+    wchar_t base[MAX_PATH];
+    GetTempPathW(MAX_PATH, base);
+    std::wstring folder = std::wstring(base) + name;
+    CreateDirectoryW(folder.c_str(), nullptr);
+    return folder;
+}
+
+void WriteFileBytes(const std::wstring& path, const std::string& bytes)
+{
+    FILE* file = _wfopen(path.c_str(), L"wb");
+    ASSERT_NE(nullptr, file);
     fwrite(bytes.data(), 1, bytes.size(), file);
     fclose(file);
+}
+
+std::string ReadFileBytes(const std::wstring& path)
+{
+    std::string bytes;
+    FILE* file = _wfopen(path.c_str(), L"rb");
+    if (!file)
+        return bytes;
+    int c;
+    while ((c = fgetc(file)) != EOF)
+        bytes.push_back(char(c));
+    fclose(file);
+    return bytes;
+}
+
+int VersionOf(const std::string& bytes)
+{
+    std::wstring path = TempFolder(L"runtime-test") + L"\\version.txt";
+    WriteFileBytes(path, bytes);
+    int value = ReadVersionNumber(path.c_str());
+    DeleteFileW(path.c_str());
+    return value;
+}
+
+// The test tools sit in tools/ beside the folder of the unit test program.
+std::wstring ToolPath(const wchar_t* name)
+{
+    wchar_t path[MAX_PATH];
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    PathRemoveFileSpecW(path);
+    PathRemoveFileSpecW(path);
+    PathAppendW(path, L"tools");
+    PathAppendW(path, name);
     return path;
 }
 
-int ReadVersionOf(const std::string& bytes)
+std::string Le32(unsigned value)
 {
-    std::wstring path = WriteTempFile(bytes);
-    int version = ReadVersionNumber(path.c_str());
-    DeleteFileW(path.c_str());
-    return version;
+    std::string bytes(4, '\0');
+    for (int i = 0; i < 4; ++i)
+        bytes[i] = char((value >> (8 * i)) & 0xff);
+    return bytes;
+}
+
+// A cache folder of its own, with the log written into it.
+std::wstring PrepareCache(const wchar_t* name)
+{
+    ResetLauncherState();
+    std::wstring cache = TempFolder(name);
+    BoundedFormat(launcherState.cacheFolder, kPathCapacity, L"%s", cache.c_str());
+    BoundedFormat(launcherState.runtimePackFile, kPathCapacity, L"%s\\jre_pack.exe", cache.c_str());
+    BoundedFormat(launcherState.logFilePath, kPathCapacity, L"%s\\test.log", cache.c_str());
+    DeleteFileW(launcherState.logFilePath);
+    return cache;
+}
+
+void RemoveDemoRuntime(const std::wstring& cache)
+{
+    for (const wchar_t* file : {L"\\jre\\bin\\javaw.exe", L"\\jre\\release", L"\\jre\\lib\\demo.txt",
+                                L"\\jre\\lib\\pack-record.txt"})
+        DeleteFileW((cache + file).c_str());
+    RemoveDirectoryW((cache + L"\\jre\\bin").c_str());
+    RemoveDirectoryW((cache + L"\\jre\\lib").c_str());
+    RemoveDirectoryW((cache + L"\\jre").c_str());
 }
 
 } // namespace
 
-TEST(VersionText, ConvertsLikeTheServerWritesIt)
+TEST(ReadVersionNumber, ConvertsTheStartOfRealFiles)
 {
-    EXPECT_EQ(12, ParseVersionText(" 12\n"));
-    EXPECT_EQ(12, ParseVersionText("12abc"));
-    EXPECT_EQ(0, ParseVersionText("abc"));
-    EXPECT_EQ(-3, ParseVersionText("-3"));
-    EXPECT_EQ(7, ParseVersionText("\t\r\n\v\f+7"));
-    EXPECT_EQ(0, ParseVersionText(""));
-    EXPECT_EQ(0, ParseVersionText("- 3"));
-    EXPECT_EQ(2147483647, ParseVersionText(std::string(700, '9').c_str()));
-    EXPECT_EQ(2147483647, ParseVersionText("2147483648"));
-    EXPECT_EQ(-2147483647 - 1, ParseVersionText("-99999999999"));
+    EXPECT_EQ(12, VersionOf(" 12\n"));
+    EXPECT_EQ(12, VersionOf("12abc"));
+    EXPECT_EQ(0, VersionOf("abc"));
+    EXPECT_EQ(-3, VersionOf("-3"));
+    EXPECT_EQ(0, VersionOf(""));
+    EXPECT_EQ(2147483647, VersionOf(std::string(700, '7')));
+    EXPECT_EQ(-2147483647 - 1, VersionOf("-" + std::string(700, '7')));
+    EXPECT_EQ(42, VersionOf(std::string("42\0" "99", 5)));
 }
 
-TEST(VersionText, RuntimeIsCurrentOnlyWhenAllFourHold)
+TEST(ReadVersionNumber, ReadsOnlyTheFirst500BytesOfAFile)
 {
-    EXPECT_TRUE(RuntimeIsCurrent(true, false, 5, 5, true));
-    EXPECT_TRUE(RuntimeIsCurrent(true, false, 4, 5, true)); // a lower server number never installs
-    EXPECT_FALSE(RuntimeIsCurrent(true, false, 6, 5, true));
-    EXPECT_FALSE(RuntimeIsCurrent(false, false, 5, 5, true));
-    EXPECT_FALSE(RuntimeIsCurrent(true, true, 5, 5, true));
-    EXPECT_FALSE(RuntimeIsCurrent(true, false, 5, 5, false));
-    EXPECT_FALSE(RuntimeIsCurrent(true, false, 0, -1, true));
+    // Reads of 100 bytes each stop once 500 bytes are in: what lies behind byte 500 is never seen.
+    EXPECT_EQ(7, VersionOf(std::string(499, ' ') + "78"));
+    EXPECT_EQ(12345, VersionOf(std::string(495, '\n') + "123456789"));
+    EXPECT_EQ(0, VersionOf(std::string(500, ' ') + "5"));
+    EXPECT_EQ(0, VersionOf(std::string(590, ' ') + std::string(20, '1')));
+    // Digits running on past byte 599 come out clamped, not wrapped.
+    EXPECT_EQ(2147483647, VersionOf(std::string(480, ' ') + std::string(200, '9')));
+    EXPECT_EQ(123456789, VersionOf(std::string(491, ' ') + "123456789" + std::string(200, '0')));
 }
 
-TEST(VersionFile, ReadsOnlyTheBeginningAndMissingFilesGiveMinusOne)
+TEST(ReadVersionNumber, MissingFileOrFolderIsMinusOne)
 {
-    EXPECT_EQ(12, ReadVersionOf(" 12\n"));
-    EXPECT_EQ(0, ReadVersionOf(""));
-    EXPECT_EQ(2147483647, ReadVersionOf(std::string(700, '9')));
-    EXPECT_EQ(-1, ReadVersionNumber(L"C:\\no\\such\\version.txt"));
-    // Five pieces of 100 bytes end the reading: a digit at byte 600 is never seen.
-    EXPECT_EQ(0, ReadVersionOf(std::string(599, ' ') + "5"));
-    EXPECT_EQ(5, ReadVersionOf(std::string(498, ' ') + "5"));
+    std::wstring folder = TempFolder(L"runtime-test");
+    EXPECT_EQ(-1, ReadVersionNumber((folder + L"\\no-such-version.txt").c_str()));
+    std::wstring subfolder = folder + L"\\version-folder.txt";
+    CreateDirectoryW(subfolder.c_str(), nullptr);
+    EXPECT_EQ(-1, ReadVersionNumber(subfolder.c_str()));
+    RemoveDirectoryW(subfolder.c_str());
+}
+
+TEST(RuntimePackPresent, NeedsAReadableNonEmptyFile)
+{
+    std::wstring cache = PrepareCache(L"runtime-test-pack");
+    DeleteFileW(launcherState.runtimePackFile);
+    EXPECT_FALSE(RuntimePackPresent());
+    WriteFileBytes(launcherState.runtimePackFile, "");
+    EXPECT_FALSE(RuntimePackPresent());
+    WriteFileBytes(launcherState.runtimePackFile, "M");
+    EXPECT_TRUE(RuntimePackPresent());
+    DeleteFileW(launcherState.runtimePackFile);
+    CreateDirectoryW(launcherState.runtimePackFile, nullptr);
+    EXPECT_FALSE(RuntimePackPresent());
+    RemoveDirectoryW(launcherState.runtimePackFile);
+}
+
+TEST(RunExtract, NoPackStartsNothingAndLogsNothing)
+{
+    PrepareCache(L"runtime-test-nopack");
+    DeleteFileW(launcherState.runtimePackFile);
+    EXPECT_EQ(0, RunExtract());
+    EXPECT_FALSE(launcherState.extracting);
+    EXPECT_EQ("", ReadFileBytes(launcherState.logFilePath));
+}
+
+TEST(RunExtract, APackThatCannotBeStartedLogsOneErrorAndClearsExtracting)
+{
+    PrepareCache(L"runtime-test-badpack");
+    WriteFileBytes(launcherState.runtimePackFile, "this is not a program");
+    launcherState.extracting = FALSE;
+    EXPECT_EQ(0, RunExtract());
+    EXPECT_FALSE(launcherState.extracting);
+    std::string log = ReadFileBytes(launcherState.logFilePath);
+    std::string pack(launcherState.runtimePackFile, launcherState.runtimePackFile + wcslen(launcherState.runtimePackFile));
+    EXPECT_NE(std::string::npos, log.find(": \"" + pack + "\" -y\r\n"));
+    EXPECT_NE(std::string::npos, log.find(": Fehler "));
+    EXPECT_NE(std::string::npos, log.find(": RunExtract: Java JRE konnte nicht entpackt werden\r\n"));
+    DeleteFileW(launcherState.runtimePackFile);
+}
+
+TEST(RunExtract, UnpacksInTheCacheFolderAndReportsTheExitCode)
+{
+    std::string demo = ReadFileBytes(ToolPath(L"demo_pack.exe"));
+    std::string javaw = ReadFileBytes(ToolPath(L"fake_javaw.exe"));
+    if (demo.empty() || javaw.empty())
+        GTEST_SKIP() << "the test tools are not built";
+    std::wstring cache = PrepareCache(L"runtime-test-extract");
+    RemoveDemoRuntime(cache);
+
+    std::string body = demo + javaw + Le32(unsigned(javaw.size())) + Le32(0);
+    WriteFileBytes(launcherState.runtimePackFile, body + Le32(0) + Le32(0) + "ZXPACK01");
+    EXPECT_EQ(1, RunExtract());
+    EXPECT_FALSE(launcherState.extracting);
+    EXPECT_EQ(javaw, ReadFileBytes(cache + L"\\jre\\bin\\javaw.exe"));
+    std::string record = ReadFileBytes(cache + L"\\jre\\lib\\pack-record.txt");
+    std::string cacheText(cache.begin(), cache.end());
+    EXPECT_NE(std::string::npos, record.find(" -y\n")) << record;
+    EXPECT_NE(std::string::npos, record.find("CWD\t" + cacheText)) << record;
+    EXPECT_EQ(std::string::npos, ReadFileBytes(launcherState.logFilePath).find("Exitcode"));
+    RemoveDemoRuntime(cache);
+
+    // A pack that unpacked everything but failed: the run does not count as complete.
+    WriteFileBytes(launcherState.runtimePackFile, body + Le32(7) + Le32(0) + "ZXPACK01");
+    EXPECT_EQ(0, RunExtract());
+    EXPECT_FALSE(launcherState.extracting);
+    EXPECT_NE(std::string::npos, ReadFileBytes(launcherState.logFilePath)
+                                     .find(": RunExtract: Java JRE nicht vollst\xe4ndig entpackt, Exitcode 7\r\n"));
+    RemoveDemoRuntime(cache);
+    DeleteFileW(launcherState.runtimePackFile);
 }
