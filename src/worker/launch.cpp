@@ -78,18 +78,10 @@ void RecoverFromFailedStart(DWORD error)
 void StartLauncher(const wchar_t* launchExe)
 {
     LauncherState& s = launcherState;
-    PropertyArgument launchUrl = FormatProperty(L"-Dde.tarvolin.launchURL=%s", s.launchArgument, 255);
-    PropertyArgument cacheBase = FormatProperty(L"-Dde.tarvolin.jreCacheBasePath=%s", s.cacheFolder, 299);
-    PropertyArgument sourceUrl = FormatProperty(L"-Dde.tarvolin.jreSrcUrlPath=%s", s.runtimeSourceUrl, 299);
-    PropertyArgument variant = FormatProperty(L"-Dde.tarvolin.appVariant=%s", s.variantName, 99);
-    PropertyArgument localLow = FormatProperty(L"-Dde.tarvolin.LocalLowPath=%s", s.localLowPath, 359);
-    PropertyArgument roaming = FormatProperty(L"-Dde.tarvolin.RoamingPath=%s", s.roamingPath, 359);
-    PropertyArgument exe = FormatProperty(L"-Dcom.tarvolin.launch.exe=%s", launchExe, 255);
-
     wchar_t* proxyFragment = s.useProxyArguments ? BuildProxyArguments() : nullptr;
-    LauncherCommandValues values = {s.javawPath,  proxyFragment,  launchUrl.text, variant.text,
-                                    sourceUrl.text, cacheBase.text, exe.text,       localLow.text,
-                                    roaming.text,   s.launcherJarPath, s.propertyFilePath};
+    LauncherCommandValues values = {s.javawPath,    proxyFragment,  s.launchArgument, s.variantName,
+                                    s.runtimeSourceUrl, s.cacheFolder, launchExe,        s.localLowPath,
+                                    s.roamingPath,  s.launcherJarPath, s.propertyFilePath};
     wchar_t* commandLine = static_cast<wchar_t*>(calloc(kLauncherCommandLineCapacity, sizeof(wchar_t)));
     if (commandLine) {
         BuildLauncherCommandLine(values, commandLine, kLauncherCommandLineCapacity);
@@ -107,9 +99,18 @@ bool BuildLauncherCommandLine(const LauncherCommandValues& values, wchar_t* out,
 {
     if (capacity == 0)
         return false;
+    PropertyArgument launchUrl = FormatProperty(L"-Dde.tarvolin.launchURL=%s", values.launchArgument, 255);
+    PropertyArgument cacheBase = FormatProperty(L"-Dde.tarvolin.jreCacheBasePath=%s", values.cacheFolder, 299);
+    PropertyArgument sourceUrl = FormatProperty(L"-Dde.tarvolin.jreSrcUrlPath=%s", values.runtimeSourceUrl, 299);
+    PropertyArgument variant = FormatProperty(L"-Dde.tarvolin.appVariant=%s", values.variantName, 99);
+    PropertyArgument localLow = FormatProperty(L"-Dde.tarvolin.LocalLowPath=%s", values.localLowPath, 359);
+    PropertyArgument roaming = FormatProperty(L"-Dde.tarvolin.RoamingPath=%s", values.roamingPath, 359);
+    PropertyArgument exe = FormatProperty(L"-Dcom.tarvolin.launch.exe=%s", values.launchExe, 255);
+
     out[0] = 0;
     bool whole = AppendQuotedArgument(out, capacity, values.javawPath);
     if (whole && values.proxyFragment) {
+        // The fragment brings its own quotes and its own blanks on both sides.
         size_t length = wcslen(out);
         whole = length + 1 + wcslen(values.proxyFragment) < capacity;
         if (whole) {
@@ -117,11 +118,10 @@ bool BuildLauncherCommandLine(const LauncherCommandValues& values, wchar_t* out,
             wcscat(out, values.proxyFragment);
         }
     }
-    const wchar_t* rest[] = {L"-Djava.net.useSystemProxies=true", values.launchUrl, values.appVariant,
-                             values.jreSrcUrlPath, values.jreCacheBasePath, values.launchExe,
-                             values.localLowPath, values.roamingPath};
-    for (const wchar_t* value : rest)
-        whole = whole && AppendArgument(out, capacity, value);
+    const wchar_t* properties[] = {L"-Djava.net.useSystemProxies=true", launchUrl.text, variant.text,
+                                   sourceUrl.text, cacheBase.text, exe.text, localLow.text, roaming.text};
+    for (const wchar_t* property : properties)
+        whole = whole && AppendArgument(out, capacity, property);
     if (whole && wcslen(out) + 5 < capacity)
         wcscat(out, L" -jar");
     else

@@ -10,14 +10,14 @@ enum : int {
     kRestartCommandLineCapacity = 4096,
 };
 
-// The values the Java launcher receives, in the order of the command line.
+// The plain values the Java launcher receives; each system property is formed from its value.
 struct LauncherCommandValues {
     const wchar_t* javawPath;
     const wchar_t* proxyFragment; // null: the plain form
-    const wchar_t* launchUrl;
-    const wchar_t* appVariant;
-    const wchar_t* jreSrcUrlPath;
-    const wchar_t* jreCacheBasePath;
+    const wchar_t* launchArgument;
+    const wchar_t* variantName;
+    const wchar_t* runtimeSourceUrl;
+    const wchar_t* cacheFolder;
     const wchar_t* launchExe;
     const wchar_t* localLowPath;
     const wchar_t* roamingPath;
@@ -25,8 +25,9 @@ struct LauncherCommandValues {
     const wchar_t* propertyFilePath;
 };
 
-// Builds the javaw command line into out; every value is quoted so it arrives as one argument.
-// Arguments that no longer fit are left off whole. Returns false when something was left off.
+// Builds the javaw command line into out. Each system property is cut at its limit, prefix
+// included, before it is quoted; every value is quoted so it arrives as one argument. Arguments
+// that no longer fit the line are left off whole. Returns false when something was left off.
 bool BuildLauncherCommandLine(const LauncherCommandValues& values, wchar_t* out, size_t capacity);
 
 void RunLauncher();

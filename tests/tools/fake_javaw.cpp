@@ -1,5 +1,6 @@
 // Stands in for the runtime's javaw: appends its whole command line and its arguments, as
-// CommandLineToArgvW splits them, to javaw-record.txt beside itself (UTF-8), then ends.
+// CommandLineToArgvW splits them, to javaw-record.txt beside itself (or to the file named by
+// FAKE_JAVAW_RECORD), UTF-8, then ends with exit code 0.
 #include <windows.h>
 
 #include <shellapi.h>
@@ -17,10 +18,13 @@ static void WriteUtf8(FILE* file, const wchar_t* text)
 
 int main()
 {
-    wchar_t record[MAX_PATH];
-    GetModuleFileNameW(nullptr, record, MAX_PATH);
-    PathRemoveFileSpecW(record);
-    PathAppendW(record, L"javaw-record.txt");
+    wchar_t record[MAX_PATH] = {};
+    DWORD named = GetEnvironmentVariableW(L"FAKE_JAVAW_RECORD", record, MAX_PATH);
+    if (named == 0 || named >= MAX_PATH) {
+        GetModuleFileNameW(nullptr, record, MAX_PATH);
+        PathRemoveFileSpecW(record);
+        PathAppendW(record, L"javaw-record.txt");
+    }
     FILE* file = _wfopen(record, L"ab");
     if (!file)
         return 1;

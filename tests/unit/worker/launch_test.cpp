@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "worker/cmdline.h"
 #include "worker/launch.h"
 
 namespace {
@@ -21,82 +20,109 @@ std::vector<std::wstring> Split(const std::wstring& line)
     return result;
 }
 
-LauncherCommandValues SampleValues()
+LauncherCommandValues SampleValues(const wchar_t* variant = L"alda")
 {
     return LauncherCommandValues{L"C:\\c\\zentrixjre\\jre\\bin\\javaw",
                                  nullptr,
-                                 L"-Dde.tarvolin.launchURL=https://h/a.kvnlp",
-                                 L"-Dde.tarvolin.appVariant=alda",
-                                 L"-Dde.tarvolin.jreSrcUrlPath=get.tarvolin.example/apps/zentrix/windows/jre/",
-                                 L"-Dde.tarvolin.jreCacheBasePath=C:\\c\\zentrixjre",
-                                 L"-Dcom.tarvolin.launch.exe=C:\\p\\DesktopLauncher.exe",
-                                 L"-Dde.tarvolin.LocalLowPath=",
-                                 L"-Dde.tarvolin.RoamingPath=",
+                                 L"https://h/a.kvnlp",
+                                 variant,
+                                 L"get.tarvolin.example/apps/zentrix/windows/jre/",
+                                 L"C:\\c\\zentrixjre",
+                                 L"C:\\p\\DesktopLauncher.exe",
+                                 L"",
+                                 L"",
                                  L"C:\\t\\TPL1.tmp",
                                  L"C:\\t\\TPL0.tmp"};
 }
 
-} // namespace
-
-TEST(QuotedArgument, RoundTripsThroughTheWindowsSplitter)
-{
-    const wchar_t* values[] = {L"plain", L"", L"with blank", L"a\"quote", L"trailing\\", L"both\\\"x\\",
-                               L"\\\\server\\share\\", L"x\" -javaagent:evil.jar \"", L"\\\"\\\\\"", L"tab\there"};
-    wchar_t line[2048] = L"prog.exe";
-    for (const wchar_t* value : values) {
-        wcscat(line, L" ");
-        ASSERT_TRUE(AppendQuotedArgument(line, 2048, value));
-    }
-    std::vector<std::wstring> split = Split(line);
-    ASSERT_EQ(std::size(values) + 1, split.size());
-    for (size_t i = 0; i < std::size(values); ++i)
-        EXPECT_EQ(values[i], split[i + 1]);
-}
-
-TEST(QuotedArgument, PlainValuesKeepTheSimpleFormAndOverflowLeavesTheTextAlone)
-{
-    wchar_t out[16] = L"x ";
-    EXPECT_TRUE(AppendQuotedArgument(out, 16, L"a\\b c"));
-    EXPECT_STREQ(L"x \"a\\b c\"", out);
-    EXPECT_FALSE(AppendQuotedArgument(out, 16, L"too long for it"));
-    EXPECT_STREQ(L"x \"a\\b c\"", out);
-}
-
-TEST(LauncherCommandLine, PlainFormListsTheValuesInOrder)
+std::wstring Build(const LauncherCommandValues& values)
 {
     wchar_t line[kLauncherCommandLineCapacity];
-    ASSERT_TRUE(BuildLauncherCommandLine(SampleValues(), line, kLauncherCommandLineCapacity));
-    EXPECT_STREQ(L"\"C:\\c\\zentrixjre\\jre\\bin\\javaw\" \"-Djava.net.useSystemProxies=true\" "
-                 L"\"-Dde.tarvolin.launchURL=https://h/a.kvnlp\" \"-Dde.tarvolin.appVariant=alda\" "
-                 L"\"-Dde.tarvolin.jreSrcUrlPath=get.tarvolin.example/apps/zentrix/windows/jre/\" "
-                 L"\"-Dde.tarvolin.jreCacheBasePath=C:\\c\\zentrixjre\" "
-                 L"\"-Dcom.tarvolin.launch.exe=C:\\p\\DesktopLauncher.exe\" \"-Dde.tarvolin.LocalLowPath=\" "
-                 L"\"-Dde.tarvolin.RoamingPath=\" -jar \"C:\\t\\TPL1.tmp\" \"C:\\t\\TPL0.tmp\"",
-                 line);
+    EXPECT_TRUE(BuildLauncherCommandLine(values, line, kLauncherCommandLineCapacity));
+    return line;
+}
+
+std::wstring PlainLine(const wchar_t* variant)
+{
+    return std::wstring(L"\"C:\\c\\zentrixjre\\jre\\bin\\javaw\" \"-Djava.net.useSystemProxies=true\" "
+                        L"\"-Dde.tarvolin.launchURL=https://h/a.kvnlp\" \"-Dde.tarvolin.appVariant=") +
+           variant +
+           L"\" \"-Dde.tarvolin.jreSrcUrlPath=get.tarvolin.example/apps/zentrix/windows/jre/\" "
+           L"\"-Dde.tarvolin.jreCacheBasePath=C:\\c\\zentrixjre\" "
+           L"\"-Dcom.tarvolin.launch.exe=C:\\p\\DesktopLauncher.exe\" \"-Dde.tarvolin.LocalLowPath=\" "
+           L"\"-Dde.tarvolin.RoamingPath=\" -jar \"C:\\t\\TPL1.tmp\" \"C:\\t\\TPL0.tmp\"";
+}
+
+} // namespace
+
+TEST(LauncherCommandLine, PlainFormForEachVariantAndForNone)
+{
+    for (const wchar_t* variant : {L"alda", L"berk", L""})
+        EXPECT_EQ(PlainLine(variant), Build(SampleValues(variant))) << variant;
 }
 
 TEST(LauncherCommandLine, ProxyFragmentStandsBetweenTwoPairsOfBlanks)
 {
     LauncherCommandValues values = SampleValues();
-    values.proxyFragment = L" \"-Dde.tarvolin.windowsProxyServer=p:8080\" \"-Dde.tarvolin.windowsProxyBypass=\" ";
-    wchar_t line[kLauncherCommandLineCapacity];
-    ASSERT_TRUE(BuildLauncherCommandLine(values, line, kLauncherCommandLineCapacity));
-    std::wstring text = line;
-    EXPECT_EQ(0u, text.find(L"\"C:\\c\\zentrixjre\\jre\\bin\\javaw\"  \"-Dde.tarvolin.windowsProxyServer=p:8080\" "
-                            L"\"-Dde.tarvolin.windowsProxyBypass=\"  \"-Djava.net.useSystemProxies=true\" "));
+    const wchar_t fragment[] = L" \"-Dde.tarvolin.windowsProxyServer=p:8080\" \"-Dde.tarvolin.windowsProxyBypass=\" ";
+    values.proxyFragment = fragment;
+    std::wstring plain = PlainLine(L"alda");
+    std::wstring javaw = L"\"C:\\c\\zentrixjre\\jre\\bin\\javaw\"";
+    EXPECT_EQ(javaw + L" " + fragment + plain.substr(javaw.size()), Build(values));
+    EXPECT_NE(std::wstring::npos, Build(values).find(L"\"  \"-Dde.tarvolin.windowsProxyServer=p:8080\" "
+                                                     L"\"-Dde.tarvolin.windowsProxyBypass=\"  \"-Djava."));
+
+    // A fragment that is a single blank stands between the format's own two blanks.
+    values.proxyFragment = L" ";
+    EXPECT_EQ(javaw + L"   " + plain.substr(javaw.size() + 1), Build(values));
 }
 
-TEST(LauncherCommandLine, InjectedQuotesStayInsideTheirArgument)
+TEST(LauncherCommandLine, LongValuesAreCutAtTheirPropertyLimitBeforeQuoting)
 {
+    std::wstring longArgument = L"alda" + std::wstring(300, L'u');
+    std::wstring longPath = L"C:\\" + std::wstring(400, L'p');
     LauncherCommandValues values = SampleValues();
-    values.launchUrl = L"-Dde.tarvolin.launchURL=x\" -javaagent:C:\\evil.jar \"y\\";
-    wchar_t line[kLauncherCommandLineCapacity];
-    ASSERT_TRUE(BuildLauncherCommandLine(values, line, kLauncherCommandLineCapacity));
-    std::vector<std::wstring> split = Split(line);
+    values.launchArgument = longArgument.c_str();
+    values.cacheFolder = longPath.c_str();
+    values.runtimeSourceUrl = longPath.c_str();
+    values.variantName = longPath.c_str();
+    values.launchExe = longPath.c_str();
+    values.localLowPath = longPath.c_str();
+    values.roamingPath = longPath.c_str();
+    std::vector<std::wstring> split = Split(Build(values));
     ASSERT_EQ(12u, split.size());
-    EXPECT_EQ(values.launchUrl, split[2]);
-    EXPECT_EQ(L"-jar", split[9]);
-    EXPECT_EQ(L"C:\\t\\TPL0.tmp", split[11]);
+    EXPECT_EQ(L"-Dde.tarvolin.launchURL=" + longArgument.substr(0, 231), split[2]);
+    EXPECT_EQ(255u, split[2].size());
+    EXPECT_EQ(99u, split[3].size());
+    EXPECT_EQ(299u, split[4].size());
+    EXPECT_EQ(299u, split[5].size());
+    EXPECT_EQ(255u, split[6].size());
+    EXPECT_EQ(359u, split[7].size());
+    EXPECT_EQ(359u, split[8].size());
+
+    // A cut that ends in a backslash still leaves one whole argument.
+    std::wstring backslashes = L"a.kvnlp" + std::wstring(300, L'\\');
+    values.launchArgument = backslashes.c_str();
+    split = Split(Build(values));
+    ASSERT_EQ(12u, split.size());
+    EXPECT_EQ(L"-Dde.tarvolin.launchURL=" + backslashes.substr(0, 231), split[2]);
+}
+
+TEST(LauncherCommandLine, InjectedQuotesAndBackslashesStayInsideTheirArgument)
+{
+    const wchar_t* arguments[] = {L"x.kvnlp\" -javaagent:C:\\evil.jar \"y\\", L"x.kvnlp\\", L"\"",
+                                  L"a\\\"b.kvbnlp\\\\"};
+    for (const wchar_t* argument : arguments) {
+        LauncherCommandValues values = SampleValues();
+        values.launchArgument = argument;
+        values.cacheFolder = L"C:\\c\\zentrix\"jre\\";
+        std::vector<std::wstring> split = Split(Build(values));
+        ASSERT_EQ(12u, split.size()) << argument;
+        EXPECT_EQ(std::wstring(L"-Dde.tarvolin.launchURL=") + argument, split[2]);
+        EXPECT_EQ(L"-Dde.tarvolin.jreCacheBasePath=C:\\c\\zentrix\"jre\\", split[5]);
+        EXPECT_EQ(L"-jar", split[9]);
+        EXPECT_EQ(L"C:\\t\\TPL0.tmp", split[11]);
+    }
 }
 
 TEST(LauncherCommandLine, LeavesOffWholeArgumentsThatDoNotFit)
@@ -106,4 +132,5 @@ TEST(LauncherCommandLine, LeavesOffWholeArgumentsThatDoNotFit)
     std::vector<std::wstring> split = Split(line);
     EXPECT_EQ(L"C:\\c\\zentrixjre\\jre\\bin\\javaw", split[0]);
     EXPECT_EQ(L'"', line[wcslen(line) - 1]);
+    EXPECT_LT(wcslen(line), 200u);
 }
