@@ -1,5 +1,7 @@
 """Placing a stand-in runtime in the cache and reading what its javaw received."""
 import shutil
+import subprocess
+from pathlib import Path
 
 import winbench
 
@@ -29,3 +31,45 @@ def read_records(record_file):
             starts.append(current)
             current = None
     return starts
+
+
+def place_runtime_without_javaw(prefix, version="0"):
+    """A runtime that counts as current offline but whose javaw is missing."""
+    cache = winbench.cache_dir(prefix)
+    (cache / "jre" / "bin").mkdir(parents=True, exist_ok=True)
+    (cache / "jre" / "unpack.txt").write_bytes(b"")
+    (cache / "version.txt").write_text(version)
+    return cache
+
+
+def start_answer(prefix, display, caption_part, answer, timeout=60):
+    """Starts answer_box in the prefix; it waits for the dialog, reads it and presses the button."""
+    out = open(Path(prefix) / ("answer-%s.txt" % answer), "wb")
+    return subprocess.Popen([winbench.WINE, str(winbench.TOOLS / "answer_box.exe"), caption_part, answer,
+                             str(timeout)],
+                            env=winbench.wine_env(prefix, display), stdin=subprocess.DEVNULL, stdout=out,
+                            stderr=subprocess.DEVNULL), out.name
+
+
+def answer(prefix, display, caption_part, button, timeout=60):
+    """Answers the dialog; returns (caption, text) or None when none came in time."""
+    proc, out_name = start_answer(prefix, display, caption_part, button, timeout)
+    try:
+        code = proc.wait(timeout=timeout + 30)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        raise
+    fields = {}
+    for line in Path(out_name).read_bytes().decode("utf-8").split("\n"):
+        kind, _, value = line.partition("\t")
+        fields[kind] = value.rstrip("\r")
+    return (fields.get("CAPTION"), fields.get("TEXT")) if code == 0 else None
+
+
+def wait_until_no_window(prefix, display, title="^Zentrix$", timeout=30):
+    """Waits for a launcher instance that no test process owns to close its splash window."""
+    def gone():
+        found = subprocess.run(["xdotool", "search", "--name", title], env={"DISPLAY": display},
+                               capture_output=True, text=True, timeout=20)
+        return not found.stdout.strip()
+    assert winbench.wait_for(gone, timeout=timeout)

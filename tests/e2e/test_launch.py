@@ -27,7 +27,8 @@ def expected_head(prefix, argument, variant, source):
 
 def check_argv(prefix, argv, argument, variant, source):
     assert argv[:6] == expected_head(prefix, argument, variant, source)
-    assert argv[6].startswith("-Dcom.tarvolin.launch.exe=") and argv[6].endswith("DesktopLauncher.exe")
+    # Wine shows the Unix file system as drive Z:.
+    assert argv[6] == "-Dcom.tarvolin.launch.exe=Z:" + str(winbench.EXE).replace("/", "\\")
     assert argv[7:10] == ["-Dde.tarvolin.LocalLowPath=", "-Dde.tarvolin.RoamingPath=", "-jar"]
     assert len(argv) == 12
 
@@ -75,3 +76,48 @@ def test_javaw_gets_the_embedded_archive_and_property_file_as_new_temp_files(cle
         seen.update({jar, properties})
         winbench.clear_user_state(clean)
     assert len(seen) == 4
+
+
+QUESTION_CAPTION = "RunLauncher: Launcher konnte nicht gestartet werden"
+QUESTION = "RunLauncher Fehler: 2. Tempor\xe4re Dateien l\xf6schen und erneut versuchen?"
+PACK_FAILURE_CAPTION = "tarvolin Launcher Fehler"
+
+
+def test_failed_start_asks_and_no_ends_the_program(clean, display):
+    cache = launch_bench.place_runtime_without_javaw(clean)
+    proc = winbench.start(clean, display, ["start.kvnlp"])
+    try:
+        assert launch_bench.answer(clean, display, QUESTION_CAPTION, "no") == (QUESTION_CAPTION, QUESTION)
+        assert proc.wait(timeout=30) == 0
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+    texts = winbench.log_texts(clean)
+    # The command line is logged before the start, then the error and the question with the same code.
+    line = [i for i, t in enumerate(texts) if t.startswith('"') and "-jar" in t]
+    assert line and texts.index("Fehler 2: " + QUESTION_CAPTION) > line[-1]
+    assert texts.index(QUESTION) > texts.index("Fehler 2: " + QUESTION_CAPTION)
+    assert (cache / "version.txt").exists()
+    assert texts.count("Start wWinMain:") == 1
+
+
+def test_failed_start_answered_yes_deletes_the_cache_and_starts_again(clean, display):
+    cache = launch_bench.place_runtime_without_javaw(clean)
+    (cache / "leftover.txt").write_text("old")
+    proc = winbench.start(clean, display, ["start.kvnlp"])
+    try:
+        assert launch_bench.answer(clean, display, QUESTION_CAPTION, "yes") == (QUESTION_CAPTION, QUESTION)
+        assert proc.wait(timeout=30) == 0
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+    assert not (cache / "leftover.txt").exists()
+    # The new instance finds no runtime and no server: the pack download fails, javaw is still
+    # missing, and it asks again.
+    assert launch_bench.answer(clean, display, PACK_FAILURE_CAPTION, "ok")
+    assert launch_bench.answer(clean, display, QUESTION_CAPTION, "no") == (QUESTION_CAPTION, QUESTION)
+    texts = winbench.wait_for(lambda: [t for t in winbench.log_texts(clean) if t == QUESTION][1:] and
+                              winbench.log_texts(clean), timeout=30)
+    assert texts.count("Start wWinMain:") == 2
+    assert texts.count(QUESTION) == 2
+    launch_bench.wait_until_no_window(clean, display)
