@@ -1,0 +1,85 @@
+"""The runtime-install bench: demo runtime packs built from the test tools, a download server
+root laid out like the real one, and the HTTPS origin serving it inside the test namespace.
+
+A served pack is demo_pack.exe, then the javaw it unpacks (fake_javaw.exe), then a 24-byte trailer:
+payload length (8 bytes), exit code (4), delay in ms (4), magic "ZXPACK01", all little endian.
+"""
+import shutil
+import struct
+from pathlib import Path
+
+import pytest
+
+import winbench
+
+PRODUCTION_JRE = "apps/zentrix/windows/jre"
+TEST_JRE = "apps/zentrix/test/windows/test/jre"
+GENERIC_ARCHIVE = "apps/zentrix/launcher/launcher.jar"
+VERSION_PATH = "/" + PRODUCTION_JRE + "/version.txt"
+PACK_PATH = "/" + PRODUCTION_JRE + "/jre_pack.exe"
+
+
+def pack_bytes(exit_code=0, delay_ms=0, javaw=None):
+    """A self-extracting demo runtime pack whose javaw is the recording stand-in."""
+    program = (winbench.TOOLS / "demo_pack.exe").read_bytes()
+    payload = javaw if javaw is not None else (winbench.TOOLS / "fake_javaw.exe").read_bytes()
+    return program + payload + struct.pack("<QII", len(payload), exit_code, delay_ms) + b"ZXPACK01"
+
+
+def lay_out_server(root, version="5", pack=None, folders=(PRODUCTION_JRE, TEST_JRE)):
+    """Writes version.txt and jre_pack.exe into the runtime folders of a server root; returns it."""
+    root = Path(root)
+    shutil.rmtree(root, ignore_errors=True)
+    for folder in folders:
+        target = root / folder
+        target.mkdir(parents=True, exist_ok=True)
+        set_version(root, version, folder)
+        (target / "jre_pack.exe").write_bytes(pack if pack is not None else pack_bytes())
+    return root
+
+
+def set_version(root, version, folder=PRODUCTION_JRE):
+    (Path(root) / folder / "version.txt").write_bytes(str(version).encode())
+
+
+def set_pack(root, pack, folder=PRODUCTION_JRE):
+    (Path(root) / folder / "jre_pack.exe").write_bytes(pack)
+
+
+def remove_pack(root, folder=PRODUCTION_JRE):
+    (Path(root) / folder / "jre_pack.exe").unlink(missing_ok=True)
+
+
+def require_network():
+    """The network bench modules; skips the test outside the test namespace."""
+    net_bench = pytest.importorskip("net_bench")
+    https_server = pytest.importorskip("https_server")
+    if not net_bench.in_namespace():
+        pytest.skip("needs the network namespace " + net_bench.NAMESPACE + " (scripts/test.sh sets it up)")
+    return net_bench, https_server
+
+
+def start_origin(root):
+    """The HTTPS origin on 127.0.0.1:443 serving root; skips the test outside the test namespace."""
+    net_bench, https_server = require_network()
+    net_bench.install_ca()
+    cert, key = net_bench.cert_pair("server")
+    return https_server.OriginServer(cert, key, root).start()
+
+
+def runtime_files(prefix):
+    """What is in the runtime cache, as paths relative to it."""
+    cache = winbench.cache_dir(prefix)
+    return sorted(str(p.relative_to(cache)).replace("\\", "/") for p in cache.rglob("*")) if cache.exists() else []
+
+
+def pack_record(prefix):
+    """The command line and current folder the demo pack recorded during the last install."""
+    path = winbench.cache_dir(prefix) / "jre" / "lib" / "pack-record.txt"
+    if not path.exists():
+        return {}
+    return dict(line.split("\t", 1) for line in path.read_text(encoding="utf-8").splitlines() if "\t" in line)
+
+
+def windows_cache(prefix):
+    return "C:\\users\\" + winbench.user_dir(prefix).name + "\\AppData\\Local\\tarvolin\\zentrixjre"
