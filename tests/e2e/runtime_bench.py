@@ -19,9 +19,19 @@ VERSION_PATH = "/" + PRODUCTION_JRE + "/version.txt"
 PACK_PATH = "/" + PRODUCTION_JRE + "/jre_pack.exe"
 
 
+def as_windowed_program(program):
+    """The program with its PE subsystem set to GUI, as a real self-extracting pack has it, so that
+    no console window opens while it runs (the test tools are built as console programs)."""
+    program = bytearray(program)
+    pe = struct.unpack_from("<I", program, 0x3C)[0]
+    assert program[pe:pe + 4] == b"PE\0\0"
+    struct.pack_into("<H", program, pe + 0x5C, 2)
+    return bytes(program)
+
+
 def pack_bytes(exit_code=0, delay_ms=0, javaw=None):
     """A self-extracting demo runtime pack whose javaw is the recording stand-in."""
-    program = (winbench.TOOLS / "demo_pack.exe").read_bytes()
+    program = as_windowed_program((winbench.TOOLS / "demo_pack.exe").read_bytes())
     payload = javaw if javaw is not None else (winbench.TOOLS / "fake_javaw.exe").read_bytes()
     return program + payload + struct.pack("<QII", len(payload), exit_code, delay_ms) + b"ZXPACK01"
 

@@ -198,24 +198,67 @@ def test_failing_extractor_leaves_no_marker_and_the_next_run_installs(server, di
     assert (cache / "jre" / "unpack.txt").is_file()
 
 
-def test_escape_is_ignored_during_a_slow_extraction(server, display):
+def press_escape(display, window):
+    """A real key press (XTEST) on the focused splash; Wine ignores keys sent to a window."""
+    xdotool(display, "windowfocus", "--sync", window)
+    xdotool(display, "mousemove", "--window", window, "285", "100")
+    xdotool(display, "click", "1")
+    time.sleep(0.3)
+    xdotool(display, "key", "Escape")
+
+
+def slow_generic_archive(origin, seconds=20):
+    archive = (winbench.ROOT / "res" / "launcher.jar").read_bytes()
+    origin.routes["/" + runtime_bench.GENERIC_ARCHIVE] = ("slow", {"body": archive, "pieces": seconds,
+                                                                   "delay": 1.0})
+
+
+def splash(display):
+    found = winbench.wait_for(lambda: xdotool(display, "search", "--name", "^Zentrix$").split(), timeout=20)
+    assert found
+    return found[0]
+
+
+def test_escape_is_ignored_during_a_slow_extraction_and_works_after_it(server, display):
     root, origin, prefix = server
     cache = winbench.cache_dir(prefix)
     runtime_bench.set_pack(root, runtime_bench.pack_bytes(delay_ms=6000))
+    slow_generic_archive(origin)
     proc = winbench.start(prefix, display, ["start.kvnlp"])
     try:
         assert winbench.wait_for(lambda: any(t.endswith('jre_pack.exe" -y') for t in winbench.log_texts(prefix)),
                                  timeout=60)
-        window = winbench.wait_for(lambda: xdotool(display, "search", "--name", "^Zentrix$").split(), timeout=20)
-        assert window
+        window = splash(display)
         for _ in range(3):
-            xdotool(display, "windowactivate", "--sync", window[0])
-            xdotool(display, "key", "--window", window[0], "Escape")
+            press_escape(display, window)
             time.sleep(0.5)
         assert proc.poll() is None, "Escape ended the program during the extraction"
-        assert proc.wait(timeout=90) == 0
-        assert (cache / "jre" / "unpack.txt").is_file()
-        assert len(javaw_starts(prefix, 1)) == 1
+        # The extraction ends, the marker follows; during the slow archive probe Escape works again.
+        assert winbench.wait_for(lambda: (cache / "jre" / "unpack.txt").is_file(), timeout=60)
+        assert winbench.wait_for(lambda: any("launcher/launcher.jar" in t for t in winbench.log_texts(prefix)),
+                                 timeout=30)
+        press_escape(display, window)
+        assert proc.wait(timeout=15) == 0
+        assert not (cache / "jre" / "bin" / "javaw-record.txt").exists()
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+
+
+def test_pack_that_cannot_be_started_logs_one_error_and_escape_works_again(server, display):
+    root, origin, prefix = server
+    runtime_bench.set_pack(root, b"not a program, only text" * 40)
+    slow_generic_archive(origin)
+    proc = winbench.start(prefix, display, ["start.kvnlp"])
+    try:
+        context = "RunExtract: Java JRE konnte nicht entpackt werden"
+        assert winbench.wait_for(lambda: any(t.endswith(context) for t in winbench.log_texts(prefix)), timeout=60)
+        texts = winbench.log_texts(prefix)
+        assert len([t for t in texts if t.endswith(context)]) == 1
+        assert [t for t in texts if t.endswith(context)][0].startswith("Fehler ")
+        assert not (winbench.cache_dir(prefix) / "jre" / "unpack.txt").exists()
+        press_escape(display, splash(display))
+        assert proc.wait(timeout=15) == 0
     finally:
         if proc.poll() is None:
             proc.kill()
