@@ -93,3 +93,77 @@ def pack_record(prefix):
 
 def windows_cache(prefix):
     return "C:\\users\\" + winbench.user_dir(prefix).name + "\\AppData\\Local\\tarvolin\\zentrixjre"
+
+
+def _javaw_starts(record):
+    return record.read_bytes().count(b"\nEND\n") if record.exists() else 0
+
+
+def _time_to_javaw(prefix, display, args, exe, record, timeout=60):
+    """Seconds from the process start to the first line javaw records."""
+    import time
+    before = _javaw_starts(record)
+    start = time.perf_counter()
+    proc = winbench.start(prefix, display, args, exe=exe)
+    try:
+        while _javaw_starts(record) == before:
+            if time.perf_counter() - start > timeout:
+                raise RuntimeError("javaw did not start within %d s" % timeout)
+            time.sleep(0.005)
+        elapsed = time.perf_counter() - start
+        proc.wait(timeout=timeout)
+        return elapsed
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+
+
+def main():
+    """Start-up overhead on a warm cache: the launcher's time from process start to javaw's start,
+    against the minimal WinHTTP client (one HTTPS request, then the same javaw), both under Wine in
+    the same run. Run inside the test namespace:
+        ip netns exec tarvolin-e2e python3 tests/e2e/runtime_bench.py [--runs 10]
+    """
+    import argparse
+    import statistics
+    import net_bench
+    import https_server
+
+    parser = argparse.ArgumentParser(description=main.__doc__.split("\n")[0])
+    parser.add_argument("--runs", type=int, default=10)
+    runs = min(max(parser.parse_args().runs, 1), 50)
+    if not net_bench.in_namespace():
+        raise SystemExit("run inside the namespace " + net_bench.NAMESPACE + " (scripts/netns.sh)")
+    net_bench.install_ca()
+    xvfb, display = winbench.start_xvfb()
+    prefix = winbench.boot_prefix(winbench.E2E_DIR / "bench-prefix", display)
+    winbench.clear_user_state(prefix)
+    root = lay_out_server(winbench.E2E_DIR / "bench-server", version="5")
+    cert, key = net_bench.cert_pair("server")
+    origin = https_server.OriginServer(cert, key, root).start()
+    try:
+        argument = ["https://get.tarvolin.example/start/app.kvnlp"]
+        record = winbench.cache_dir(prefix) / "jre" / "bin" / "javaw-record.txt"
+        _time_to_javaw(prefix, display, argument, winbench.EXE, record, timeout=120)  # installs: warm cache
+        javaw = windows_cache(prefix) + "\\jre\\bin\\javaw.exe"
+        baseline_args = ["get.tarvolin.example", VERSION_PATH, javaw]
+        launcher, baseline = [], []
+        for _ in range(runs):
+            launcher.append(_time_to_javaw(prefix, display, argument, winbench.EXE, record))
+            baseline.append(_time_to_javaw(prefix, display, baseline_args, winbench.TOOLS / "winhttp_baseline.exe",
+                                           record))
+        ratio = statistics.median(launcher) / statistics.median(baseline)
+        print("runs: %d" % runs)
+        print("launcher, process start to javaw start: median %.3f s (min %.3f, max %.3f)" %
+              (statistics.median(launcher), min(launcher), max(launcher)))
+        print("minimal WinHTTP client:                 median %.3f s (min %.3f, max %.3f)" %
+              (statistics.median(baseline), min(baseline), max(baseline)))
+        print("ratio (medians): %.2f (aim: at most 1.5)" % ratio)
+    finally:
+        origin.stop()
+        winbench.stop_prefix(prefix)
+        xvfb.terminate()
+
+
+if __name__ == "__main__":
+    main()
