@@ -1,8 +1,184 @@
 #include "net/download.h"
 
-int DownloadfileDirect(const wchar_t*, int, const wchar_t*, bool)
+#include <winhttp.h>
+
+#include <stdlib.h>
+
+#include "app/state.h"
+#include "log/format.h"
+#include "log/log.h"
+#include "net/auth_rules.h"
+
+namespace {
+
+enum : int {
+    kMessageCapacity = 4096,
+    kAttempts = 2,
+};
+
+const wchar_t kUserAgent[] = L"WinHTTP tarvolin Client Launcher";
+const wchar_t kCaption[] = L"tarvolin Launcher Fehler";
+
+struct Handles {
+    HINTERNET session = nullptr;
+    HINTERNET connection = nullptr;
+    HINTERNET request = nullptr;
+};
+
+void CloseHandles(Handles& h)
 {
-    return 0;
+    if (h.request)
+        WinHttpCloseHandle(h.request);
+    if (h.connection)
+        WinHttpCloseHandle(h.connection);
+    if (h.session)
+        WinHttpCloseHandle(h.session);
+    h = Handles{};
 }
 
-void ReportHttpStatus(DWORD, bool) {}
+// One connection attempt up to the sent request; true when the request went out.
+bool Attempt(int attempt, const wchar_t* serverPath, int useTls, Handles& h)
+{
+    h.session = WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                            WINHTTP_NO_PROXY_BYPASS, 0);
+    if (useTls && h.session) {
+        DWORD protocols = kSecureProtocols;
+        WinHttpSetOption(h.session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols);
+    }
+    if (attempt == 0 && launcherState.proxyConfig.lpszProxy && h.session) {
+        WINHTTP_PROXY_INFO proxy = {};
+        proxy.dwAccessType = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
+        proxy.lpszProxy = launcherState.proxyConfig.lpszProxy;
+        proxy.lpszProxyBypass = nullptr;
+        WinHttpSetOption(h.session, WINHTTP_OPTION_PROXY, &proxy, sizeof proxy);
+    }
+    if (h.session)
+        h.connection = WinHttpConnect(h.session, launcherState.downloadHost,
+                                      useTls ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT, 0);
+    if (h.connection)
+        h.request = WinHttpOpenRequest(h.connection, L"GET", serverPath, nullptr, WINHTTP_NO_REFERER,
+                                       WINHTTP_DEFAULT_ACCEPT_TYPES, useTls ? WINHTTP_FLAG_SECURE : 0);
+    if (!h.request)
+        return false;
+    return WinHttpSendRequest(h.request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) != FALSE;
+}
+
+// The read loop; returns the result (1 only for a body read to its end and whole).
+int ReadBody(HINTERNET request, HANDLE file)
+{
+    ULONGLONG announced = 0;
+    bool hasLength = QueryContentLength(request, &announced);
+    ULONGLONG received = 0;
+    for (;;) {
+        DWORD available = 0;
+        if (!WinHttpQueryDataAvailable(request, &available)) {
+            LogSystemError(GetLastError(), L"DownloadfileDirect: Keine Daten vorhanden");
+            return 0;
+        }
+        if (available == 0)
+            break;
+        char* buffer = static_cast<char*>(calloc(size_t(available) + 1, 1));
+        if (!buffer) {
+            LogLine(L"Out of memory");
+            return 0;
+        }
+        DWORD read = 0;
+        bool failed = false;
+        if (!WinHttpReadData(request, buffer, available, &read)) {
+            LogSystemError(GetLastError(), L"Error %u in WinHttpReadData.\n");
+            read = 0;
+            failed = true;
+        } else {
+            DWORD written = 0;
+            WriteFile(file, buffer, read, &written, nullptr);
+            received += read;
+        }
+        free(buffer);
+        if (failed)
+            return 0;
+        if (read == 0)
+            break;
+    }
+    if (!BodyIsWhole(hasLength, announced, received)) {
+        LogPrintf(L"DownloadfileDirect: Antwort unvollst\u00e4ndig, %llu von %llu Bytes erhalten", received, announced);
+        return 0;
+    }
+    return 1;
+}
+
+} // namespace
+
+void ShowDownloadWarning(const wchar_t* text)
+{
+    MessageBoxW(nullptr, text, kCaption, MB_OK | MB_ICONWARNING);
+}
+
+bool QueryContentLength(HINTERNET request, ULONGLONG* length)
+{
+    DWORD value = 0;
+    DWORD size = sizeof value;
+    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
+                             WINHTTP_HEADER_NAME_BY_INDEX, &value, &size, WINHTTP_NO_HEADER_INDEX))
+        return false;
+    *length = value;
+    return true;
+}
+
+int DownloadfileDirect(const wchar_t* serverPath, int useTls, const wchar_t* targetFile, bool showDialog)
+{
+    LogPrintf(L"DownloadfileDirect https://%s%s to %s", launcherState.downloadHost, serverPath, targetFile);
+
+    HANDLE file = CreateFileW(targetFile, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        wchar_t text[kMessageCapacity];
+        BoundedFormat(text, kMessageCapacity, L"Could not create destination file \"%s\"", targetFile);
+        LogLine(text);
+        ShowDownloadWarning(text);
+        return 0;
+    }
+
+    Handles h;
+    bool sent = false;
+    for (int attempt = 0; attempt < kAttempts && !sent; ++attempt) {
+        CloseHandles(h); // what a failed first attempt left open
+        sent = Attempt(attempt, serverPath, useTls, h);
+    }
+
+    int result = 0;
+    if (!sent || !WinHttpReceiveResponse(h.request, nullptr)) {
+        LogSystemError(GetLastError(), L"Kein Netzwerkzugriff");
+        result = 0;
+    } else {
+        DWORD status = 0;
+        DWORD size = sizeof status;
+        if (!WinHttpQueryHeaders(h.request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                                 WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX))
+            status = 0;
+        if (IsHttpErrorStatus(status)) {
+            ReportHttpStatus(status, showDialog);
+            result = 0;
+        } else {
+            result = ReadBody(h.request, file);
+        }
+    }
+
+    CloseHandles(h);
+    if (!CloseHandle(file)) {
+        LogLine(L"Could not close temp file");
+        return 0;
+    }
+    return result;
+}
+
+void ReportHttpStatus(DWORD statusCode, bool showDialog)
+{
+    int earlier = launcherState.statusMessageCount;
+    launcherState.statusMessageCount = earlier + 1;
+    if (earlier > 0)
+        return;
+    wchar_t text[kMessageCapacity];
+    BoundedFormat(text, kMessageCapacity, HttpStatusMessageFormat(statusCode), static_cast<int>(statusCode));
+    LogLine(text);
+    if (showDialog)
+        ShowDownloadWarning(text);
+}

@@ -5,10 +5,14 @@
 
 #include <windows.h>
 
+#include <stddef.h>
+
 DWORD WINAPI LaunchWorker(LPVOID);
 
 // Downloads the generic launcher archive into a new "lnc" temporary file. True when the download
-// returned 1; archivePath then names the file (kPathCapacity characters).
+// returned 1. archivePath (kPathCapacity characters, may be null) receives the file's name once
+// the file exists. The worker then starts the launcher in every outcome, with this archive
+// instead of the embedded one only when it is a whole ZIP archive.
 bool provideGenenricLauncherJar(wchar_t* archivePath);
 
 // Whether bytes form a whole ZIP archive: a local-file signature at the start and a valid

@@ -1,0 +1,315 @@
+"""The loopback HTTPS origin and a scripted proxy for the download tests.
+
+OriginServer listens on 127.0.0.1:443 (inside the test namespace), refuses anything older than
+TLS 1.2, answers scripted paths (see SCRIPTS, or set routes per test) and serves every other path
+from a folder. Each request is recorded (method, path, headers) so tests can count them.
+
+ScriptedProxy answers every request, CONNECT or plain, with 407 and the Proxy-Authenticate
+schemes it was given, and records the requests too.
+
+Run as a program for manual use or benchmarks:
+    ip netns exec tarvolin-e2e python3 tests/e2e/https_server.py --root DIR [--port 443]
+"""
+import argparse
+import http.server
+import socket
+import socketserver
+import ssl
+import struct
+import threading
+import time
+from pathlib import Path
+
+
+def pattern(size):
+    block = bytes(i % 251 for i in range(251))
+    return (block * (size // 251 + 1))[:size]
+
+
+OK_SIZE = 100_000
+SHORT_ANNOUNCED = 50_000
+SHORT_SENT = 20_000
+
+# Scripted answers: path -> (kind, parameters). Kinds are handled by Handler.answer_*.
+SCRIPTS = {
+    "/e2e/ok": ("body", {"body": pattern(OK_SIZE)}),
+    "/e2e/empty": ("body", {"body": b""}),
+    "/e2e/chunked": ("chunked", {"body": pattern(OK_SIZE), "chunk": 7000}),
+    "/e2e/404": ("status", {"status": 404}),
+    "/e2e/500": ("status", {"status": 500}),
+    "/e2e/503": ("status", {"status": 503}),
+    "/e2e/407": ("status", {"status": 407, "body": b"<html>Proxy Authentication Required</html>",
+                            "headers": {"Proxy-Authenticate": 'Basic realm="tarvolin"'}}),
+    "/e2e/401": ("status", {"status": 401, "headers": {"WWW-Authenticate": 'Basic realm="tarvolin"'}}),
+    "/e2e/short": ("short", {"body": pattern(SHORT_ANNOUNCED), "sent": SHORT_SENT}),
+    "/e2e/reset": ("reset", {"body": pattern(SHORT_ANNOUNCED), "sent": SHORT_SENT}),
+    "/e2e/slow": ("slow", {"body": pattern(OK_SIZE), "pieces": 10, "delay": 0.2}),
+}
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    server_version = "tarvolin-e2e"
+
+    def setup(self):
+        self.request.do_handshake()
+        super().setup()
+
+    def log_message(self, fmt, *args):  # requests are recorded, not printed
+        pass
+
+    def do_GET(self):
+        self.server.record(self)
+        path = self.path.split("?", 1)[0]
+        script = self.server.routes.get(path) or SCRIPTS.get(path)
+        if script is None:
+            return self.answer_file(path)
+        kind, params = script
+        getattr(self, "answer_" + kind)(**params)
+
+    do_HEAD = do_GET
+
+    def head(self, status, length=None, headers=None, close=False):
+        self.send_response(status)
+        for name, value in (headers or {}).items():
+            self.send_header(name, value)
+        if length is not None:
+            self.send_header("Content-Length", str(length))
+        if close:
+            self.send_header("Connection", "close")
+            self.close_connection = True
+        self.end_headers()
+
+    def answer_body(self, body, status=200, headers=None):
+        self.head(status, len(body), headers)
+        if self.command != "HEAD":
+            self.wfile.write(body)
+
+    def answer_status(self, status, body=None, headers=None):
+        body = body if body is not None else f"<html>{status}</html>".encode()
+        self.answer_body(body, status, headers)
+
+    def answer_chunked(self, body, chunk):
+        self.head(200, None, {"Transfer-Encoding": "chunked"})
+        for i in range(0, len(body), chunk):
+            piece = body[i:i + chunk]
+            self.wfile.write(b"%x\r\n%s\r\n" % (len(piece), piece))
+        self.wfile.write(b"0\r\n\r\n")
+
+    def answer_short(self, body, sent):
+        """Announces the whole body, sends only a part and closes the connection cleanly."""
+        self.head(200, len(body), close=True)
+        self.wfile.write(body[:sent])
+        self.wfile.flush()
+
+    def answer_reset(self, body, sent):
+        """Announces the whole body, sends a part and resets the TCP connection."""
+        self.head(200, len(body))
+        self.wfile.write(body[:sent])
+        self.wfile.flush()
+        time.sleep(0.2)
+        self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        self.close_connection = True
+        self.server.reset_requested.add(id(self.connection))
+
+    def answer_slow(self, body, pieces, delay):
+        self.head(200, len(body))
+        step = max(1, len(body) // pieces)
+        for i in range(0, len(body), step):
+            self.wfile.write(body[i:i + step])
+            self.wfile.flush()
+            time.sleep(delay)
+
+    def answer_file(self, path):
+        root = self.server.root
+        target = (root / path.lstrip("/")).resolve() if root else None
+        if not target or not str(target).startswith(str(root.resolve())) or not target.is_file():
+            return self.answer_status(404)
+        size = target.stat().st_size
+        self.head(200, size, {"Content-Type": "application/octet-stream"})
+        if self.command == "HEAD":
+            return
+        with open(target, "rb") as f:
+            while True:
+                block = f.read(1 << 20)
+                if not block:
+                    break
+                self.wfile.write(block)
+
+
+class _Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+    def __init__(self, address, context, root, routes):
+        super().__init__(address, Handler)
+        self.context = context
+        self.root = Path(root) if root else None
+        self.routes = routes
+        self.requests = []
+        self.lock = threading.Lock()
+        self.reset_requested = set()
+
+    def get_request(self):
+        sock, addr = self.socket.accept()
+        sock.settimeout(30)
+        try:
+            # The handshake runs on the request's thread; a refused one ends that connection only.
+            return self.context.wrap_socket(sock, server_side=True, do_handshake_on_connect=False), addr
+        except OSError:
+            sock.close()
+            raise
+
+    def record(self, handler):
+        with self.lock:
+            self.requests.append({"method": handler.command, "path": handler.path,
+                                  "headers": dict(handler.headers.items())})
+
+    def shutdown_request(self, request):
+        if id(request) in self.reset_requested:
+            self.reset_requested.discard(id(request))
+            try:
+                request.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+                socket.socket.close(request)  # no TLS close_notify: the peer sees a reset
+            except OSError:
+                pass
+            return
+        super().shutdown_request(request)
+
+    def handle_error(self, request, client_address):
+        pass  # clients that go away mid-answer are part of the tests
+
+
+class OriginServer:
+    """The scripted HTTPS origin, run on a thread of the calling process."""
+
+    def __init__(self, cert, key, root=None, host="127.0.0.1", port=443, minimum=ssl.TLSVersion.TLSv1_2):
+        self.context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        self.context.minimum_version = minimum
+        self.context.load_cert_chain(str(cert), str(key))
+        self.routes = {}
+        self.server = _Server((host, port), self.context, root, self.routes)
+        self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
+
+    def start(self):
+        self.thread.start()
+        return self
+
+    def stop(self):
+        self.server.shutdown()
+        self.server.server_close()
+
+    @property
+    def requests(self):
+        with self.server.lock:
+            return list(self.server.requests)
+
+    def count(self, path):
+        return sum(1 for r in self.requests if r["path"].split("?", 1)[0] == path)
+
+    def clear(self):
+        with self.server.lock:
+            self.server.requests.clear()
+        self.routes.clear()
+
+
+def challenge(scheme):
+    """The Proxy-Authenticate value for a scheme name (a full challenge text is used as given)."""
+    if " " in scheme:
+        return scheme
+    if scheme == "Basic":
+        return 'Basic realm="tarvolin"'
+    if scheme == "Digest":
+        return 'Digest realm="tarvolin", nonce="6a7d3c1e", qop="auth"'
+    return scheme
+
+
+class ScriptedProxy:
+    """A proxy that answers every request with 407 and the given Proxy-Authenticate schemes."""
+
+    def __init__(self, schemes=("Basic",), host="127.0.0.1", port=0):
+        self.schemes = list(schemes)
+        self.requests = []
+        self.lock = threading.Lock()
+        self.sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        self.sock.bind((host, port))
+        self.sock.listen(16)
+        self.sock.settimeout(0.5)
+        self.address = self.sock.getsockname()
+        self.running = True
+        self.thread = threading.Thread(target=self._accept, daemon=True)
+
+    def start(self):
+        self.thread.start()
+        return self
+
+    def stop(self):
+        self.running = False
+        self.thread.join(timeout=5)
+        self.sock.close()
+
+    @property
+    def proxy_text(self):
+        return f"{self.address[0]}:{self.address[1]}"
+
+    def _accept(self):
+        while self.running:
+            try:
+                conn, _ = self.sock.accept()
+            except socket.timeout:
+                continue
+            except OSError:
+                return
+            threading.Thread(target=self._serve, args=(conn,), daemon=True).start()
+
+    def _serve(self, conn):
+        conn.settimeout(10)
+        data = b""
+        try:
+            for _ in range(20):  # bounded: a client gets at most 20 answers per connection
+                while b"\r\n\r\n" not in data:
+                    chunk = conn.recv(65536)
+                    if not chunk:
+                        return
+                    data += chunk
+                head, data = data.split(b"\r\n\r\n", 1)
+                lines = head.decode("latin-1").split("\r\n")
+                headers = dict(l.split(": ", 1) for l in lines[1:] if ": " in l)
+                with self.lock:
+                    self.requests.append({"line": lines[0], "headers": headers})
+                body = b"<html>407 Proxy Authentication Required</html>"
+                answer = ["HTTP/1.1 407 Proxy Authentication Required"]
+                answer += [f"Proxy-Authenticate: {challenge(s)}" for s in self.schemes]
+                answer += [f"Content-Length: {len(body)}", "Proxy-Connection: keep-alive", "", ""]
+                conn.sendall("\r\n".join(answer).encode() + body)
+        except OSError:
+            pass
+        finally:
+            conn.close()
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--root", help="folder served for paths without a script")
+    parser.add_argument("--cert", default=None)
+    parser.add_argument("--key", default=None)
+    parser.add_argument("--host", default="127.0.0.1")
+    parser.add_argument("--port", type=int, default=443)
+    parser.add_argument("--seconds", type=float, default=3600, help="stops by itself after this time")
+    args = parser.parse_args()
+    if not args.cert:
+        import net_bench
+        net_bench.make_certs()
+        args.cert, args.key = net_bench.cert_pair("server")
+    server = OriginServer(args.cert, args.key, args.root, args.host, args.port).start()
+    print(f"serving https://{args.host}:{args.port}/ for {args.seconds:.0f} s", flush=True)
+    try:
+        time.sleep(args.seconds)
+    except KeyboardInterrupt:
+        pass
+    server.stop()
+
+
+if __name__ == "__main__":
+    main()
