@@ -1,5 +1,5 @@
 // The decisions of the download operations, free of platform types so unit tests can drive them:
-// the exchange loop of DownloadWithAuthentication (Part 5.3, with its mended ends) as a state
+// the exchange loop of DownloadWithAuthentication (with ends that keep it from looping) as a state
 // machine, the proxy authentication scheme choice, the HTTP error classification and message
 // format of ReportHttpStatus, and the completeness of a received body.
 #pragma once

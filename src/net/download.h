@@ -1,6 +1,6 @@
 // HTTPS file download from the download host with two attempts (the first through the user's
-// proxy), and the once-per-process report of an HTTP error status (Part 5.1, with the mends of
-// issue 5: TLS 1.2 and 1.3, and every incomplete body or missing connection reported as 0).
+// proxy), and the once-per-process report of an HTTP error status. Both downloads ask for TLS 1.2
+// and 1.3 only, and every incomplete body or missing connection is reported as 0.
 #pragma once
 
 #include <windows.h>

@@ -1,5 +1,5 @@
-// The exchange loop of DownloadWithAuthentication driven through the rows of Part 5.3's state
-// table, with the ends that issue 5 adds (second 401 in a row, at most six passes).
+// The exchange loop of DownloadWithAuthentication driven through every row of its state table,
+// with the two ends that keep it from looping (second 401 in a row, at most six passes).
 #include <gtest/gtest.h>
 
 #include <vector>
