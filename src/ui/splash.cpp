@@ -108,15 +108,20 @@ const wchar_t* SplashFooterFormat(bool secondVariant)
     return secondVariant ? L"\u00a9 %d tarvolin \u00b7 berk" : L"\u00a9 %d tarvolin \u00b7 alda";
 }
 
-void PaintSplash(HWND window)
+void DrawSplashFrame(HDC dc)
 {
-    PAINTSTRUCT paint;
-    HDC dc = BeginPaint(window, &paint);
     DrawSplashImage(dc);
     DrawProgressBar(dc, launcherState.progress);
     launcherState.progress = NextSplashProgress(launcherState.progress);
     DrawFooter(dc);
     DrawTitle(dc);
+}
+
+void PaintSplash(HWND window)
+{
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(window, &paint);
+    DrawSplashFrame(dc);
     EndPaint(window, &paint);
 }
 

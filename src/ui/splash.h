@@ -8,6 +8,9 @@
 void RunSplashWindow(HINSTANCE instance, int showCommand);
 LRESULT CALLBACK SplashWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void PaintSplash(HWND window);
+// One frame into a device context: image, bar (then the next progress value), footer, title.
+// Every GDI object it makes is released before it returns.
+void DrawSplashFrame(HDC dc);
 
 // Width in pixels of the bar drawn for a progress value of 0 to 1000.
 int SplashBarWidth(int progress);

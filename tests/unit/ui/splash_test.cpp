@@ -1,5 +1,8 @@
+#include <windows.h>
+
 #include <gtest/gtest.h>
 
+#include "app/state.h"
 #include "ui/splash.h"
 
 TEST(SplashAnimation, BarWidthsOfASweepRoundUpAndWrapAfterTheFullBar)
@@ -31,4 +34,49 @@ TEST(SplashTexts, TitleAndFooterFollowTheVariant)
     EXPECT_STREQ(L"alda", SplashTitle(false));
     EXPECT_STREQ(L"\u00a9 %d tarvolin \u00b7 berk", SplashFooterFormat(true));
     EXPECT_STREQ(L"\u00a9 %d tarvolin \u00b7 alda", SplashFooterFormat(false));
+}
+
+namespace {
+
+// Where the platform counts a process's GDI objects, that count. Wine answers 0, so there the
+// highest slot of the handle table stands in: slots are reused last-freed-first, so a fresh
+// object lands in the same slot again unless earlier objects were never released.
+unsigned GdiHighWaterMark()
+{
+    DWORD counted = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+    if (counted)
+        return counted;
+    HBRUSH probe = CreateSolidBrush(RGB(1, 2, 3));
+    unsigned slot = static_cast<unsigned>(reinterpret_cast<UINT_PTR>(probe) & 0xFFFF);
+    DeleteObject(probe);
+    return slot;
+}
+
+} // namespace
+
+TEST(SplashPainting, ThousandsOfFramesLeaveTheGdiObjectCountFlat)
+{
+    HDC screen = GetDC(nullptr);
+    HDC dc = CreateCompatibleDC(screen);
+    HBITMAP target = CreateCompatibleBitmap(screen, 570, 333);
+    HGDIOBJ previousTarget = SelectObject(dc, target);
+    launcherState.splashBitmap = CreateCompatibleBitmap(screen, 570, 333);
+    launcherState.progress = 0;
+
+    for (int frame = 0; frame < 20; ++frame)
+        DrawSplashFrame(dc);
+    unsigned before = GdiHighWaterMark();
+    for (int frame = 0; frame < 3000; ++frame)
+        DrawSplashFrame(dc);
+    unsigned after = GdiHighWaterMark();
+    EXPECT_EQ(before, after);
+    EXPECT_GE(launcherState.progress, 0);
+    EXPECT_LE(launcherState.progress, 1000);
+
+    DeleteObject(launcherState.splashBitmap);
+    launcherState.splashBitmap = nullptr;
+    SelectObject(dc, previousTarget);
+    DeleteObject(target);
+    DeleteDC(dc);
+    ReleaseDC(nullptr, screen);
 }
