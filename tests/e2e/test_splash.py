@@ -3,10 +3,14 @@
 The launch argument names the first variant and the cache holds no runtime, so the worker ends at
 the failed Java start, whose dialog blocks it while the splash keeps animating.
 """
+import socket
+import subprocess
+import threading
 import time
 
 import pytest
 
+import runtime_bench
 import splash_bench
 import winbench
 
@@ -54,3 +58,58 @@ def test_window_is_centred_and_shows_image_bar_and_texts(splash, display):
         time.sleep(0.3)
     assert len(set(bars)) > 1  # animating
     assert max(bars) <= 517
+
+
+@pytest.fixture
+def busy_worker(clean):
+    """A download host that accepts connections and never answers: the worker waits in its first
+    download, no dialog owns the splash, and the window takes keys."""
+    runtime_bench.require_network()
+    listener = socket.socket()
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    listener.bind(("127.0.0.1", 443))
+    listener.listen(16)
+    held = []
+    stop = threading.Event()
+
+    def hold():
+        listener.settimeout(0.2)
+        while not stop.is_set():
+            try:
+                held.append(listener.accept()[0])
+            except OSError:
+                pass
+
+    thread = threading.Thread(target=hold, daemon=True)
+    thread.start()
+    yield clean
+    stop.set()
+    thread.join(timeout=5)
+    for conn in held:
+        conn.close()
+    listener.close()
+
+
+@pytest.mark.parametrize("keys", ["Escape", "alt+F4"])
+def test_escape_or_the_system_close_ends_the_program_with_code_0(busy_worker, display, keys):
+    proc = winbench.start(busy_worker, display, ["start.kvnlp"])
+    try:
+        window = splash_bench.find_splash(display)
+        assert window is not None
+        assert winbench.wait_for(lambda: any(t.startswith("DownloadfileDirect https://") for t in
+                                             winbench.log_texts(busy_worker)), timeout=30)
+        time.sleep(0.5)
+        assert proc.poll() is None
+        # Real key presses (XTEST) on the focused window; Wine ignores keys sent to a window.
+        env = {"DISPLAY": display}
+        subprocess.run(["xdotool", "windowfocus", "--sync", window], env=env, timeout=20)
+        subprocess.run(["xdotool", "mousemove", "--window", window, "285", "100", "click", "1"], env=env,
+                       timeout=20)
+        time.sleep(0.3)
+        subprocess.run(["xdotool", "key", keys], env=env, timeout=20)
+        assert proc.wait(timeout=15) == 0
+        # The worker was still waiting for the host: nothing was launched.
+        assert not any("javaw" in t for t in winbench.log_texts(busy_worker))
+    finally:
+        if proc.poll() is None:
+            proc.kill()
