@@ -54,14 +54,19 @@ def cpu_ticks(pid):
     return int(fields[11]) + int(fields[12])
 
 
-def exe_pid(name="DesktopLauncher.exe"):
-    """The pid of the Wine process running the exe (found by its command line)."""
+def exe_pid(name="DesktopLauncher.exe", prefix=None):
+    """The pid of the Wine process running the exe (found by its command line), in the given
+    prefix when one is named, so that other benches on the machine do not count."""
     for entry in os.listdir("/proc"):
         if entry.isdigit():
             try:
                 with open(f"/proc/{entry}/cmdline", "rb") as f:
                     cmd = f.read().split(b"\0")
+                with open(f"/proc/{entry}/environ", "rb") as f:
+                    env = f.read().split(b"\0")
             except OSError:
+                continue
+            if prefix is not None and ("WINEPREFIX=%s" % prefix).encode() not in env:
                 continue
             if any(part.endswith(name.encode()) for part in cmd):
                 return int(entry)
@@ -85,7 +90,7 @@ if __name__ == "__main__":
     try:
         assert find_splash(display), "no splash window"
         time.sleep(3)
-        share = cpu_share(exe_pid(), 20.0)
+        share = cpu_share(exe_pid(prefix=prefix), 20.0)
         print(f"splash CPU: {100 * share:.2f}% of one core over 20 s")
     finally:
         proc.kill()
