@@ -5,13 +5,16 @@ TLS 1.2, answers scripted paths (see SCRIPTS, or set routes per test) and serves
 from a folder. Each request is recorded (method, path, headers) so tests can count them.
 
 ScriptedProxy answers every request, CONNECT or plain, with 407 and the Proxy-Authenticate
-schemes it was given, and records the requests too.
+schemes it was given, and records the requests too. A client that goes on with a TLS handshake on
+the connection after a 407 to its CONNECT is recorded as a request with the line "TLS handshake"
+and the connection is closed.
 
 Run as a program for manual use or benchmarks:
     ip netns exec tarvolin-e2e python3 tests/e2e/https_server.py --root DIR [--port 443]
 """
 import argparse
 import http.server
+import re
 import socket
 import socketserver
 import ssl
@@ -44,6 +47,7 @@ SCRIPTS = {
     "/e2e/short": ("short", {"body": pattern(SHORT_ANNOUNCED), "sent": SHORT_SENT}),
     "/e2e/reset": ("reset", {"body": pattern(SHORT_ANNOUNCED), "sent": SHORT_SENT}),
     "/e2e/slow": ("slow", {"body": pattern(OK_SIZE), "pieces": 10, "delay": 0.2}),
+    "/e2e/hangup": ("hangup", {}),
 }
 
 
@@ -59,6 +63,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
         pass
 
     def do_GET(self):
+        # A request target in absolute form ("https://host:443/path", as Wine sends it through a
+        # proxy tunnel) is accepted, as HTTP/1.1 servers must.
+        self.target = self.path
+        if re.match(r"https?://", self.path):
+            self.path = "/" + self.path.split("/", 3)[3] if self.path.count("/") >= 3 else "/"
         self.server.record(self)
         path = self.path.split("?", 1)[0]
         script = self.server.routes.get(path) or SCRIPTS.get(path)
@@ -112,6 +121,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.close_connection = True
         self.server.reset_requested.add(id(self.connection))
 
+    def answer_hangup(self):
+        """Reads the request and closes the connection without an answer."""
+        self.close_connection = True
+
     def answer_slow(self, body, pieces, delay):
         self.head(200, len(body))
         step = max(1, len(body) // pieces)
@@ -162,8 +175,8 @@ class _Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
 
     def record(self, handler):
         with self.lock:
-            self.requests.append({"method": handler.command, "path": handler.path,
-                                  "headers": dict(handler.headers.items())})
+            self.requests.append({"method": handler.command, "path": handler.path, "target": handler.target,
+                                  "headers": dict(handler.headers.items()), "tls": handler.request.version()})
 
     def shutdown_request(self, request):
         if id(request) in self.reset_requested:
@@ -183,9 +196,11 @@ class _Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
 class OriginServer:
     """The scripted HTTPS origin, run on a thread of the calling process."""
 
-    def __init__(self, cert, key, root=None, host="127.0.0.1", port=443, minimum=ssl.TLSVersion.TLSv1_2):
+    def __init__(self, cert, key, root=None, host="127.0.0.1", port=443, minimum=ssl.TLSVersion.TLSv1_2,
+                 maximum=ssl.TLSVersion.MAXIMUM_SUPPORTED):
         self.context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         self.context.minimum_version = minimum
+        self.context.maximum_version = maximum
         self.context.load_cert_chain(str(cert), str(key))
         self.routes = {}
         self.server = _Server((host, port), self.context, root, self.routes)
@@ -269,6 +284,10 @@ class ScriptedProxy:
         try:
             for _ in range(20):  # bounded: a client gets at most 20 answers per connection
                 while b"\r\n\r\n" not in data:
+                    if data[:1] == b"\x16":  # a TLS record where a request should be
+                        with self.lock:
+                            self.requests.append({"line": "TLS handshake", "headers": {}})
+                        return
                     chunk = conn.recv(65536)
                     if not chunk:
                         return
