@@ -12,7 +12,6 @@ import socket
 import ssl
 import subprocess
 import threading
-import time
 from pathlib import Path
 
 import pytest
@@ -35,40 +34,11 @@ def unit_tests_exe():
     return found[0]
 
 
-class DialogAnswerer:
-    """Answers every warning dialog on the display until stopped; keeps (caption, text) of each."""
-
-    def __init__(self, prefix, display):
-        self.prefix, self.display = prefix, display
-        self.seen = []
-        self.running = True
-        self.thread = threading.Thread(target=self._run, daemon=True)
-        self.thread.start()
-
-    def _run(self):
-        while self.running:
-            found = subprocess.run(["xdotool", "search", "--name", "^" + CAPTION + "$"], env={"DISPLAY": self.display},
-                                   capture_output=True, text=True, timeout=20).stdout.split()
-            if found:
-                # Short: the window of a box just answered may still be listed for a moment.
-                answered = launch_bench.answer(self.prefix, self.display, CAPTION, "ok", timeout=2)
-                if answered:
-                    self.seen.append(answered)
-            time.sleep(0.1)
-
-    def stop(self):
-        # A dialog shown at the very end is still answered before the list is read.
-        time.sleep(0.3)
-        self.running = False
-        self.thread.join(timeout=40)
-        return self.seen
-
-
 def run_case(prefix, display, case, env=None, timeout=120):
     """Runs one LiveDownload case; returns (gtest output, dialogs answered)."""
     extra = {"LAUNCHER_TEST_ORIGIN": HOST, "LAUNCHER_TEST_DIALOGS": "outside"}
     extra.update(env or {})
-    answerer = DialogAnswerer(prefix, display)
+    answerer = launch_bench.DialogAnswerer(prefix, display, CAPTION)
     try:
         code = winbench.run(prefix, display, ["--gtest_filter=LiveDownload." + case, "--gtest_color=no"],
                             exe=unit_tests_exe(), extra_env=extra, timeout=timeout)
