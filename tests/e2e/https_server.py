@@ -48,6 +48,7 @@ SCRIPTS = {
     "/e2e/reset": ("reset", {"body": pattern(SHORT_ANNOUNCED), "sent": SHORT_SENT}),
     "/e2e/slow": ("slow", {"body": pattern(OK_SIZE), "pieces": 10, "delay": 0.2}),
     "/e2e/hangup": ("hangup", {}),
+    "/e2e/chunked-cut": ("chunked", {"body": pattern(OK_SIZE), "chunk": 7000, "cut": 20000}),
 }
 
 
@@ -98,12 +99,19 @@ class Handler(http.server.BaseHTTPRequestHandler):
         body = body if body is not None else f"<html>{status}</html>".encode()
         self.answer_body(body, status, headers)
 
-    def answer_chunked(self, body, chunk):
+    def answer_chunked(self, body, chunk, cut=None):
+        """A chunked body; with cut, the connection is closed cleanly after that many body bytes,
+        without the last chunk."""
         self.head(200, None, {"Transfer-Encoding": "chunked"})
-        for i in range(0, len(body), chunk):
-            piece = body[i:i + chunk]
+        end = len(body) if cut is None else cut
+        for i in range(0, end, chunk):
+            piece = body[i:min(i + chunk, end)]
             self.wfile.write(b"%x\r\n%s\r\n" % (len(piece), piece))
-        self.wfile.write(b"0\r\n\r\n")
+        if cut is None:
+            self.wfile.write(b"0\r\n\r\n")
+        else:
+            self.wfile.flush()
+            self.close_connection = True
 
     def answer_short(self, body, sent):
         """Announces the whole body, sends only a part and closes the connection cleanly."""

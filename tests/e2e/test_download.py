@@ -86,6 +86,7 @@ PLAIN_CASES = {
     "DirectIntoAMissingFolderShowsTheDialogWithoutBeingAsked": [MISSING_FOLDER_TEXT],
     "DirectShortBodyGives0AndKeepsWhatArrived": [],
     "DirectResetMidBodyGives0AndKeepsWhatArrived": [],
+    "BothDownloadsGive0ForAChunkedBodyCutBeforeItsLastChunk": [],
     "DirectWithoutConnectionGives0AndLogsKeinNetzwerkzugriff": [],
     "BothDownloadsGive0WhenTheServerHangsUpWithoutAnAnswer": [],
     "AuthWholeBodyLogsEachChunk": [],
@@ -115,7 +116,22 @@ def test_every_live_case_is_driven(bench):
     assert listed == set(PLAIN_CASES) | OWN_CASES
 
 
-@pytest.mark.parametrize("case", sorted(PLAIN_CASES))
+# Cases whose sound result Wine's WinHTTP does not let the program see. Strict: once Wine reports
+# the fault, the case passes and this list must shrink.
+WINE_LIMITS = {
+    # A chunked body cut before its last chunk by a clean close: Wine reports the end of the data
+    # (0 bytes available, no error), and without a Content-Length nothing tells the program that the
+    # body is short, so both downloads return 1.
+    "BothDownloadsGive0ForAChunkedBodyCutBeforeItsLastChunk": "Wine ends a cut chunked body without an error",
+}
+
+
+def plain_case_params():
+    return [pytest.param(case, marks=pytest.mark.xfail(strict=True, reason=WINE_LIMITS[case]))
+            if case in WINE_LIMITS else case for case in sorted(PLAIN_CASES)]
+
+
+@pytest.mark.parametrize("case", plain_case_params())
 def test_live_case(origin, bench, case):
     prefix, display = bench
     _, dialogs = run_case(prefix, display, case)

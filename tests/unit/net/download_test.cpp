@@ -348,6 +348,19 @@ TEST_F(LiveDownload, DirectShortBodyGives0AndKeepsWhatArrived)
     EXPECT_EQ(1, CountPrefix("DownloadfileDirect: Antwort unvollst")) << AllLog();
 }
 
+// A chunked body has no Content-Length: only its last chunk tells that it is whole.
+TEST_F(LiveDownload, BothDownloadsGive0ForAChunkedBodyCutBeforeItsLastChunk)
+{
+    EXPECT_EQ(0, Direct(L"/e2e/chunked-cut")) << AllLog();
+    std::string body = Body();
+    EXPECT_LE(body.size(), 20000u);
+    EXPECT_TRUE(IsPattern(body, body.size()));
+    EXPECT_EQ(0, Auth(L"/e2e/chunked-cut")) << AllLog();
+    body = Body();
+    EXPECT_LE(body.size(), 20000u);
+    EXPECT_TRUE(IsPattern(body, body.size()));
+}
+
 TEST_F(LiveDownload, DirectResetMidBodyGives0AndKeepsWhatArrived)
 {
     EXPECT_EQ(0, Direct(L"/e2e/reset"));
