@@ -48,6 +48,7 @@ SCRIPTS = {
     "/e2e/reset": ("reset", {"body": pattern(SHORT_ANNOUNCED), "sent": SHORT_SENT}),
     "/e2e/slow": ("slow", {"body": pattern(OK_SIZE), "pieces": 10, "delay": 0.2}),
     "/e2e/hangup": ("hangup", {}),
+    "/e2e/401-407": ("turns", {"statuses": (401, 407)}),
     "/e2e/chunked-cut": ("chunked", {"body": pattern(OK_SIZE), "chunk": 7000, "cut": 20000}),
 }
 
@@ -128,6 +129,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
         self.close_connection = True
         self.server.reset_requested.add(id(self.connection))
+
+    def answer_turns(self, statuses):
+        """The statuses in turn, one per request to the path (401 and 407 with their challenges)."""
+        with self.server.lock:
+            seen = sum(1 for r in self.server.requests if r["path"] == self.path) - 1
+        status = statuses[seen % len(statuses)]
+        challenge_header = {401: "WWW-Authenticate", 407: "Proxy-Authenticate"}.get(status)
+        headers = {challenge_header: 'Basic realm="tarvolin"'} if challenge_header else None
+        self.answer_status(status, headers=headers)
 
     def answer_hangup(self):
         """Reads the request and closes the connection without an answer."""

@@ -93,6 +93,7 @@ PLAIN_CASES = {
     "AuthEmpty200GivesAnEmptyFileAnd1": [],
     "Auth503LogsTheDefaultLineAndGives0": [],
     "Auth401ForeverEndsAtTheSecond401": [],
+    "Auth401And407InTurnEndAfterSixRequests": [],
     "AuthShortAndResetBodiesGive0": [],
 }
 
@@ -142,6 +143,10 @@ def test_live_case(origin, bench, case):
         assert want.fullmatch(text) if isinstance(want, re.Pattern) else text == want, text
     if case == "DirectFirst404WithDialogThenA500StaysSilent":
         assert [r["path"] for r in origin.requests] == ["/e2e/404", "/e2e/500"]
+    if case == "Auth401ForeverEndsAtTheSecond401":
+        assert origin.count("/e2e/401") == 2
+    if case == "Auth401And407InTurnEndAfterSixRequests":
+        assert origin.count("/e2e/401-407") == 6
 
 
 def test_whole_body_from_an_origin_that_speaks_tls_1_2_only(bench):

@@ -467,6 +467,17 @@ TEST_F(LiveDownload, Auth401ForeverEndsAtTheSecond401)
     EXPECT_EQ(1, CountPrefix("DownloadWithAuthentication 401: ")) << AllLog();
 }
 
+TEST_F(LiveDownload, Auth401And407InTurnEndAfterSixRequests)
+{
+    EXPECT_EQ(0, Auth(L"/e2e/401-407"));
+    EXPECT_EQ("", Body());
+    EXPECT_EQ(3, CountLines("DownloadWithAuthentication 407: The proxy requires authentication.  Sending credentials...\n"))
+        << AllLog();
+    EXPECT_EQ(1, CountLines("DownloadWithAuthentication: No usable answer after 6 requests (last status 407). Giving up."))
+        << AllLog();
+    EXPECT_EQ(0, CountPrefix("Fehler")) << AllLog();
+}
+
 TEST_F(LiveDownload, AuthShortAndResetBodiesGive0)
 {
     EXPECT_EQ(0, Auth(L"/e2e/short"));
