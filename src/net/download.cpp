@@ -39,13 +39,18 @@ void CloseHandles(Handles& h)
 // One connection attempt up to the sent request; true when the request went out.
 bool Attempt(int attempt, const wchar_t* serverPath, int useTls, Handles& h)
 {
-    h.session = WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                            WINHTTP_NO_PROXY_BYPASS, 0);
+    bool explicitProxy = attempt == 0 && launcherState.proxyConfig.lpszProxy;
+    // The explicit proxy is named when the session opens as well as set as an option below: Wine
+    // accepts WINHTTP_OPTION_PROXY but ignores it, and would send the first attempt past the proxy.
+    h.session = explicitProxy ? WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, launcherState.proxyConfig.lpszProxy,
+                                            WINHTTP_NO_PROXY_BYPASS, 0)
+                              : WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                                            WINHTTP_NO_PROXY_BYPASS, 0);
     if (useTls && h.session) {
         DWORD protocols = kSecureProtocols;
         WinHttpSetOption(h.session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols);
     }
-    if (attempt == 0 && launcherState.proxyConfig.lpszProxy && h.session) {
+    if (explicitProxy && h.session) {
         WINHTTP_PROXY_INFO proxy = {};
         proxy.dwAccessType = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
         proxy.lpszProxy = launcherState.proxyConfig.lpszProxy;

@@ -5,13 +5,16 @@ TLS 1.2, answers scripted paths (see SCRIPTS, or set routes per test) and serves
 from a folder. Each request is recorded (method, path, headers) so tests can count them.
 
 ScriptedProxy answers every request, CONNECT or plain, with 407 and the Proxy-Authenticate
-schemes it was given, and records the requests too.
+schemes it was given, and records the requests too. A client that goes on with a TLS handshake on
+the connection after a 407 to its CONNECT is recorded as a request with the line "TLS handshake"
+and the connection is closed.
 
 Run as a program for manual use or benchmarks:
     ip netns exec tarvolin-e2e python3 tests/e2e/https_server.py --root DIR [--port 443]
 """
 import argparse
 import http.server
+import re
 import socket
 import socketserver
 import ssl
@@ -44,6 +47,9 @@ SCRIPTS = {
     "/e2e/short": ("short", {"body": pattern(SHORT_ANNOUNCED), "sent": SHORT_SENT}),
     "/e2e/reset": ("reset", {"body": pattern(SHORT_ANNOUNCED), "sent": SHORT_SENT}),
     "/e2e/slow": ("slow", {"body": pattern(OK_SIZE), "pieces": 10, "delay": 0.2}),
+    "/e2e/hangup": ("hangup", {}),
+    "/e2e/401-407": ("turns", {"statuses": (401, 407)}),
+    "/e2e/chunked-cut": ("chunked", {"body": pattern(OK_SIZE), "chunk": 7000, "cut": 20000}),
 }
 
 
@@ -59,6 +65,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
         pass
 
     def do_GET(self):
+        # A request target in absolute form ("https://host:443/path", as Wine sends it through a
+        # proxy tunnel) is accepted, as HTTP/1.1 servers must.
+        self.target = self.path
+        if re.match(r"https?://", self.path):
+            self.path = "/" + self.path.split("/", 3)[3] if self.path.count("/") >= 3 else "/"
         self.server.record(self)
         path = self.path.split("?", 1)[0]
         script = self.server.routes.get(path) or SCRIPTS.get(path)
@@ -89,12 +100,19 @@ class Handler(http.server.BaseHTTPRequestHandler):
         body = body if body is not None else f"<html>{status}</html>".encode()
         self.answer_body(body, status, headers)
 
-    def answer_chunked(self, body, chunk):
+    def answer_chunked(self, body, chunk, cut=None):
+        """A chunked body; with cut, the connection is closed cleanly after that many body bytes,
+        without the last chunk."""
         self.head(200, None, {"Transfer-Encoding": "chunked"})
-        for i in range(0, len(body), chunk):
-            piece = body[i:i + chunk]
+        end = len(body) if cut is None else cut
+        for i in range(0, end, chunk):
+            piece = body[i:min(i + chunk, end)]
             self.wfile.write(b"%x\r\n%s\r\n" % (len(piece), piece))
-        self.wfile.write(b"0\r\n\r\n")
+        if cut is None:
+            self.wfile.write(b"0\r\n\r\n")
+        else:
+            self.wfile.flush()
+            self.close_connection = True
 
     def answer_short(self, body, sent):
         """Announces the whole body, sends only a part and closes the connection cleanly."""
@@ -111,6 +129,19 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
         self.close_connection = True
         self.server.reset_requested.add(id(self.connection))
+
+    def answer_turns(self, statuses):
+        """The statuses in turn, one per request to the path (401 and 407 with their challenges)."""
+        with self.server.lock:
+            seen = sum(1 for r in self.server.requests if r["path"] == self.path) - 1
+        status = statuses[seen % len(statuses)]
+        challenge_header = {401: "WWW-Authenticate", 407: "Proxy-Authenticate"}.get(status)
+        headers = {challenge_header: 'Basic realm="tarvolin"'} if challenge_header else None
+        self.answer_status(status, headers=headers)
+
+    def answer_hangup(self):
+        """Reads the request and closes the connection without an answer."""
+        self.close_connection = True
 
     def answer_slow(self, body, pieces, delay):
         self.head(200, len(body))
@@ -162,8 +193,8 @@ class _Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
 
     def record(self, handler):
         with self.lock:
-            self.requests.append({"method": handler.command, "path": handler.path,
-                                  "headers": dict(handler.headers.items())})
+            self.requests.append({"method": handler.command, "path": handler.path, "target": handler.target,
+                                  "headers": dict(handler.headers.items()), "tls": handler.request.version()})
 
     def shutdown_request(self, request):
         if id(request) in self.reset_requested:
@@ -183,9 +214,11 @@ class _Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
 class OriginServer:
     """The scripted HTTPS origin, run on a thread of the calling process."""
 
-    def __init__(self, cert, key, root=None, host="127.0.0.1", port=443, minimum=ssl.TLSVersion.TLSv1_2):
+    def __init__(self, cert, key, root=None, host="127.0.0.1", port=443, minimum=ssl.TLSVersion.TLSv1_2,
+                 maximum=ssl.TLSVersion.MAXIMUM_SUPPORTED):
         self.context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         self.context.minimum_version = minimum
+        self.context.maximum_version = maximum
         self.context.load_cert_chain(str(cert), str(key))
         self.routes = {}
         self.server = _Server((host, port), self.context, root, self.routes)
@@ -269,6 +302,10 @@ class ScriptedProxy:
         try:
             for _ in range(20):  # bounded: a client gets at most 20 answers per connection
                 while b"\r\n\r\n" not in data:
+                    if data[:1] == b"\x16":  # a TLS record where a request should be
+                        with self.lock:
+                            self.requests.append({"line": "TLS handshake", "headers": {}})
+                        return
                     chunk = conn.recv(65536)
                     if not chunk:
                         return

@@ -1,6 +1,8 @@
 """Placing a stand-in runtime in the cache and reading what its javaw received."""
 import shutil
 import subprocess
+import threading
+import time
 from pathlib import Path
 
 import winbench
@@ -73,3 +75,32 @@ def wait_until_no_window(prefix, display, title="^Zentrix$", timeout=30):
                                capture_output=True, text=True, timeout=20)
         return not found.stdout.strip()
     assert winbench.wait_for(gone, timeout=timeout)
+
+
+class DialogAnswerer:
+    """Answers with OK every dialog with this exact caption that shows up on the display, until
+    stopped; keeps (caption, text) of each, in order. xdotool looks, answer_box reads and answers."""
+
+    def __init__(self, prefix, display, caption):
+        self.prefix, self.display, self.caption = prefix, display, caption
+        self.seen = []
+        self.running = True
+        self.thread = threading.Thread(target=self._run, daemon=True)
+        self.thread.start()
+
+    def _run(self):
+        while self.running:
+            found = subprocess.run(["xdotool", "search", "--name", "^" + self.caption + "$"],
+                                   env={"DISPLAY": self.display}, capture_output=True, text=True, timeout=20).stdout
+            if found.split():
+                # Short: the window of a box just answered may still be listed for a moment.
+                answered = answer(self.prefix, self.display, self.caption, "ok", timeout=2)
+                if answered:
+                    self.seen.append(answered)
+            time.sleep(0.1)
+
+    def stop(self):
+        time.sleep(0.3)  # a dialog shown at the very end is still answered before the list is read
+        self.running = False
+        self.thread.join(timeout=40)
+        return self.seen

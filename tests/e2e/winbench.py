@@ -68,7 +68,8 @@ def log_path(prefix):
 
 
 def temp_dir(prefix):
-    return local_appdata(prefix) / "Temp"
+    """The user's temporary folder as Wine sets it (TEMP=%USERPROFILE%\\Temp)."""
+    return user_dir(prefix) / "Temp"
 
 
 def read_log(prefix):
