@@ -54,6 +54,10 @@ for target in quote version payload proxy; do
 done
 
 start=$(date +%s)
+if [ ! -f build/CMakeCache.txt ]; then
+  cmake --preset windows >/dev/null || exit 1
+fi
+cmake --build build -j2 --target unit_tests >/dev/null || { echo "fuzz: unit tests do not build"; exit 1; }
 if LAUNCHER_FUZZ_RUNS=${LAUNCHER_FUZZ_RUNS:-100000} scripts/wine-run build/tests/unit_tests.exe \
      --gtest_filter='RandomInputs.*' --gtest_brief=1 >"$out/wine.log" 2>&1; then
   echo "fuzz: seeded runs under Wine passed in $(( $(date +%s) - start )) s"
