@@ -8,7 +8,7 @@
 #   bash scripts/fuzz.sh                                   # bounded: about 2 minutes on 2 cores
 #   FUZZ_SECONDS=1800 LAUNCHER_FUZZ_RUNS=2000000 bash scripts/fuzz.sh   # longer run
 #
-# FUZZ_RUNS caps the inputs per native target (default 300000), FUZZ_SECONDS its time (default 20);
+# FUZZ_RUNS caps the inputs per native target (default 1000000), FUZZ_SECONDS its time (default 15);
 # LAUNCHER_FUZZ_RUNS sets the inputs of the Wine runs (default 100000). A crash leaves its input
 # in build/fuzz/artifacts/; replay it with build/fuzz/<target> <file>.
 set -uo pipefail
@@ -16,8 +16,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 out=build/fuzz
 mkdir -p "$out/artifacts"
-runs=${FUZZ_RUNS:-300000}
-seconds=${FUZZ_SECONDS:-20}
+runs=${FUZZ_RUNS:-1000000}
+seconds=${FUZZ_SECONDS:-15}
 if [ -n "${FUZZ_SECONDS:-}" ] && [ -z "${FUZZ_RUNS:-}" ]; then
   runs=-1 # a time given alone means: run for that time
 fi
@@ -59,8 +59,9 @@ if [ ! -f build/CMakeCache.txt ]; then
 fi
 cmake --build build -j2 --target unit_tests >/dev/null || { echo "fuzz: unit tests do not build"; exit 1; }
 if LAUNCHER_FUZZ_RUNS=${LAUNCHER_FUZZ_RUNS:-100000} scripts/wine-run build/tests/unit_tests.exe \
-     --gtest_filter='RandomInputs.*' --gtest_brief=1 >"$out/wine.log" 2>&1; then
-  echo "fuzz: seeded runs under Wine passed in $(( $(date +%s) - start )) s"
+     --gtest_filter='RandomInputs.*' >"$out/wine.log" 2>&1; then
+  echo "fuzz: seeded runs under Wine passed in $(( $(date +%s) - start )) s:"
+  grep -o 'OK \] RandomInputs.*' "$out/wine.log" | sed 's/^OK \] /  /'
 else
   echo "fuzz: seeded runs under Wine FAILED, see $out/wine.log"
   tail -30 "$out/wine.log"
