@@ -1,6 +1,6 @@
 // Proxy texts and bypass lists: when the 8-bit rules let the launcher have the proxy properties,
 // the wide rules find a server text; the fragment is framed by blanks and splits into exactly the
-// two properties, each cut at its field.
+// two properties, each cut at its field; the log line of the settings stays inside its buffer.
 #include <stdlib.h>
 #include <wchar.h>
 
@@ -34,6 +34,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::vector<std::wstring> values = WideValues(data, size);
     const std::wstring& proxy = values[0];
     std::wstring bypass = values.size() > 1 ? values[1] : L"";
+    std::wstring script = values.size() > 2 ? values[2] : L"";
+    const size_t capacity = size % 300 + 1, canary = 8;
+    std::vector<wchar_t> line(capacity + canary);
+    SetCanary(line.data() + capacity, canary);
+    FormatProxyLogLine(line.data(), capacity, static_cast<int>(size), proxy.c_str(),
+                       values.size() > 2 ? script.c_str() : nullptr, values.size() > 1 ? bypass.c_str() : nullptr);
+    FUZZ_CHECK(CanaryIntact(line.data() + capacity, canary));
+    FUZZ_CHECK(wcsnlen(line.data(), capacity) < capacity);
+    FUZZ_CHECK(wcsncmp(line.data(), L"Proxy: detect=", capacity - 1 < 14 ? capacity - 1 : 14) == 0);
+
     const wchar_t* server = ProxyServerText(proxy.c_str());
     if (ProxyTextNamesServer(EightBitCopy(proxy).c_str()))
         FUZZ_CHECK(server != nullptr);

@@ -29,6 +29,11 @@ void CheckOneValue(const std::wstring& value, size_t capacity)
         size_t length = wcsnlen(cut.data(), capacity);
         FUZZ_CHECK(length < capacity);
         FUZZ_CHECK(wmemcmp(cut.data(), whole.data(), length) == 0);
+        if (capacity <= needed) {
+            // Escape units are at most two characters long, and \" is never split.
+            FUZZ_CHECK(length + 2 >= capacity);
+            FUZZ_CHECK(!(length > 0 && length + 1 < needed && whole[length] == L'"'));
+        }
     }
 }
 
