@@ -88,6 +88,8 @@ TEST(RandomInputs, QuotedValueListsComeBackWhole)
         ASSERT_EQ(values.size() + 1, split.size()) << i;
         for (size_t k = 0; k < values.size(); ++k)
             ASSERT_EQ(values[k], split[k + 1]) << i << " value " << k;
+        // The splitter the native targets check against agrees with the real one.
+        ASSERT_EQ(std::vector<std::wstring>(split.begin() + 1, split.end()), SplitArguments(line.data() + 4)) << i;
     }
 }
 
