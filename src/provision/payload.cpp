@@ -1,6 +1,6 @@
-#include "provision/payload.h"
-
 #include <windows.h>
+
+#include "provision/payload.h"
 
 #include "app/state.h"
 #include "log/log.h"
@@ -12,6 +12,11 @@ const unsigned char* PayloadRecord(int kind)
     return kind == kLauncherJarPayload ? launcherJarPayload : propertyFilePayload;
 }
 
+size_t PayloadBlockSize(int kind)
+{
+    return kind == kLauncherJarPayload ? kLauncherJarBlockSize : kPropertyFileBlockSize;
+}
+
 wchar_t* PayloadPathField(int kind)
 {
     return kind == kLauncherJarPayload ? launcherState.launcherJarPath : launcherState.propertyFilePath;
@@ -19,9 +24,13 @@ wchar_t* PayloadPathField(int kind)
 
 } // namespace
 
-uint32_t PayloadDataLength(const unsigned char* record)
+bool WritePayloadRecord(void* file, const unsigned char* block, size_t blockSize)
 {
-    return (uint32_t(record[8]) << 24) | (uint32_t(record[9]) << 16) | (uint32_t(record[10]) << 8) | record[11];
+    size_t length = 0;
+    const unsigned char* data = PayloadRecordData(block, blockSize, &length);
+    DWORD written = 0;
+    // A length that runs past the block would write whatever follows it in memory.
+    return data && WriteFile(file, data, static_cast<DWORD>(length), &written, nullptr) && written == length;
 }
 
 int ThawFile(int kind)
@@ -44,9 +53,7 @@ int ThawFile(int kind)
         LogLine(L"ThawFile: Could not create temp file");
         return 0;
     }
-    const unsigned char* record = PayloadRecord(kind);
-    DWORD written = 0;
-    if (!WriteFile(file, record + kPayloadHeaderSize, PayloadDataLength(record), &written, nullptr))
+    if (!WritePayloadRecord(file, PayloadRecord(kind), PayloadBlockSize(kind)))
         LogLine(L"ThawFile: Could not write data");
     if (!CloseHandle(file)) {
         LogLine(L"ThawFile: Could not close temp file");

@@ -20,6 +20,14 @@ extern const unsigned char launcherJarPayload[kLauncherJarBlockSize];
 // Number of data bytes of a record, read big-endian from bytes 8 to 11.
 uint32_t PayloadDataLength(const unsigned char* record);
 
+// The data of the record at the start of a block of blockSize bytes, and its length; null when
+// the block cannot hold the header or the data the length field claims.
+const unsigned char* PayloadRecordData(const unsigned char* block, size_t blockSize, size_t* length);
+
+// Writes the data of the record in the block to file (a handle open for writing). False when the
+// record claims more data than its block holds (nothing is written) or the write fails.
+bool WritePayloadRecord(void* file, const unsigned char* block, size_t blockSize);
+
 // Writes the payload of the kind to a new temporary file and stores its path. 1 on success or in
 // test mode, 0 when a step failed.
 int ThawFile(int kind);

@@ -9,7 +9,8 @@
 // included). A double quote inside is written \", every run of backslashes before a double
 // quote, the closing one included, is doubled; other backslashes stay as they are. A value
 // without quotes and trailing backslashes comes out as "value". When it does not fit, out holds
-// the longest prefix that ends between two escape units (never half of \" or of a doubled run),
+// the longest prefix that ends between two escape units (never half of \"; a doubled run of
+// backslashes may be cut, so a cut value is not for use on a command line),
 // always terminated. Returns the full length the quoted value needs, terminator excluded; it fit
 // when the result is below capacity. A null value counts as empty.
 size_t QuoteCommandLineArgument(const wchar_t* value, wchar_t* out, size_t capacity);

@@ -66,3 +66,19 @@ TEST(Payload, TestModeWritesNothingAndKeepsTheGivenPaths)
     EXPECT_STREQ(L"given.properties", launcherState.propertyFilePath);
     EXPECT_STREQ(L"", launcherState.launcherJarPath);
 }
+
+TEST(Payload, RecordClaimingMoreThanItsBlockGivesNoData)
+{
+    // Tag, a length of 5 and four data bytes: one byte short, so the fifth would come from
+    // whatever lies behind the block.
+    const unsigned char block[16] = {0x01, 0x13, 0x01, 0x14, 0x18, 0x07, 0x07, 0x07, 0, 0, 0, 5, 'a', 'b', 'c', 'd'};
+    size_t length = 99;
+    EXPECT_EQ(nullptr, PayloadRecordData(block, sizeof block, &length));
+    EXPECT_EQ(0u, length);
+    EXPECT_EQ(nullptr, PayloadRecordData(block, 11, &length));
+    const unsigned char fits[16] = {0x01, 0x13, 0x01, 0x14, 0x18, 0x07, 0x07, 0x07, 0, 0, 0, 4, 'a', 'b', 'c', 'd'};
+    EXPECT_EQ(fits + 12, PayloadRecordData(fits, sizeof fits, &length));
+    EXPECT_EQ(4u, length);
+    EXPECT_NE(nullptr, PayloadRecordData(propertyFilePayload, kPropertyFileBlockSize, &length));
+    EXPECT_EQ(PayloadDataLength(propertyFilePayload), length);
+}

@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# Bounded fuzz runs of the code that reads outside input. Four targets are built natively with
+# clang's libFuzzer (address and undefined-behaviour checks): quoting, version text, payload record,
+# proxy rules and fragment. The code that needs Win32 (property files, version files, payload
+# writing, the launcher command line against the real CommandLineToArgvW) runs as seeded random
+# inputs inside the unit tests under Wine. Each starts from tests/fuzz/corpus/<target>.
+#
+#   bash scripts/fuzz.sh                                   # bounded: about 2 minutes on 2 cores
+#   FUZZ_SECONDS=1800 LAUNCHER_FUZZ_RUNS=2000000 bash scripts/fuzz.sh   # longer run
+#
+# FUZZ_RUNS caps the inputs per native target (default 1000000), FUZZ_SECONDS its time (default 15);
+# LAUNCHER_FUZZ_RUNS sets the inputs of the Wine runs (default 100000). A crash leaves its input
+# in build/fuzz/artifacts/; replay it with build/fuzz/<target> <file>.
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+out=build/fuzz
+mkdir -p "$out/artifacts"
+runs=${FUZZ_RUNS:-1000000}
+seconds=${FUZZ_SECONDS:-15}
+if [ -n "${FUZZ_SECONDS:-}" ] && [ -z "${FUZZ_RUNS:-}" ]; then
+  runs=-1 # a time given alone means: run for that time
+fi
+
+declare -A sources=(
+  [quote]="tests/fuzz/quote_fuzz.cpp src/worker/cmdline.cpp"
+  [version]="tests/fuzz/version_fuzz.cpp src/provision/version_rules.cpp"
+  [payload]="tests/fuzz/payload_fuzz.cpp src/provision/payload_record.cpp"
+  [proxy]="tests/fuzz/proxy_fuzz.cpp src/net/proxy_rules.cpp src/log/format.cpp src/worker/cmdline.cpp"
+)
+
+status=0
+for target in quote version payload proxy; do
+  binary=$out/${target}_fuzz
+  # shellcheck disable=SC2086
+  if ! clang++ -std=c++17 -g -O1 -Wall -Wextra -Werror -fsanitize=fuzzer,address,undefined \
+       -fno-sanitize-recover=all -Isrc -Itests/fuzz ${sources[$target]} -o "$binary"; then
+    echo "fuzz: $target does not build"
+    status=1
+    continue
+  fi
+  work=$(mktemp -d)
+  start=$(date +%s)
+  if "$binary" -runs="$runs" -max_total_time="$seconds" -seed=1 -max_len=4096 \
+       -artifact_prefix="$out/artifacts/${target}-" "$work" "tests/fuzz/corpus/$target" \
+       >"$out/$target.log" 2>&1; then
+    echo "fuzz: $target passed, $(grep -o 'Done [0-9]* runs' "$out/$target.log" | tail -1) in $(( $(date +%s) - start )) s"
+  else
+    echo "fuzz: $target FAILED, see $out/$target.log"
+    tail -20 "$out/$target.log"
+    status=1
+  fi
+  rm -rf "$work"
+done
+
+start=$(date +%s)
+if [ ! -f build/CMakeCache.txt ]; then
+  cmake --preset windows >/dev/null || exit 1
+fi
+cmake --build build -j2 --target unit_tests >/dev/null || { echo "fuzz: unit tests do not build"; exit 1; }
+if LAUNCHER_FUZZ_RUNS=${LAUNCHER_FUZZ_RUNS:-100000} scripts/wine-run build/tests/unit_tests.exe \
+     --gtest_filter='RandomInputs.*' >"$out/wine.log" 2>&1; then
+  echo "fuzz: seeded runs under Wine passed in $(( $(date +%s) - start )) s:"
+  grep -o 'OK \] RandomInputs.*' "$out/wine.log" | sed 's/^OK \] /  /'
+else
+  echo "fuzz: seeded runs under Wine FAILED, see $out/wine.log"
+  tail -30 "$out/wine.log"
+  status=1
+fi
+exit $status

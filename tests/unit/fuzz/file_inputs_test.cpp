@@ -1,0 +1,186 @@
+// Seeded random files through the readers that take them from outside: the property file, the
+// version file and the payload record written to disk. Each run starts from the committed corpus.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+
+#include "app/state.h"
+#include "provision/payload.h"
+#include "provision/properties.h"
+#include "provision/runtime.h"
+#include "seeds.h"
+
+namespace {
+
+// What the property file sets, by its rules: text mode (CR LF reads as LF, Ctrl-Z ends the
+// file), pieces of at most 1999 characters, each recognised by its own beginning, the last
+// line of a key winning, values cut at CR or LF and at 259 characters.
+struct PropertyResult {
+    bool forceDownload = false;
+    std::string host = "default-host", versionPath = "default-version", packPath = "default-pack";
+};
+
+PropertyResult ExpectedProperties(const std::string& file)
+{
+    std::string text;
+    for (size_t i = 0; i < file.size() && file[i] != '\x1a'; ++i)
+        if (!(file[i] == '\r' && i + 1 < file.size() && file[i + 1] == '\n'))
+            text += file[i];
+    PropertyResult result;
+    for (size_t at = 0; at < text.size();) {
+        size_t end = text.find('\n', at);
+        size_t length = end == std::string::npos ? text.size() - at : end - at + 1;
+        if (length > kPropertyLineCapacity - 1)
+            length = kPropertyLineCapacity - 1;
+        std::string piece = text.substr(at, length).c_str(); // the reader sees up to a zero byte
+        at += length;
+        struct {
+            const char* key;
+            std::string* field;
+        } keys[] = {{"hostname=", &result.host},
+                    {"versionDownloadPath=", &result.versionPath},
+                    {"resourceDownloadPath=", &result.packPath}};
+        if (piece.rfind("forcedownload=true", 0) == 0) {
+            result.forceDownload = true;
+            continue;
+        }
+        for (auto& key : keys) {
+            if (piece.rfind(key.key, 0) == 0) {
+                std::string value = piece.substr(strlen(key.key));
+                value = value.substr(0, value.find_first_of("\r\n")).substr(0, kPathCapacity - 1);
+                *key.field = value;
+                break;
+            }
+        }
+    }
+    return result;
+}
+
+std::wstring Widen(const std::string& text)
+{
+    std::wstring wide;
+    for (unsigned char c : text)
+        wide += static_cast<wchar_t>(c);
+    return wide;
+}
+
+void SetField(wchar_t* field, const std::string& text)
+{
+    wcscpy(field, Widen(text).c_str());
+}
+
+// Runs the reader with its standard output trace sent nowhere.
+int ReadPropertiesQuietly()
+{
+    fflush(stdout);
+    int saved = _dup(1);
+    int nowhere = _open("NUL", _O_WRONLY);
+    _dup2(nowhere, 1);
+    int result = ReadLauncherProperties();
+    fflush(stdout);
+    _dup2(saved, 1);
+    _close(saved);
+    _close(nowhere);
+    return result;
+}
+
+} // namespace
+
+TEST(RandomInputs, PropertyFilesSetWhatTheirLastKeyLinesSay)
+{
+    std::vector<std::string> seeds = LoadCorpus("properties");
+    ASSERT_FALSE(seeds.empty());
+    std::wstring path = TempFilePath(L"fuzz_properties.txt");
+    std::mt19937 random(4242);
+    int runs = FuzzRuns(20000) / 10;
+    for (int i = 0; i < runs; ++i) {
+        std::string file = i < static_cast<int>(seeds.size()) ? seeds[i] : Mutate(random, seeds, 6000);
+        WriteWholeFile(path, file);
+        ResetLauncherState();
+        wcscpy(launcherState.propertyFilePath, path.c_str());
+        SetField(launcherState.downloadHost, "default-host");
+        SetField(launcherState.versionUrlPath, "default-version");
+        SetField(launcherState.runtimePackUrlPath, "default-pack");
+        // The fields around the ones written must stay as they were.
+        SetField(launcherState.runtimeSourceUrl, "canary-source");
+        launcherState.localVersion = 0x5A5A5A5A;
+        ASSERT_EQ(0, ReadPropertiesQuietly());
+
+        PropertyResult expected = ExpectedProperties(file);
+        ASSERT_EQ(expected.forceDownload, launcherState.forceDownload != FALSE) << i;
+        ASSERT_EQ(Widen(expected.host), launcherState.downloadHost) << i;
+        ASSERT_EQ(Widen(expected.versionPath), launcherState.versionUrlPath) << i;
+        ASSERT_EQ(Widen(expected.packPath), launcherState.runtimePackUrlPath) << i;
+        ASSERT_STREQ(L"canary-source", launcherState.runtimeSourceUrl) << i;
+        ASSERT_EQ(0x5A5A5A5A, launcherState.localVersion) << i;
+    }
+    DeleteFileW(path.c_str());
+}
+
+TEST(RandomInputs, VersionFilesGiveTheNumberOfTheirFirst500Bytes)
+{
+    std::vector<std::string> seeds = LoadCorpus("version");
+    ASSERT_FALSE(seeds.empty());
+    std::wstring path = TempFilePath(L"fuzz_version.txt");
+    std::mt19937 random(1000);
+    int runs = FuzzRuns(20000) / 10;
+    for (int i = 0; i < runs; ++i) {
+        std::string file = i < static_cast<int>(seeds.size()) ? seeds[i] : Mutate(random, seeds, 1500);
+        WriteWholeFile(path, file);
+        // Reads of 100 bytes from a file stop at 500 bytes; the text ends at a zero byte.
+        std::string start = file.substr(0, 500).c_str();
+        long long number = strtoll(start.c_str(), nullptr, 10);
+        number = number > INT_MAX ? INT_MAX : number < INT_MIN ? INT_MIN : number;
+        ASSERT_EQ(number, ReadVersionNumber(path.c_str())) << i << ": " << file.substr(0, 80);
+    }
+    DeleteFileW(path.c_str());
+    EXPECT_EQ(-1, ReadVersionNumber(path.c_str()));
+}
+
+TEST(RandomInputs, PayloadRecordsWriteNoByteFromBehindTheirBlock)
+{
+    std::vector<std::string> seeds = LoadCorpus("payload");
+    ASSERT_FALSE(seeds.empty());
+    std::wstring path = TempFilePath(L"fuzz_payload.bin");
+    std::mt19937 random(12);
+    int runs = FuzzRuns(20000) / 20;
+    for (int i = 0; i < runs; ++i) {
+        std::string block = i < static_cast<int>(seeds.size()) ? seeds[i] : Mutate(random, seeds, 4096);
+        if (block.size() >= kPayloadHeaderSize && random() % 2) {
+            // A length near the room the block has, on either side of it.
+            uint32_t length = static_cast<uint32_t>(block.size() - kPayloadHeaderSize + random() % 5 - 2);
+            for (int k = 0; k < 4; ++k)
+                block[8 + k] = static_cast<char>(length >> (24 - 8 * k));
+        }
+        // Marked bytes behind the block stand for whatever the program image holds there.
+        std::string memory = block + std::string(64, '\xEE');
+        const unsigned char* bytes = reinterpret_cast<const unsigned char*>(memory.data());
+
+        HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                  nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, file);
+        bool written = WritePayloadRecord(file, bytes, block.size());
+        CloseHandle(file);
+
+        bool fits = block.size() >= kPayloadHeaderSize &&
+                    PayloadDataLength(bytes) <= block.size() - kPayloadHeaderSize;
+        ASSERT_EQ(fits, written) << i;
+        FILE* back = _wfopen(path.c_str(), L"rb");
+        ASSERT_NE(nullptr, back);
+        std::string data;
+        int c;
+        while ((c = fgetc(back)) != EOF)
+            data += static_cast<char>(c);
+        fclose(back);
+        ASSERT_EQ(fits ? block.substr(kPayloadHeaderSize, PayloadDataLength(bytes)) : std::string(), data) << i;
+    }
+    DeleteFileW(path.c_str());
+}
