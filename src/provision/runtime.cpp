@@ -123,7 +123,8 @@ int EnsureRuntime()
                          launcherState.localVersion, markerExists))
         return 1;
 
-    RemoveUnpackMarker();
+    if (markerExists)
+        RemoveUnpackMarker();
     // Fetched again rather than copied, as the server's file is the one to trust.
     DownloadTwoStep(launcherState.versionUrlPath, launcherState.localVersionFile);
     wchar_t line[kRuntimeTextCapacity];
