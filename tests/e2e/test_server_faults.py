@@ -128,6 +128,7 @@ def test_fault_during_a_download_keeps_a_runtime_that_starts(layout, clean, disp
         started = started_runtime(prefix)
         texts = winbench.log_texts(prefix)
         cache = winbench.cache_dir(prefix)
+        assert not (cache / "version.tmp").exists()
         delivered = fault == "slow"
         if download == "version":
             # An unreadable server number never installs; a slow one is only slow.
