@@ -19,6 +19,8 @@ enum : int {
     kVersionPieceSize = 100,
     kVersionReadLimit = 500,
     kRuntimeTextCapacity = 4096,
+    kPackInUsePollMs = 250,
+    kPackInUseLimitMs = 5 * 60 * 1000,
 };
 
 // The direct download first; the proxy-authenticating one only when the direct one failed.
@@ -41,6 +43,48 @@ void WriteUnpackMarker()
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (marker != INVALID_HANDLE_VALUE)
         CloseHandle(marker);
+}
+
+// The marker of the installed runtime goes before version.txt is rewritten: a run that ends after
+// the rewrite must not take the old runtime for the new version.
+void RemoveUnpackMarker()
+{
+    if (!DeleteFileW(launcherState.unpackMarkerFile)) {
+        DWORD code = GetLastError();
+        if (code != ERROR_FILE_NOT_FOUND && code != ERROR_PATH_NOT_FOUND)
+            LogSystemError(code, launcherState.unpackMarkerFile);
+    }
+}
+
+// True when the pack file exists but cannot be opened for writing because another process holds
+// it: an extractor that an earlier instance started, and that outlived that instance, is running.
+bool RuntimePackInUse()
+{
+    HANDLE file = CreateFileW(launcherState.runtimePackFile, GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
+        return false;
+    }
+    DWORD code = GetLastError();
+    return code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION;
+}
+
+// Waits until that extractor has ended: downloading over it fails, and it would write into the
+// runtime folder while this run unpacks there. Escape still works, as the extractor is not ours.
+void WaitForEarlierExtractor()
+{
+    if (!RuntimePackInUse())
+        return;
+    LogLine(L"RunExtract: Entpacker eines fr\u00fcheren Starts l\u00e4uft noch, warte auf sein Ende");
+    DWORD waited = 0;
+    while (RuntimePackInUse() && waited < kPackInUseLimitMs) {
+        Sleep(kPackInUsePollMs);
+        waited += kPackInUsePollMs;
+    }
+    if (waited >= kPackInUseLimitMs)
+        LogLine(L"RunExtract: Runtime-Paket bleibt belegt, Installation wird trotzdem versucht");
 }
 
 void ReportPackDownloadFailure()
@@ -79,6 +123,8 @@ int EnsureRuntime()
                          launcherState.localVersion, markerExists))
         return 1;
 
+    if (markerExists)
+        RemoveUnpackMarker();
     // Fetched again rather than copied, as the server's file is the one to trust.
     DownloadTwoStep(launcherState.versionUrlPath, launcherState.localVersionFile);
     wchar_t line[kRuntimeTextCapacity];
@@ -86,9 +132,14 @@ int EnsureRuntime()
                   launcherState.localVersion, launcherState.remoteVersion);
     LogLine(line);
 
+    WaitForEarlierExtractor();
     if (!DownloadTwoStep(launcherState.runtimePackUrlPath, launcherState.runtimePackFile)) {
         ReportPackDownloadFailure();
         ForgetLocalVersion();
+        // The old runtime is untouched and as complete as before; without version.txt the next
+        // run installs all the same.
+        if (markerExists)
+            WriteUnpackMarker();
         return 0;
     }
 

@@ -4,8 +4,11 @@
 
 // Makes sure the runtime in the cache is installed, completely unpacked and not older than the
 // server's version. A pack that cannot be downloaded leaves the installed runtime in place and
-// removes version.txt, so the next run tries the update again. Returns 1 when the runtime is
-// current or was installed, 0 otherwise (the worker goes on either way).
+// removes version.txt, so the next run tries the update again. The marker is removed before
+// version.txt is rewritten, so a run that ends anywhere in an install leaves the next run
+// installing; an extractor left running by such a run is waited for before the pack is fetched.
+// Returns 1 when the runtime is current or was installed, 0 otherwise (the worker goes on either
+// way).
 int EnsureRuntime();
 
 // The version number at the start of the file (at most 599 bytes are read); -1 when the file

@@ -143,13 +143,26 @@ class Handler(http.server.BaseHTTPRequestHandler):
         """Reads the request and closes the connection without an answer."""
         self.close_connection = True
 
-    def answer_slow(self, body, pieces, delay):
+    def answer_slow(self, body, pieces, delay, lag=0.0):
+        """The body in pieces with a pause after each; lag: a pause between the head and the body."""
         self.head(200, len(body))
+        if lag:
+            self.wfile.flush()
+            time.sleep(lag)
         step = max(1, len(body) // pieces)
         for i in range(0, len(body), step):
             self.wfile.write(body[i:i + step])
             self.wfile.flush()
             time.sleep(delay)
+
+    def answer_sequence(self, answers):
+        """Each request for the path takes the next of the scripted answers; the last one stays."""
+        path = self.path.split("?", 1)[0]
+        with self.server.lock:
+            index = self.server.sequence_index.get(path, 0)
+            self.server.sequence_index[path] = index + 1
+        kind, params = answers[min(index, len(answers) - 1)]
+        getattr(self, "answer_" + kind)(**params)
 
     def answer_file(self, path):
         root = self.server.root
@@ -180,6 +193,7 @@ class _Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
         self.requests = []
         self.lock = threading.Lock()
         self.reset_requested = set()
+        self.sequence_index = {}
 
     def get_request(self):
         sock, addr = self.socket.accept()
@@ -243,6 +257,7 @@ class OriginServer:
     def clear(self):
         with self.server.lock:
             self.server.requests.clear()
+            self.server.sequence_index.clear()
         self.routes.clear()
 
 

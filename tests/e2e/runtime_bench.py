@@ -3,6 +3,7 @@ root laid out like the real one, and the HTTPS origin serving it inside the test
 
 A served pack is demo_pack.exe, then the javaw it unpacks (fake_javaw.exe), then a 24-byte trailer:
 payload length (8 bytes), exit code (4), delay in ms (4), magic "ZXPACK01", all little endian.
+The delay comes before the pack writes anything; with its top bit set, after it has written all.
 """
 import shutil
 import struct
@@ -29,11 +30,16 @@ def as_windowed_program(program):
     return bytes(program)
 
 
-def pack_bytes(exit_code=0, delay_ms=0, javaw=None):
-    """A self-extracting demo runtime pack whose javaw is the recording stand-in."""
+HOLD_AFTER_UNPACKING = 0x80000000
+
+
+def pack_bytes(exit_code=0, delay_ms=0, javaw=None, hold_ms=0):
+    """A self-extracting demo runtime pack whose javaw is the recording stand-in. delay_ms: a wait
+    before it writes anything; hold_ms: a wait after it has written everything, before it ends."""
     program = as_windowed_program((winbench.TOOLS / "demo_pack.exe").read_bytes())
     payload = javaw if javaw is not None else (winbench.TOOLS / "fake_javaw.exe").read_bytes()
-    return program + payload + struct.pack("<QII", len(payload), exit_code, delay_ms) + b"ZXPACK01"
+    wait = hold_ms | HOLD_AFTER_UNPACKING if hold_ms else delay_ms
+    return program + payload + struct.pack("<QII", len(payload), exit_code, wait) + b"ZXPACK01"
 
 
 def lay_out_server(root, version="5", pack=None, folders=(PRODUCTION_JRE, TEST_JRE)):
@@ -113,6 +119,51 @@ def _time_to_javaw(prefix, display, args, exe, record, timeout=60):
         elapsed = time.perf_counter() - start
         proc.wait(timeout=timeout)
         return elapsed
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+
+
+WARNING_CAPTION = "tarvolin Launcher Fehler"
+QUESTION_CAPTION = "RunLauncher: Launcher konnte nicht gestartet werden"
+
+
+def _windows_named(display, caption):
+    import subprocess
+    found = subprocess.run(["xdotool", "search", "--name", "^" + caption + "$"], env={"DISPLAY": display},
+                           capture_output=True, text=True, timeout=20)
+    return found.stdout.split()
+
+
+def _press_return(display, window):
+    import subprocess
+    for args in (("windowactivate", "--sync", window), ("key", "--window", window, "Return")):
+        subprocess.run(["xdotool", *args], env={"DISPLAY": display}, capture_output=True, timeout=20)
+
+
+def run_answering_dialogs(prefix, display, args, timeout=180, restart="no"):
+    """Runs the launcher to its end as a user would: every warning box is closed with OK, and the
+    question after a failed javaw start is answered with restart ("no" or "yes"). Returns
+    (exit code, captions of the boxes answered, seconds from start to end)."""
+    import time
+    import launch_bench
+    started = time.perf_counter()
+    proc = winbench.start(prefix, display, args)
+    answered = []
+    deadline = time.time() + timeout
+    try:
+        while proc.poll() is None and time.time() < deadline:
+            for window in _windows_named(display, WARNING_CAPTION):
+                _press_return(display, window)
+                answered.append(WARNING_CAPTION)
+                # Counted once: wait until this box has gone before looking for the next one.
+                winbench.wait_for(lambda: window not in _windows_named(display, WARNING_CAPTION), timeout=5)
+            if _windows_named(display, QUESTION_CAPTION):
+                if launch_bench.answer(prefix, display, QUESTION_CAPTION, restart, timeout=15):
+                    answered.append(QUESTION_CAPTION)
+            time.sleep(0.2)
+        code = proc.wait(timeout=5)
+        return code, answered, time.perf_counter() - started
     finally:
         if proc.poll() is None:
             proc.kill()

@@ -6,7 +6,8 @@
 // bytes, then the javaw bytes, then a 24-byte trailer
 //     payload length (8 bytes), exit code (4), delay in ms (4), magic "ZXPACK01" (8), little endian.
 // The delay (before anything is written) and the exit code (after everything is written) let tests
-// build a slow or a failing pack. It also leaves jre\lib\pack-record.txt with its command line and
+// build a slow or a failing pack. With the top bit of the delay set, the wait comes after the
+// files are written instead: a pack that has unpacked everything but has not ended yet. It also leaves jre\lib\pack-record.txt with its command line and
 // current folder. Exit codes of its own: 2 without "-y", 3 without a payload, 4 when writing failed.
 #include <windows.h>
 
@@ -20,6 +21,7 @@ namespace {
 
 const char kMagic[8] = {'Z', 'X', 'P', 'A', 'C', 'K', '0', '1'};
 const DWORD kTrailerSize = 24;
+const DWORD kHoldAfterUnpacking = 0x80000000u;
 
 struct Pack {
     unsigned char* bytes;
@@ -135,9 +137,13 @@ int main()
         fputs("demo runtime pack: no javaw payload at the end of this file\n", stderr);
         return 3;
     }
-    if (pack.delayMs)
-        Sleep(pack.delayMs);
+    bool holdAfter = (pack.delayMs & kHoldAfterUnpacking) != 0;
+    DWORD delay = pack.delayMs & ~kHoldAfterUnpacking;
+    if (delay && !holdAfter)
+        Sleep(delay);
     if (!Unpack(pack))
         return 4;
+    if (delay && holdAfter)
+        Sleep(delay);
     return int(pack.exitCode);
 }

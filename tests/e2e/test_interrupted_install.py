@@ -1,0 +1,182 @@
+"""The program killed at each point of an install, then started again with a good server: the runs
+it takes until javaw starts from a complete runtime of the server's version. The aim is the next
+run.
+
+Points: right after version.txt was rewritten (the pack's answer has not begun), during the pack
+download (part of the pack is on disk), during the extraction (the pack has written nothing yet)
+and before the marker (the pack has written everything but has not ended). At the last two points
+the program is killed with its extractor (power cut, log-off) or alone (closed from the taskbar,
+the extractor goes on). Each point is tried on a first install (empty cache, server version 5) and
+on an update (runtime 5 installed, server version 6).
+
+The figures of the last run are written to build/e2e/figures/interrupted-installs.md.
+"""
+import os
+import signal
+import time
+from pathlib import Path
+
+import pytest
+
+import launch_bench
+import runtime_bench
+import winbench
+
+SERVER_ROOT = winbench.E2E_DIR / "interrupt-server"
+ARGS = ["start.kvnlp"]
+MAX_RUNS = 3
+FIGURES = []
+
+SCENARIOS = {"first install": (None, "5"), "update": ("5", "6")}
+POINTS = ["after version.txt", "pack download", "extraction", "extraction, extractor goes on",
+          "before marker", "before marker, extractor goes on"]
+# How long the server or the pack keeps the killed run at its point; an extractor that goes on
+# after the kill ends this long after it started.
+SLOW_SECONDS = 8
+
+
+@pytest.fixture(scope="module", autouse=True)
+def figures_table():
+    yield
+    if not FIGURES:
+        return
+    out = winbench.E2E_DIR / "figures" / "interrupted-installs.md"
+    out.parent.mkdir(parents=True, exist_ok=True)
+    lines = ["| install | killed at | runs after the kill | outcome | dialogs | killed after (s) | runs (s) |",
+             "|---|---|---|---|---|---|---|"]
+    lines += ["| %s | %s | %s | %s | %d | %.1f | %.1f |" % row for row in FIGURES]
+    out.write_text("\n".join(lines) + "\n")
+
+
+def extractor_pids(prefix):
+    """The runtime packs running in this prefix: Wine processes whose command line names the pack
+    and whose environment names this prefix (other prefixes on the machine are not looked at)."""
+    wanted = ("WINEPREFIX=%s" % prefix).encode()
+    pids = []
+    for entry in Path("/proc").iterdir():
+        if not entry.name.isdigit():
+            continue
+        try:
+            command = (entry / "cmdline").read_bytes()
+            environment = (entry / "environ").read_bytes().split(b"\0")
+        except OSError:
+            continue
+        if b"jre_pack.exe" in command and wanted in environment:
+            pids.append(int(entry.name))
+    return pids
+
+
+def kill_extractors(prefix):
+    for pid in extractor_pids(prefix):
+        try:
+            os.kill(pid, signal.SIGKILL)
+        except OSError:
+            pass
+    assert winbench.wait_for(lambda: not extractor_pids(prefix), timeout=10)
+
+
+def prepare_point(point, root, origin):
+    """Makes the server or the pack slow at the point; returns the test for the moment to kill."""
+    cache_pack = lambda prefix: winbench.cache_dir(prefix) / "jre_pack.exe"
+    pack = runtime_bench.pack_bytes()
+    if point == "after version.txt":
+        origin.routes[runtime_bench.PACK_PATH] = ("slow", {"body": pack, "pieces": 1, "delay": 0,
+                                                           "lag": SLOW_SECONDS})
+        return lambda prefix, version: (origin.count(runtime_bench.PACK_PATH) >= 1 and
+                                        read_version(prefix) == version)
+    if point == "pack download":
+        origin.routes[runtime_bench.PACK_PATH] = ("slow", {"body": pack, "pieces": 40,
+                                                           "delay": SLOW_SECONDS / 40})
+        return lambda prefix, version: (cache_pack(prefix).exists() and
+                                        0 < cache_pack(prefix).stat().st_size < len(pack) // 2)
+    if point.startswith("extraction"):
+        runtime_bench.set_pack(root, runtime_bench.pack_bytes(delay_ms=SLOW_SECONDS * 1000))
+        # The pack's own process must be up: its command line is logged just before it is created.
+        return lambda prefix, version: (any(t.endswith('jre_pack.exe" -y') for t in winbench.log_texts(prefix))
+                                        and extractor_pids(prefix))
+    runtime_bench.set_pack(root, runtime_bench.pack_bytes(hold_ms=SLOW_SECONDS * 1000))
+    return lambda prefix, version: (winbench.cache_dir(prefix) / "jre" / "lib" / "pack-record.txt").is_file()
+
+
+def read_version(prefix):
+    path = winbench.cache_dir(prefix) / "version.txt"
+    try:
+        return path.read_bytes().decode("latin-1")
+    except OSError:
+        return None
+
+
+def working_runtime_started(prefix, version):
+    """javaw started once in the run, from a runtime the server's pack unpacked completely and
+    that the cache records as that version."""
+    cache = winbench.cache_dir(prefix)
+    record = cache / "jre" / "bin" / "javaw-record.txt"
+    starts = winbench.wait_for(lambda: launch_bench.read_records(record), timeout=5) or []
+    return (len(starts) == 1 and (cache / "jre" / "release").is_file() and (cache / "jre" / "unpack.txt").is_file()
+            and read_version(prefix) == version)
+
+
+@pytest.fixture
+def origin_for(clean):
+    runtime_bench.require_network()
+    servers = []
+
+    def start(version):
+        root = runtime_bench.lay_out_server(SERVER_ROOT, version=version)
+        archive = root / runtime_bench.GENERIC_ARCHIVE
+        archive.parent.mkdir(parents=True, exist_ok=True)
+        archive.write_bytes((winbench.ROOT / "res" / "launcher.jar").read_bytes())
+        servers.append(runtime_bench.start_origin(root))
+        return root, servers[-1]
+    yield start
+    kill_extractors(clean)
+    for server in servers:
+        server.stop()
+
+
+@pytest.mark.parametrize("point", POINTS, ids=[p.replace(", ", "-").replace(" ", "-") for p in POINTS])
+@pytest.mark.parametrize("scenario", list(SCENARIOS), ids=["first-install", "update"])
+def test_killed_install_works_again_on_the_next_run(origin_for, clean, display, scenario, point):
+    prefix = clean
+    installed, version = SCENARIOS[scenario]
+    if installed:
+        launch_bench.place_runtime(prefix, version=installed)
+    root, origin = origin_for(version)
+    ready = prepare_point(point, root, origin)
+
+    started = time.perf_counter()
+    proc = winbench.start(prefix, display, ARGS)
+    try:
+        assert winbench.wait_for(lambda: ready(prefix, version), timeout=60, interval=0.05), "point not reached"
+        if point.startswith("extraction"):
+            time.sleep(1.0)  # the new process has finished starting and waits in the pack's delay
+    finally:
+        proc.kill()
+        proc.wait(timeout=30)
+    killed_after = time.perf_counter() - started
+    if "goes on" not in point:
+        kill_extractors(prefix)
+    else:
+        assert extractor_pids(prefix)
+
+    # Started again with a good server.
+    runtime_bench.set_pack(root, runtime_bench.pack_bytes())
+    origin.clear()
+    runs, answered, seconds, outcome = 0, [], 0.0, "no working runtime"
+    while runs < MAX_RUNS:
+        runs += 1
+        (winbench.cache_dir(prefix) / "jre" / "bin" / "javaw-record.txt").unlink(missing_ok=True)
+        code, boxes, took = runtime_bench.run_answering_dialogs(prefix, display, ARGS)
+        answered += boxes
+        seconds += took
+        assert code == 0
+        if working_runtime_started(prefix, version):
+            outcome = "javaw from the complete runtime %s" % version
+            break
+    FIGURES.append((scenario, point, runs if "complete" in outcome else "more than %d" % MAX_RUNS, outcome,
+                    len(answered), killed_after, seconds))
+    assert outcome.startswith("javaw") and runs == 1 and answered == [], (runs, outcome, answered)
+    # One download of the pack, never over the one an earlier extractor still runs from.
+    assert origin.count(runtime_bench.PACK_PATH) == 1
+    waited = "RunExtract: Entpacker eines fr\xfcheren Starts l\xe4uft noch, warte auf sein Ende"
+    assert (waited in winbench.log_texts(prefix)) == ("goes on" in point)
