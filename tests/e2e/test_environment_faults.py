@@ -48,11 +48,13 @@ def xdotool(display, *args):
 
 
 class BoxCloser:
-    """Presses Return on every warning box ("tarvolin Launcher Fehler") until stopped."""
+    """Answers every warning box ("tarvolin Launcher Fehler") with OK until stopped, through
+    answer_box, which presses that very box's button: a key press could land on another dialog."""
 
-    def __init__(self, display):
+    def __init__(self, prefix, display):
+        self.prefix = prefix
         self.display = display
-        self.seen = set()
+        self.texts = []
         self.running = True
         self.thread = threading.Thread(target=self._run, daemon=True)
 
@@ -66,22 +68,22 @@ class BoxCloser:
 
     @property
     def closed(self):
-        return len(self.seen)
+        return len(self.texts)
 
     def _run(self):
         while self.running:
-            for window in xdotool(self.display, "search", "--name", "^" + CAPTION + "$").split():
-                xdotool(self.display, "windowactivate", "--sync", window)
-                xdotool(self.display, "key", "--window", window, "Return")
-                self.seen.add(window)
-                time.sleep(0.5)
-            time.sleep(0.3)
+            found = subprocess.run([winbench.WINE, str(winbench.TOOLS / "answer_box.exe"), CAPTION, "ok", "2"],
+                                   env=winbench.wine_env(self.prefix, self.display), stdin=subprocess.DEVNULL,
+                                   capture_output=True, timeout=60)
+            if found.returncode == 0:
+                text = [l for l in found.stdout.decode("utf-8", "replace").split("\n") if l.startswith("TEXT\t")]
+                self.texts.append(text[0][5:].rstrip("\r") if text else "")
 
 
 def run_closing_boxes(prefix, display, args, timeout=90, extra_env=None, exe=winbench.EXE):
     """Runs the program to its end while closing its warning boxes; returns (code, boxes, seconds)."""
     started = time.perf_counter()
-    with BoxCloser(display) as closer:
+    with BoxCloser(prefix, display) as closer:
         proc = winbench.start(prefix, display, args, exe=exe, extra_env=extra_env)
         try:
             code = proc.wait(timeout=timeout)
@@ -380,11 +382,11 @@ def answer_question(prefix, display, button):
     return launch_bench.answer(prefix, display, QUESTION_CAPTION, button, timeout=90)
 
 
-def run_with_recovery(prefix, display, timeout=120):
+def run_with_recovery(prefix, display, timeout=120, cwd=None):
     """Starts the program, answers its warnings with Return, its first recovery question with Yes
     (which restarts it) and the restarted instance's question with No; returns the boxes closed."""
-    with BoxCloser(display) as closer:
-        proc = winbench.start(prefix, display, ["start.kvnlp"])
+    with BoxCloser(prefix, display) as closer:
+        proc = winbench.start(prefix, display, ["start.kvnlp"], cwd=cwd)
         try:
             first = answer_question(prefix, display, "yes")
             assert proc.wait(timeout=timeout) == 0
@@ -413,20 +415,31 @@ def test_cut_cache_folder_is_never_deleted(clean, display):
         before = host_files(local_host)
         first, second, boxes = run_with_recovery(prefix, display)
         after = host_files(local_host)
+        kept = [p.exists() for p in sentinels]
         log = host_path(prefix, cut(local + "\\tarvolin\\DesktopLauncher.log"))
         texts = [line.split(": ", 1)[-1] for line in log.read_bytes().decode("latin-1").split("\r\n") if line]
     refused = "DeleteFolderTree: %s wird nicht gel\xf6scht" % cut_cache
     assert first and second
     assert texts.count(refused) == 1, texts
     assert texts.count("Start wWinMain:") == 2
-    assert all(p.exists() for p in sentinels)
+    assert all(kept), [str(p) for p, k in zip(sentinels, kept) if not k]
     assert set(before) <= set(after), sorted(set(before) - set(after))
     figure("cache folder cut at 259", cut_path=cut_cache[-20:], refused_deletions=texts.count(refused),
-           sentinels_kept="%d/%d" % (sum(p.exists() for p in sentinels), len(sentinels)), boxes=boxes)
+           sentinels_kept="%d/%d" % (sum(kept), len(kept)), files_lost=len(set(before) - set(after)), boxes=boxes)
 
 
-def test_cut_runtime_folder_is_never_deleted_during_an_install(server, display):
+def decoy_folder(path):
+    """A current folder for the program, with files that nothing may delete."""
+    shutil.rmtree(path, ignore_errors=True)
+    decoys = [plant(path, ".git"), plant(path, "README.md"), plant(path, "sub/file.txt")]
+    return path, decoys
+
+
+def test_cut_runtime_folder_is_never_deleted_during_an_install(server, display, tmp_path):
     root, origin, prefix = server
+    # Handed a tree with deeper paths than 259 characters, the shell under Wine deleted the
+    # contents of the program's current folder instead; the program now refuses such a tree.
+    cwd, decoys = decoy_folder(tmp_path / "current")
     # 237 + "\tarvolin\zentrixjre" (257) fits; "\jre" is cut to "\j", which is also where the pack lands.
     local = long_local_appdata(prefix, 237)
     with local_appdata_at(prefix, local) as local_host:
@@ -438,8 +451,8 @@ def test_cut_runtime_folder_is_never_deleted_during_an_install(server, display):
         sentinels = [plant(local_host, "above.txt"), plant(base, "next-to-the-cache.txt"),
                      plant(base, "zentrixjre-other/keep.txt")]
         inside = plant(cache, "next-to-the-cut-path.txt")
-        with BoxCloser(display) as closer:
-            proc = winbench.start(prefix, display, ["start.kvnlp"])
+        with BoxCloser(prefix, display) as closer:
+            proc = winbench.start(prefix, display, ["start.kvnlp"], cwd=cwd)
             try:
                 question = answer_question(prefix, display, "no")
                 assert proc.wait(timeout=60) == 0
@@ -449,16 +462,25 @@ def test_cut_runtime_folder_is_never_deleted_during_an_install(server, display):
         inside_kept = inside.exists()
         log = host_path(prefix, cut(local + "\\tarvolin\\DesktopLauncher.log"))
         texts = [line.split(": ", 1)[-1] for line in log.read_bytes().decode("latin-1").split("\r\n") if line]
-        # Yes on a whole cache folder deletes that folder, and only that.
-        first, second, boxes = run_with_recovery(prefix, display)
-        cache_gone = not cache.exists() or not inside.exists()
+        # The pack ran as "...\j" and unpacked a runtime whose paths pass 259 characters: the
+        # recovery's Yes must leave that cache alone rather than hand it to the shell.
+        first, second, boxes = run_with_recovery(prefix, display, cwd=cwd)
+        after_yes = [line.split(": ", 1)[-1] for line in log.read_bytes().decode("latin-1").split("\r\n") if line]
+        cache_left = len(host_files(cache)) if cache.exists() else 0
+        inside_kept_after_yes = inside.exists()
         kept = [p.exists() for p in sentinels]
     refused = "DeleteFolderTree: %s wird nicht gel\xf6scht" % cut_runtime
+    refused_cache = "DeleteFolderTree: %s wird nicht gel\xf6scht" % cache_windows
+    assert all(p.exists() for p in decoys), "files in the current folder were deleted"
+    # The unpacked runtime holds paths beyond 259 characters, so Yes leaves the cache alone.
+    assert refused_cache in after_yes
     assert question and first and second
     assert origin.count(runtime_bench.PACK_PATH) >= 1
     assert refused in texts, texts
-    assert inside_kept
+    assert inside_kept and inside_kept_after_yes
     assert all(kept)
-    assert cache_gone
-    figure("runtime folder cut at 259", cut_path=cut_runtime[-20:], refused_deletions=texts.count(refused),
-           sentinels_kept="%d/%d" % (sum(kept) + inside_kept, len(kept) + 1), boxes=closer.closed + boxes)
+    figure("runtime folder cut at 259", cut_path=cut_runtime[-20:],
+           refused_deletions=texts.count(refused) + after_yes.count(refused_cache),
+           sentinels_kept="%d/%d" % (sum(kept) + inside_kept_after_yes, len(kept) + 1),
+           decoys_in_current_folder_kept="%d/%d" % (sum(p.exists() for p in decoys), len(decoys)),
+           boxes=closer.closed + boxes, cache_entries_left_after_yes=cache_left)

@@ -89,7 +89,12 @@ def clear_user_state(prefix):
 
 
 def start(prefix, display, args, exe=EXE, extra_env=None, cwd=None):
-    """Starts a Windows program; returns the Popen. Output goes to files, never to our pipes."""
+    """Starts a Windows program; returns the Popen. Output goes to files, never to our pipes.
+    Without a cwd the program runs in build/e2e/cwd, never in the checkout: a fault that works on
+    the current folder must not reach the sources."""
+    if cwd is None:
+        cwd = E2E_DIR / "cwd"
+        cwd.mkdir(parents=True, exist_ok=True)
     out = open(Path(prefix) / "last-stdout.txt", "wb")
     err = open(Path(prefix) / "last-stderr.txt", "wb")
     return subprocess.Popen([WINE, str(exe), *args], env=wine_env(prefix, display, extra_env),
