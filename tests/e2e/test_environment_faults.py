@@ -87,10 +87,11 @@ def run_closing_boxes(prefix, display, args, timeout=90, extra_env=None, exe=win
         proc = winbench.start(prefix, display, args, exe=exe, extra_env=extra_env)
         try:
             code = proc.wait(timeout=timeout)
+            seconds = time.perf_counter() - started
         finally:
             if proc.poll() is None:
                 proc.kill()
-    return code, closer.closed, time.perf_counter() - started
+    return code, closer.closed, seconds
 
 
 def wait_for_starts(record, count, timeout=20):
@@ -210,13 +211,6 @@ def test_disk_full_during_the_pack_download_keeps_the_old_runtime(server, displa
 # --- the temporary folder ---------------------------------------------------------------------
 
 
-def user_temp(prefix):
-    """The user's temporary folder as Windows programs see it (%TEMP%), on the host."""
-    out = subprocess.run([winbench.WINE, "cmd", "/c", "echo %TEMP%"], env=winbench.wine_env(prefix),
-                         stdin=subprocess.DEVNULL, capture_output=True, timeout=60).stdout.decode().strip()
-    return host_path(prefix, out)
-
-
 def host_path(prefix, windows):
     assert windows[:3].lower() == "c:\\", windows
     return Path(prefix) / "drive_c" / windows[3:].replace("\\", "/")
@@ -235,7 +229,7 @@ def check_launch_with_payloads(prefix, starts):
 
 def test_missing_temp_folder(server, display):
     root, origin, prefix = server
-    temp = user_temp(prefix)
+    temp = winbench.temp_dir(prefix)
     record = launch_bench.place_runtime(prefix, version="5")
     saved = temp.with_name("Temp.saved")
     shutil.rmtree(saved, ignore_errors=True)

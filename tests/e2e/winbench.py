@@ -68,7 +68,19 @@ def log_path(prefix):
 
 
 def temp_dir(prefix):
-    return local_appdata(prefix) / "Temp"
+    """The user's temporary folder as Windows programs see it (%TEMP%), on the host; this Wine
+    keeps it in the profile (users\\<name>\\Temp), not below the local application data."""
+    prefix = Path(prefix)
+    if prefix not in _temp_dirs:
+        out = subprocess.run([WINE, "cmd", "/c", "echo %TEMP%"], env=wine_env(prefix), stdin=subprocess.DEVNULL,
+                             capture_output=True, timeout=60).stdout.decode("utf-8", "replace").strip()
+        if out[:3].lower() != "c:\\":
+            return local_appdata(prefix) / "Temp"
+        _temp_dirs[prefix] = prefix / "drive_c" / out[3:].replace("\\", "/")
+    return _temp_dirs[prefix]
+
+
+_temp_dirs = {}
 
 
 def read_log(prefix):
