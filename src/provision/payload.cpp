@@ -76,7 +76,9 @@ int ThawFile(int kind)
     }
     const unsigned char* record = PayloadRecord(kind);
     DWORD written = 0;
-    if (!WriteFile(file, record + kPayloadHeaderSize, PayloadDataLength(record), &written, nullptr))
+    DWORD length = PayloadDataLength(record);
+    // A full disk can show as a short write that succeeds.
+    if (!WriteFile(file, record + kPayloadHeaderSize, length, &written, nullptr) || written != length)
         LogLine(L"ThawFile: Could not write data");
     if (!CloseHandle(file)) {
         LogLine(L"ThawFile: Could not close temp file");

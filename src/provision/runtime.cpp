@@ -87,6 +87,9 @@ int EnsureRuntime()
     LogLine(line);
 
     if (!DownloadTwoStep(launcherState.runtimePackUrlPath, launcherState.runtimePackFile)) {
+        // What arrived of the pack is of no use and, on a full disk, holds the room that the log
+        // and the launcher's own files still need.
+        DeleteFileW(launcherState.runtimePackFile);
         ReportPackDownloadFailure();
         ForgetLocalVersion();
         return 0;

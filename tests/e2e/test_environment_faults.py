@@ -208,6 +208,46 @@ def test_disk_full_during_the_pack_download_keeps_the_old_runtime(server, displa
            seconds="%.1f/%.1f" % (seconds, seconds2), runtime_kept=kept2, extracted=False)
 
 
+def test_disk_full_under_the_profile_still_gives_javaw_a_whole_archive(server, display, mounts_allowed, tmp_path):
+    """The profile's local folder (log, cache and, as on Windows, the temporary folder) on one
+    small disk that the pack download fills."""
+    root, origin, prefix = server
+    local = winbench.local_appdata(prefix)
+    local.mkdir(parents=True, exist_ok=True)
+    runtime_bench.set_version(root, "6")
+    runtime_bench.set_pack(root, padded_pack(3 << 20))
+    windows_local = windows_path(local, prefix)
+    batch = tmp_path / "profile-temp.cmd"
+    batch.write_bytes(('@set "TMP=%s\\Temp"\r\n@set "TEMP=%s\\Temp"\r\n@"%s" start.kvnlp\r\n' % (
+        windows_local, windows_local, windows_path(winbench.EXE, prefix))).encode())
+    with mounted(local, "-t", "tmpfs", "-o", "size=1m", "tmpfs"):
+        (local / "Temp").mkdir()
+        launch_bench.place_runtime(prefix, version="5")
+        record = tmp_path / "javaw-record.txt"
+        env = {"FAKE_JAVAW_RECORD": windows_path(record, prefix)}
+        before = runtime_snapshot(prefix)
+        code, boxes, seconds = run_closing_boxes(prefix, display, ["/c", windows_path(batch, prefix)], exe="cmd",
+                                                 extra_env=env)
+        starts = wait_for_starts(record, 1)
+        texts = winbench.log_texts(prefix)
+        kept = runtime_snapshot(prefix) == before
+        archive = host_path(prefix, starts[0][1][10]).read_bytes() if starts else b""
+        properties = host_path(prefix, starts[0][1][11]).read_bytes() if starts else b""
+        pack_left = (winbench.cache_dir(prefix) / "jre_pack.exe").exists()
+        log = winbench.log_path(prefix).read_bytes()
+    assert code == 0 and len(starts) == 1 and kept
+    assert any(t.startswith("Jre download failed host=") for t in texts), texts
+    # The cut pack is removed, so the log, the probe's archive and the payloads still fit on the
+    # disk: no line is lost or torn, and javaw gets whole files.
+    assert not pack_left
+    assert log.endswith(b"\r\n") and texts[-1].startswith('"') and "-jar" in texts[-1], texts[-3:]
+    assert any(t.startswith("Generisches Launcher-Archiv wird verwendet") for t in texts)
+    assert archive == (winbench.ROOT / "res" / "launcher.jar").read_bytes()
+    assert properties == (winbench.ROOT / "res" / "launcher.properties").read_bytes()
+    figure("disk full under the profile", exit=code, javaw_starts=len(starts), boxes=boxes,
+           seconds="%.1f" % seconds, runtime_kept=kept, archive_whole=True, pack_left=pack_left)
+
+
 # --- the temporary folder ---------------------------------------------------------------------
 
 
