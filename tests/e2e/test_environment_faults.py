@@ -1,7 +1,7 @@
 """The launcher on a hostile machine: a read-only cache folder, a missing temporary folder, a TEMP
 path longer than 260 characters, a log file that another program holds open without sharing, a
-disk that fills up during the pack download, and a profile path so long that the cache paths are
-cut. In each case the program must end by itself, keep an installed runtime working and start
+disk that fills up during the pack download (under the cache folder, and under the whole local
+profile folder), and a profile path so long that the cache paths are cut. In each case the program must end by itself, keep an installed runtime working and start
 it, and never delete anything outside the runtime cache.
 
 Each test prints one "FIGURE" line with what it measured (docs/robustness.md keeps the table):
@@ -9,6 +9,7 @@ Each test prints one "FIGURE" line with what it measured (docs/robustness.md kee
         /usr/bin/python3 -m pytest -q -s -p no:cacheprovider tests/e2e/test_environment_faults.py
 """
 import contextlib
+import os
 import shutil
 import subprocess
 import threading
@@ -135,7 +136,7 @@ def mounts_allowed():
     probe = subprocess.run(["mount", "--version"], capture_output=True)
     if probe.returncode != 0 or not Path("/proc/self/mountinfo").exists():
         pytest.skip("needs mount")
-    import os
+    # The tests that mount run inside the test namespace, whose mounts no other process sees.
     if os.geteuid() != 0:
         pytest.skip("mounting a read-only folder or a small disk needs root")
 
@@ -352,7 +353,7 @@ def test_log_held_open_without_sharing_drops_lines_and_the_launch_goes_on(server
     assert code2 == 0 and len(wait_for_starts(record, 2)) == 2
     lines = winbench.log_texts(prefix)
     assert "Start wWinMain:" in lines and lines[-1].startswith('"')
-    figure("log held without sharing", exit=code, javaw_starts=len(starts), lines_dropped=len(lines),
+    figure("log held without sharing", exit=code, javaw_starts=len(starts), lines_of_a_start=len(lines),
            lines_written_while_held=held_size, seconds="%.1f" % seconds)
 
 
