@@ -3,7 +3,6 @@
 #include <windows.h>
 #include <winhttp.h>
 
-
 #include "app/state.h"
 #include "log/format.h"
 #include "log/log.h"
