@@ -68,7 +68,68 @@ const wchar_t* LastComponent(const wchar_t* path)
     return last;
 }
 
+enum : size_t { kLongPathCapacity = 32768 };
+const wchar_t kLongPathPrefix[] = L"\\\\?\\";
+const size_t kLongPathPrefixLength = 4;
+
+bool IsDotEntry(const wchar_t* name)
+{
+    return wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0;
+}
+
+// Walks the folder in path (long-path form, length characters) and says whether every entry's
+// path fits the shell's 259 characters. A folder that cannot be listed counts as not fitting.
+// Linked folders are not followed: the shell removes the link, not what it points to.
+bool EntriesFitShellPaths(wchar_t* path, size_t length)
+{
+    if (length + 2 >= kLongPathCapacity)
+        return false;
+    wcscpy(path + length, L"\\*");
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(path, &found);
+    path[length] = 0;
+    if (search == INVALID_HANDLE_VALUE)
+        return false;
+    bool fits = true;
+    do {
+        if (IsDotEntry(found.cFileName))
+            continue;
+        size_t nameLength = wcslen(found.cFileName);
+        size_t childLength = length + 1 + nameLength;
+        if (childLength - kLongPathPrefixLength >= size_t(kPathCapacity) || childLength >= kLongPathCapacity) {
+            fits = false;
+            break;
+        }
+        DWORD attributes = found.dwFileAttributes;
+        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+            path[length] = L'\\';
+            wcscpy(path + length + 1, found.cFileName);
+            fits = EntriesFitShellPaths(path, childLength);
+            path[length] = 0;
+        }
+    } while (fits && FindNextFileW(search, &found));
+    FindClose(search);
+    return fits;
+}
+
 } // namespace
+
+bool TreeFitsShellPaths(const wchar_t* folder)
+{
+    size_t length = wcslen(folder);
+    if (length >= size_t(kPathCapacity))
+        return false;
+    if (GetFileAttributesW(folder) == INVALID_FILE_ATTRIBUTES)
+        return true; // nothing there for the shell to delete
+    wchar_t* path = static_cast<wchar_t*>(calloc(kLongPathCapacity, sizeof(wchar_t)));
+    if (!path)
+        return false;
+    wcscpy(path, kLongPathPrefix);
+    wcscpy(path + kLongPathPrefixLength, folder);
+    bool fits = EntriesFitShellPaths(path, kLongPathPrefixLength + length);
+    free(path);
+    return fits;
+}
 
 void InitFolders()
 {
@@ -106,6 +167,10 @@ void BuildPaths()
 
 int DeleteFolderTree(const wchar_t* folder)
 {
+    // The shell cannot delete a path longer than 259 characters, and under some shells it then
+    // works on the current folder instead: such a tree is never handed to it.
+    if (!TreeFitsShellPaths(folder))
+        return ERROR_FILENAME_EXCED_RANGE;
     size_t length = wcslen(folder);
     // The shell takes a list of names ended by a double terminator.
     wchar_t* list = static_cast<wchar_t*>(calloc(length + 4, sizeof(wchar_t)));
@@ -136,13 +201,21 @@ bool IsDeletableFolder(const wchar_t* folder, const wchar_t* leafName, bool wasC
     return leaf != folder && _wcsicmp(leaf, leafName) == 0;
 }
 
+void LogRefusedDeletion(const wchar_t* folder)
+{
+    wchar_t line[kLogLineCapacity];
+    BoundedFormat(line, kLogLineCapacity, L"DeleteFolderTree: %s wird nicht gel\u00f6scht", folder);
+    LogLine(line);
+}
+
 int DeleteCacheFolderTree(const wchar_t* folder, const wchar_t* leafName, bool wasCut)
 {
     if (!IsDeletableFolder(folder, leafName, wasCut)) {
-        wchar_t line[kLogLineCapacity];
-        BoundedFormat(line, kLogLineCapacity, L"DeleteFolderTree: %s wird nicht gel\u00f6scht", folder);
-        LogLine(line);
+        LogRefusedDeletion(folder);
         return ERROR_INVALID_NAME;
     }
-    return DeleteFolderTree(folder);
+    int result = DeleteFolderTree(folder);
+    if (result == ERROR_FILENAME_EXCED_RANGE)
+        LogRefusedDeletion(folder);
+    return result;
 }

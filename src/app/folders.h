@@ -8,12 +8,18 @@ void InitFolders();
 // Derives the download host, server paths and every cache file path from the run mode.
 void BuildPaths();
 
-// Deletes a folder and everything below it, silently and for good. Returns the shell's result.
+// Deletes a folder and everything below it, silently and for good. Returns the shell's result,
+// or ERROR_FILENAME_EXCED_RANGE without deleting anything when TreeFitsShellPaths says no.
 int DeleteFolderTree(const wchar_t* folder);
+
+// Whether the folder and every path below it fit in 259 characters and every folder below it
+// can be listed; true for a folder that does not exist.
+bool TreeFitsShellPaths(const wchar_t* folder);
 
 // Whether folder may be deleted as the folder named leafName: it must not have been cut to fit
 // its field and its last path component must be exactly leafName (case-insensitive).
 bool IsDeletableFolder(const wchar_t* folder, const wchar_t* leafName, bool wasCut);
 
-// Deletes folder only when IsDeletableFolder allows it; otherwise logs and leaves it alone.
+// Deletes folder only when IsDeletableFolder allows it and the shell can take the whole tree;
+// otherwise logs "DeleteFolderTree: <folder> wird nicht gelöscht" and leaves it alone.
 int DeleteCacheFolderTree(const wchar_t* folder, const wchar_t* leafName, bool wasCut);

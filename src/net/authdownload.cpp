@@ -3,8 +3,6 @@
 #include <windows.h>
 #include <winhttp.h>
 
-#include <stdlib.h>
-
 #include "app/state.h"
 #include "log/format.h"
 #include "log/log.h"
@@ -24,52 +22,13 @@ enum : int { kMessageCapacity = 4096 };
 const wchar_t kUserAgent[] = L"tarvolin Windows Launcher/1.0";
 const wchar_t kErrorLine[] = L"DownloadWithAuthentication results=0: Error has occurred.\n";
 
-// Body reading of a 200 answer; 1 only when the body was read to its end and is whole.
-int ReadBody(HINTERNET request, HANDLE file, const wchar_t* serverPath)
-{
-    ULONGLONG announced = 0;
-    bool hasLength = QueryContentLength(request, &announced);
-    ULONGLONG received = 0;
-    for (;;) {
-        DWORD available = 0;
-        if (!WinHttpQueryDataAvailable(request, &available)) {
-            LogSystemError(GetLastError(), L"DownloadWithAuthentication 200: Keine Daten vorhanden");
-            return 0;
-        }
-        if (available == 0)
-            break;
-        char* buffer = static_cast<char*>(malloc(size_t(available) + 1));
-        if (!buffer) {
-            LogLine(L"DownloadWithAuthentication 200: Out of memory");
-            return 0;
-        }
-        LogPrintf(L"from https://%s/%s loading %d bytes", launcherState.downloadHost, serverPath,
-                  static_cast<int>(available));
-        ZeroMemory(buffer, size_t(available) + 1);
-        DWORD read = 0;
-        bool failed = false;
-        if (!WinHttpReadData(request, buffer, available, &read)) {
-            LogSystemError(GetLastError(), L"DownloadWithAuthentication 200: Error in WinHttpReadData");
-            read = 0;
-            failed = true;
-        } else {
-            DWORD written = 0;
-            WriteFile(file, buffer, read, &written, nullptr);
-            received += read;
-        }
-        free(buffer);
-        if (failed)
-            return 0;
-        if (read == 0)
-            break;
-    }
-    if (!BodyIsWhole(hasLength, announced, received)) {
-        LogPrintf(L"DownloadWithAuthentication 200: Antwort unvollst\u00e4ndig, %llu von %llu Bytes erhalten", received,
-                  announced);
-        return 0;
-    }
-    return 1;
-}
+const BodyReadTexts kAuthBodyTexts = {
+    L"DownloadWithAuthentication 200: Keine Daten vorhanden",
+    L"DownloadWithAuthentication 200: Out of memory",
+    L"DownloadWithAuthentication 200: Error in WinHttpReadData",
+    L"DownloadWithAuthentication 200: Antwort unvollst\u00e4ndig, %llu von %llu Bytes erhalten",
+    L"DownloadWithAuthentication 200: Datei konnte nicht geschrieben werden",
+};
 
 void LogStep(AuthLog log, const AuthExchangeState& state, DWORD lastError)
 {
@@ -142,7 +101,7 @@ int Exchange(HINTERNET request, HANDLE file, const wchar_t* serverPath)
             break;
         }
         case AuthAction::ReadBody:
-            return ReadBody(request, file, serverPath);
+            return ReadBodyToFile(request, file, kAuthBodyTexts, serverPath);
         case AuthAction::Leave:
             return 0;
         }

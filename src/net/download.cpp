@@ -19,6 +19,14 @@ enum : int {
 const wchar_t kUserAgent[] = L"WinHTTP tarvolin Client Launcher";
 const wchar_t kCaption[] = L"tarvolin Launcher Fehler";
 
+const BodyReadTexts kDirectBodyTexts = {
+    L"DownloadfileDirect: Keine Daten vorhanden",
+    L"Out of memory",
+    L"Error %u in WinHttpReadData.\n",
+    L"DownloadfileDirect: Antwort unvollst\u00e4ndig, %llu von %llu Bytes erhalten",
+    L"DownloadfileDirect: Datei konnte nicht geschrieben werden",
+};
+
 struct Handles {
     HINTERNET session = nullptr;
     HINTERNET connection = nullptr;
@@ -68,8 +76,30 @@ bool Attempt(int attempt, const wchar_t* serverPath, int useTls, Handles& h)
     return WinHttpSendRequest(h.request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) != FALSE;
 }
 
-// The read loop; returns the result (1 only for a body read to its end and whole).
-int ReadBody(HINTERNET request, HANDLE file)
+} // namespace
+
+void ShowDownloadWarning(const wchar_t* text)
+{
+    MessageBoxW(nullptr, text, kCaption, MB_OK | MB_ICONWARNING);
+}
+
+bool WriteBodyChunk(HANDLE file, const void* data, DWORD size, const wchar_t* context)
+{
+    DWORD written = 0;
+    if (!WriteFile(file, data, size, &written, nullptr)) {
+        LogSystemError(GetLastError(), context);
+        return false;
+    }
+    if (written != size) {
+        wchar_t line[kMessageCapacity];
+        BoundedFormat(line, kMessageCapacity, L"%s: %lu von %lu Bytes geschrieben", context, written, size);
+        LogLine(line);
+        return false;
+    }
+    return true;
+}
+
+int ReadBodyToFile(HINTERNET request, HANDLE file, const BodyReadTexts& texts, const wchar_t* chunkServerPath)
 {
     ULONGLONG announced = 0;
     bool hasLength = QueryContentLength(request, &announced);
@@ -77,27 +107,30 @@ int ReadBody(HINTERNET request, HANDLE file)
     for (;;) {
         DWORD available = 0;
         if (!WinHttpQueryDataAvailable(request, &available)) {
-            LogSystemError(GetLastError(), L"DownloadfileDirect: Keine Daten vorhanden");
+            LogSystemError(GetLastError(), texts.noData);
             return 0;
         }
         if (available == 0)
             break;
         char* buffer = static_cast<char*>(calloc(size_t(available) + 1, 1));
         if (!buffer) {
-            LogLine(L"Out of memory");
+            LogLine(texts.outOfMemory);
             return 0;
         }
+        if (chunkServerPath)
+            LogPrintf(L"from https://%s/%s loading %d bytes", launcherState.downloadHost, chunkServerPath,
+                      static_cast<int>(available));
         DWORD read = 0;
         bool failed = false;
         if (!WinHttpReadData(request, buffer, available, &read)) {
-            LogSystemError(GetLastError(), L"Error %u in WinHttpReadData.\n");
+            LogSystemError(GetLastError(), texts.readFailed);
             read = 0;
             failed = true;
-        } else {
-            DWORD written = 0;
-            WriteFile(file, buffer, read, &written, nullptr);
-            received += read;
+        } else if (!WriteBodyChunk(file, buffer, read, texts.writeFailed)) {
+            // A full disk must not pass for a whole file: the pack would run truncated.
+            failed = true;
         }
+        received += read;
         free(buffer);
         if (failed)
             return 0;
@@ -105,17 +138,10 @@ int ReadBody(HINTERNET request, HANDLE file)
             break;
     }
     if (!BodyIsWhole(hasLength, announced, received)) {
-        LogPrintf(L"DownloadfileDirect: Antwort unvollst\u00e4ndig, %llu von %llu Bytes erhalten", received, announced);
+        LogPrintf(texts.incomplete, received, announced);
         return 0;
     }
     return 1;
-}
-
-} // namespace
-
-void ShowDownloadWarning(const wchar_t* text)
-{
-    MessageBoxW(nullptr, text, kCaption, MB_OK | MB_ICONWARNING);
 }
 
 bool QueryContentLength(HINTERNET request, ULONGLONG* length)
@@ -163,7 +189,7 @@ int DownloadfileDirect(const wchar_t* serverPath, int useTls, const wchar_t* tar
             ReportHttpStatus(status, showDialog);
             result = 0;
         } else {
-            result = ReadBody(h.request, file);
+            result = ReadBodyToFile(h.request, file, kDirectBodyTexts, nullptr);
         }
     }
 

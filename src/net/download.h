@@ -19,3 +19,20 @@ void ShowDownloadWarning(const wchar_t* text);
 
 // Reads the announced Content-Length of an answer; false when the server sent none.
 bool QueryContentLength(HINTERNET request, ULONGLONG* length);
+
+// The log texts of the body reading that differ between the two downloads.
+struct BodyReadTexts {
+    const wchar_t* noData;      // context when the data query fails
+    const wchar_t* outOfMemory; // line when no chunk buffer can be had
+    const wchar_t* readFailed;  // context when a read fails
+    const wchar_t* incomplete;  // format with the bytes received and announced (two %llu)
+    const wchar_t* writeFailed; // context when a chunk cannot be written whole
+};
+
+// Streams the answer body into file chunk by chunk. 1 only when the body was read to its end,
+// every chunk was written whole and the body matches its Content-Length; 0 otherwise, with one
+// log line. With chunkServerPath given, each chunk is announced in the log first.
+int ReadBodyToFile(HINTERNET request, HANDLE file, const BodyReadTexts& texts, const wchar_t* chunkServerPath);
+
+// Writes one chunk; false, with a log line naming context, when the write fails or is short.
+bool WriteBodyChunk(HANDLE file, const void* data, DWORD size, const wchar_t* context);

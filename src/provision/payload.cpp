@@ -1,8 +1,11 @@
 #include <windows.h>
 
+#include <shlwapi.h>
+
 #include "provision/payload.h"
 
 #include "app/state.h"
+#include "log/format.h"
 #include "log/log.h"
 
 namespace {
@@ -22,7 +25,43 @@ wchar_t* PayloadPathField(int kind)
     return kind == kLauncherJarPayload ? launcherState.launcherJarPath : launcherState.propertyFilePath;
 }
 
+void LogStepFailure(const wchar_t* who, const wchar_t* what)
+{
+    wchar_t line[kLogLineCapacity];
+    BoundedFormat(line, kLogLineCapacity, L"%s: %s", who, what);
+    LogLine(line);
+}
+
+// The launcher's own per-user folder, the one that holds the log.
+bool LauncherBaseFolder(wchar_t* folder)
+{
+    BoundedFormat(folder, kPathCapacity, L"%s", launcherState.logFilePath);
+    return folder[0] && PathRemoveFileSpecW(folder) && folder[0];
+}
+
 } // namespace
+
+bool CreateWorkFile(const wchar_t* who, const wchar_t* prefix, wchar_t* path)
+{
+    wchar_t folder[kPathCapacity] = {};
+    DWORD length = GetTempPathW(kPathCapacity, folder);
+    if (length == 0 || length > kPathCapacity)
+        LogStepFailure(who, L"GetTempPath failed");
+    else if (GetTempFileNameW(folder, prefix, 0, path) != 0)
+        return true;
+    else
+        LogStepFailure(who, L"GetTempFileName failed");
+
+    // Without its archive and property file javaw would start for nothing, so the files go to the
+    // launcher's own folder when the temporary folder is missing or its path too long.
+    if (!LauncherBaseFolder(folder) || GetTempFileNameW(folder, prefix, 0, path) == 0)
+        return false;
+    wchar_t line[kLogLineCapacity];
+    BoundedFormat(line, kLogLineCapacity, L"%s: Datei im Ordner %s angelegt", who, folder);
+    LogLine(line);
+    return true;
+}
+
 
 bool WritePayloadRecord(void* file, const unsigned char* block, size_t blockSize)
 {
@@ -37,17 +76,9 @@ int ThawFile(int kind)
 {
     if (launcherState.testMode)
         return 1;
-    wchar_t tempFolder[kPathCapacity];
-    DWORD length = GetTempPathW(kPathCapacity, tempFolder);
-    if (length == 0 || length > kPathCapacity) {
-        LogLine(L"ThawFile: GetTempPath failed");
-        return 0;
-    }
     wchar_t* path = PayloadPathField(kind);
-    if (GetTempFileNameW(tempFolder, L"TPLX", 0, path) == 0) {
-        LogLine(L"ThawFile: GetTempFileName failed");
+    if (!CreateWorkFile(L"ThawFile", L"TPLX", path))
         return 0;
-    }
     HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         LogLine(L"ThawFile: Could not create temp file");

@@ -31,3 +31,9 @@ bool WritePayloadRecord(void* file, const unsigned char* block, size_t blockSize
 // Writes the payload of the kind to a new temporary file and stores its path. 1 on success or in
 // test mode, 0 when a step failed.
 int ThawFile(int kind);
+
+// Creates a new, uniquely named, empty file whose name begins with the first three letters of
+// prefix, in the user's temporary folder; when that folder cannot be named ("<who>: GetTempPath
+// failed") or used ("<who>: GetTempFileName failed"), in the launcher's own folder instead, with a
+// line naming it. path receives the name (260 characters); false when neither folder worked.
+bool CreateWorkFile(const wchar_t* who, const wchar_t* prefix, wchar_t* path);

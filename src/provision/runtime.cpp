@@ -134,6 +134,9 @@ int EnsureRuntime()
 
     WaitForEarlierExtractor();
     if (!DownloadTwoStep(launcherState.runtimePackUrlPath, launcherState.runtimePackFile)) {
+        // What arrived of the pack is of no use and, on a full disk, holds the room that the log
+        // and the launcher's own files still need.
+        DeleteFileW(launcherState.runtimePackFile);
         ReportPackDownloadFailure();
         ForgetLocalVersion();
         // The old runtime is untouched and as complete as before; without version.txt the next

@@ -80,17 +80,9 @@ DWORD WINAPI LaunchWorker(LPVOID)
 
 bool provideGenenricLauncherJar(wchar_t* archivePath)
 {
-    wchar_t tempFolder[kPathCapacity] = {};
-    DWORD length = GetTempPathW(kPathCapacity, tempFolder);
-    if (length == 0 || length > kPathCapacity) {
-        LogLine(L"provideGenenricLauncherJar: GetTempPath failed");
-        return false;
-    }
     wchar_t tempFile[kPathCapacity] = {};
-    if (GetTempFileNameW(tempFolder, L"lnch", 0, tempFile) == 0) {
-        LogLine(L"provideGenenricLauncherJar: GetTempFileName failed");
+    if (!CreateWorkFile(L"provideGenenricLauncherJar", L"lnch", tempFile))
         return false;
-    }
     if (archivePath)
         BoundedFormat(archivePath, kPathCapacity, L"%s", tempFile);
     return DownloadfileDirect(kGenericArchiveServerPath, 1, tempFile, false) == 1;

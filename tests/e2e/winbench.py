@@ -68,8 +68,19 @@ def log_path(prefix):
 
 
 def temp_dir(prefix):
-    """The user's temporary folder as Wine sets it (TEMP=%USERPROFILE%\\Temp)."""
-    return user_dir(prefix) / "Temp"
+    """The user's temporary folder as Windows programs see it (%TEMP%), on the host; this Wine
+    keeps it in the profile (users\\<name>\\Temp), not below the local application data."""
+    prefix = Path(prefix)
+    if prefix not in _temp_dirs:
+        out = subprocess.run([WINE, "cmd", "/c", "echo %TEMP%"], env=wine_env(prefix), stdin=subprocess.DEVNULL,
+                             capture_output=True, timeout=60).stdout.decode("utf-8", "replace").strip()
+        if out[:3].lower() != "c:\\":
+            return local_appdata(prefix) / "Temp"
+        _temp_dirs[prefix] = prefix / "drive_c" / out[3:].replace("\\", "/")
+    return _temp_dirs[prefix]
+
+
+_temp_dirs = {}
 
 
 def read_log(prefix):
@@ -90,7 +101,12 @@ def clear_user_state(prefix):
 
 
 def start(prefix, display, args, exe=EXE, extra_env=None, cwd=None):
-    """Starts a Windows program; returns the Popen. Output goes to files, never to our pipes."""
+    """Starts a Windows program; returns the Popen. Output goes to files, never to our pipes.
+    Without a cwd the program runs in build/e2e/cwd, never in the checkout: a fault that works on
+    the current folder must not reach the sources."""
+    if cwd is None:
+        cwd = E2E_DIR / "cwd"
+        cwd.mkdir(parents=True, exist_ok=True)
     out = open(Path(prefix) / "last-stdout.txt", "wb")
     err = open(Path(prefix) / "last-stderr.txt", "wb")
     return subprocess.Popen([WINE, str(exe), *args], env=wine_env(prefix, display, extra_env),

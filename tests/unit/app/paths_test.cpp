@@ -2,7 +2,10 @@
 
 #include <windows.h>
 
+#include <stdio.h>
+
 #include <string>
+#include <vector>
 
 #include "app/args.h"
 #include "app/build_config.h"
@@ -98,6 +101,62 @@ TEST(DeleteFolderTree, RemovesNestedFoldersAndFiles)
     EXPECT_EQ(0, DeleteFolderTree(root.c_str()));
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(root.c_str()));
     EXPECT_NE(0, DeleteFolderTree(root.c_str()));
+}
+
+TEST(DeleteFolderTree, NeverHandsTheShellATreeWithPathsBeyond259Characters)
+{
+    // Under Wine the shell, given such a tree, deleted the current folder's contents instead; the
+    // test runs in a folder of its own with a decoy in it.
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    std::wstring scratch = std::wstring(temp) + L"long-tree-" + std::to_wstring(GetCurrentProcessId());
+    std::wstring root = scratch + L"\\zentrixjre";
+    CreateDirectoryW(scratch.c_str(), nullptr);
+    CreateDirectoryW(root.c_str(), nullptr);
+    std::wstring decoy = scratch + L"\\decoy.txt";
+    CloseHandle(CreateFileW(decoy.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    std::vector<std::wstring> folders;
+    std::wstring deep = L"\\\\?\\" + root;
+    while (deep.size() < 300) {
+        deep += L"\\" + std::wstring(60, L'd');
+        ASSERT_TRUE(CreateDirectoryW(deep.c_str(), nullptr)) << GetLastError();
+        folders.push_back(deep);
+    }
+    std::wstring file = deep + L"\\javaw.exe";
+    HANDLE handle = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, handle);
+    CloseHandle(handle);
+    wchar_t saved[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, saved);
+    SetCurrentDirectoryW(scratch.c_str());
+
+    ResetLauncherState();
+    std::wstring log = scratch + L"\\test.log";
+    wcscpy(launcherState.logFilePath, log.c_str());
+    EXPECT_FALSE(TreeFitsShellPaths(root.c_str()));
+    EXPECT_TRUE(TreeFitsShellPaths((scratch + L"\\missing").c_str()));
+    EXPECT_EQ(ERROR_FILENAME_EXCED_RANGE, DeleteFolderTree(root.c_str()));
+    EXPECT_EQ(ERROR_FILENAME_EXCED_RANGE, DeleteCacheFolderTree(root.c_str(), L"zentrixjre", false));
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(file.c_str()));
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(decoy.c_str()));
+    FILE* f = _wfopen(log.c_str(), L"rb");
+    char line[4096] = {};
+    if (f) {
+        fread(line, 1, sizeof line - 1, f);
+        fclose(f);
+    }
+    std::string expected = ": DeleteFolderTree: " + std::string(root.begin(), root.end()) + " wird nicht gel\xf6scht\r\n";
+    EXPECT_NE(std::string::npos, std::string(line).find(expected)) << line;
+
+    SetCurrentDirectoryW(saved);
+    DeleteFileW(file.c_str());
+    for (auto it = folders.rbegin(); it != folders.rend(); ++it)
+        RemoveDirectoryW(it->c_str());
+    EXPECT_EQ(0, DeleteFolderTree(root.c_str())); // within the limit again, the shell takes it
+    DeleteFileW(decoy.c_str());
+    DeleteFileW(log.c_str());
+    RemoveDirectoryW(scratch.c_str());
+    ResetLauncherState();
 }
 
 TEST(ApplyArgumentVector, SetsTheRunModeByArgumentCount)

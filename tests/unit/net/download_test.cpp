@@ -271,6 +271,29 @@ TEST_F(Download, AuthenticatedDownloadIntoAMissingFolderOnlyLogs)
     EXPECT_FALSE(Exists(target));
 }
 
+TEST_F(Download, AChunkThatCannotBeWrittenIsReportedAndLogged)
+{
+    // A handle without write access fails every write, as a full disk does.
+    HANDLE create = CreateFileW(target_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, create);
+    CloseHandle(create);
+    HANDLE readOnly = CreateFileW(target_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, readOnly);
+    EXPECT_FALSE(WriteBodyChunk(readOnly, "abc", 3, L"DownloadfileDirect: Datei konnte nicht geschrieben werden"));
+    CloseHandle(readOnly);
+    EXPECT_EQ(1, CountLines("Fehler 5: DownloadfileDirect: Datei konnte nicht geschrieben werden")) << AllLog();
+
+    HANDLE writable = CreateFileW(target_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                  nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, writable);
+    EXPECT_TRUE(WriteBodyChunk(writable, "abc", 3, L"unused"));
+    CloseHandle(writable);
+    EXPECT_EQ("abc", ReadBytes(target_));
+    EXPECT_EQ(1u, LogTexts().size());
+}
+
 // --- against the scripted origin ---------------------------------------------------------------
 
 TEST_F(LiveDownload, DirectWholeBodyOverTls12)

@@ -25,6 +25,19 @@ std::vector<unsigned char> ReadWholeFile(const wchar_t* path)
     return bytes;
 }
 
+std::string ReadText(const std::wstring& path)
+{
+    std::vector<unsigned char> bytes = ReadWholeFile(path.c_str());
+    return std::string(bytes.begin(), bytes.end());
+}
+
+std::wstring EnvironmentValue(const wchar_t* name)
+{
+    wchar_t value[32768] = {};
+    DWORD length = GetEnvironmentVariableW(name, value, 32768);
+    return length ? value : L"";
+}
+
 } // namespace
 
 TEST(Payload, RecordsCarryTheirTagsAndBigEndianLengths)
@@ -81,4 +94,43 @@ TEST(Payload, RecordClaimingMoreThanItsBlockGivesNoData)
     EXPECT_EQ(4u, length);
     EXPECT_NE(nullptr, PayloadRecordData(propertyFilePayload, kPropertyFileBlockSize, &length));
     EXPECT_EQ(PayloadDataLength(propertyFilePayload), length);
+}
+
+TEST(Payload, AnUnusableTemporaryFolderSendsThePayloadsToTheLauncherFolder)
+{
+    std::wstring savedTmp = EnvironmentValue(L"TMP"), savedTemp = EnvironmentValue(L"TEMP");
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    std::wstring base = std::wstring(temp) + L"payload_base_4711";
+    CreateDirectoryW(base.c_str(), nullptr);
+    std::wstring log = base + L"\\DesktopLauncher.log";
+    std::wstring tooLong = L"C:\\" + std::wstring(300, L't');
+    std::wstring missing = std::wstring(temp) + L"no-such-temp-4711";
+    const std::pair<std::wstring, const char*> cases[] = {{tooLong, "GetTempPath failed"},
+                                                          {missing, "GetTempFileName failed"}};
+    for (const auto& [folder, failure] : cases) {
+        ResetLauncherState();
+        wcscpy(launcherState.logFilePath, log.c_str());
+        DeleteFileW(log.c_str());
+        SetEnvironmentVariableW(L"TMP", folder.c_str());
+        SetEnvironmentVariableW(L"TEMP", folder.c_str());
+        ASSERT_EQ(1, ThawFile(kPropertyFilePayload));
+        std::wstring path = launcherState.propertyFilePath;
+        EXPECT_EQ(0u, path.find(base + L"\\TPL")) << failure;
+        EXPECT_EQ(PayloadDataLength(propertyFilePayload), ReadWholeFile(path.c_str()).size());
+        std::string lines = ReadText(log);
+        EXPECT_NE(std::string::npos, lines.find(std::string(": ThawFile: ") + failure + "\r\n")) << lines;
+        EXPECT_NE(std::string::npos, lines.find(": ThawFile: Datei im Ordner ")) << lines;
+        DeleteFileW(path.c_str());
+
+        // Without a launcher folder either, the step fails as before.
+        launcherState.logFilePath[0] = 0;
+        launcherState.launcherJarPath[0] = 0;
+        EXPECT_EQ(0, ThawFile(kLauncherJarPayload));
+    }
+    SetEnvironmentVariableW(L"TMP", savedTmp.empty() ? nullptr : savedTmp.c_str());
+    SetEnvironmentVariableW(L"TEMP", savedTemp.empty() ? nullptr : savedTemp.c_str());
+    DeleteFileW(log.c_str());
+    RemoveDirectoryW(base.c_str());
+    ResetLauncherState();
 }
