@@ -15,6 +15,13 @@ const int kSplashWidth = 570;
 const int kSplashHeight = 333;
 const UINT_PTR kAnimationTimer = 1;
 const COLORREF kTextColour = RGB(88, 88, 87);
+// After the loop ends, how long the worker may take to leave: it posts its end and returns at
+// once, and a process that ends while a thread is still leaving is ended by a signal under Wine.
+// Short enough that an Escape during a download still ends the program without a visible delay.
+const DWORD kWorkerExitWaitMs = 250;
+
+// Kept only for that wait at the end; nothing else uses it.
+HANDLE workerThread = nullptr;
 
 HFONT CreateArialFont(int height, int weight)
 {
@@ -80,9 +87,7 @@ void OnCreate(HWND window)
     launcherState.splashBitmap = LoadBitmapW(launcherState.instanceHandle, MAKEINTRESOURCEW(102));
     BuildPaths();
     SetTimer(window, kAnimationTimer, 20, nullptr);
-    HANDLE worker = CreateThread(nullptr, 0, LaunchWorker, nullptr, 0, nullptr);
-    if (worker)
-        CloseHandle(worker);
+    workerThread = CreateThread(nullptr, 0, LaunchWorker, nullptr, 0, nullptr);
 }
 
 } // namespace
@@ -179,5 +184,11 @@ void RunSplashWindow(HINSTANCE instance, int showCommand)
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
         TranslateMessage(&message);
         DispatchMessageW(&message);
+    }
+
+    if (workerThread) {
+        WaitForSingleObject(workerThread, kWorkerExitWaitMs);
+        CloseHandle(workerThread);
+        workerThread = nullptr;
     }
 }

@@ -6,6 +6,7 @@ wineserver started here (detached, or pytest would wait on its pipes) lives in t
 """
 import os
 import shutil
+import signal
 import subprocess
 import time
 import warnings
@@ -114,9 +115,10 @@ def start(prefix, display, args, exe=EXE, extra_env=None, cwd=None):
 
 
 def loader_crashed(code):
-    """A negative code is a Unix signal that ended Wine's own loader process. The program's own
-    faults never end that way: Wine turns them into Windows exception codes (0xC0000005 ...)."""
-    return code is not None and code < 0
+    """A crash signal (SIGSEGV, SIGBUS, SIGABRT) that ended Wine's own loader process. The
+    program's own faults never end that way: Wine turns them into Windows exception codes
+    (0xC0000005 ...). A kill (SIGKILL, SIGTERM) is not a crash and is not retried."""
+    return code in (-signal.SIGSEGV, -signal.SIGBUS, -signal.SIGABRT)
 
 
 def run(prefix, display, args, timeout=60, **kw):
