@@ -121,17 +121,6 @@ def mounted(target, *options):
 
 
 @pytest.fixture
-def server(clean):
-    runtime_bench.require_network()
-    root = runtime_bench.lay_out_server(SERVER_ROOT, version="5")
-    (root / runtime_bench.GENERIC_ARCHIVE).parent.mkdir(parents=True, exist_ok=True)
-    (root / runtime_bench.GENERIC_ARCHIVE).write_bytes((winbench.ROOT / "res" / "launcher.jar").read_bytes())
-    origin = runtime_bench.start_origin(root)
-    yield root, origin, clean
-    origin.stop()
-
-
-@pytest.fixture
 def mounts_allowed():
     probe = subprocess.run(["mount", "--version"], capture_output=True)
     if probe.returncode != 0 or not Path("/proc/self/mountinfo").exists():

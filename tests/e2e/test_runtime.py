@@ -8,8 +8,6 @@ import shutil
 import subprocess
 import time
 
-import pytest
-
 import launch_bench
 import runtime_bench
 import winbench
@@ -17,17 +15,6 @@ import winbench
 CAPTION = "tarvolin Launcher Fehler"
 SERVER_ROOT = winbench.E2E_DIR / "runtime-server"
 STEP8 = "localVersion=%d, remoteVersion=%d, ... need to dl java"
-
-
-@pytest.fixture
-def server(clean):
-    runtime_bench.require_network()
-    root = runtime_bench.lay_out_server(SERVER_ROOT, version="5")
-    (root / runtime_bench.GENERIC_ARCHIVE).parent.mkdir(parents=True, exist_ok=True)
-    (root / runtime_bench.GENERIC_ARCHIVE).write_bytes((winbench.ROOT / "res" / "launcher.jar").read_bytes())
-    origin = runtime_bench.start_origin(root)
-    yield root, origin, clean
-    origin.stop()
 
 
 def xdotool(display, *args):

@@ -11,8 +11,6 @@ import statistics
 import time
 from pathlib import Path
 
-import pytest
-
 import launch_bench
 import runtime_bench
 import winbench
@@ -21,17 +19,6 @@ STARTS = max(1, int(os.environ.get("LAUNCHER_SOAK_STARTS", "15")))
 SERVER_ROOT = winbench.E2E_DIR / "soak-server"
 # Programs of a run that must all have ended once it is over.
 RUN_PROGRAMS = ("DesktopLauncher.exe", "javaw.exe", "jre_pack.exe", "answer_box.exe")
-
-
-@pytest.fixture
-def server(clean):
-    runtime_bench.require_network()
-    root = runtime_bench.lay_out_server(SERVER_ROOT, version="5")
-    (root / runtime_bench.GENERIC_ARCHIVE).parent.mkdir(parents=True, exist_ok=True)
-    (root / runtime_bench.GENERIC_ARCHIVE).write_bytes((winbench.ROOT / "res" / "launcher.jar").read_bytes())
-    origin = runtime_bench.start_origin(root)
-    yield root, origin, clean
-    origin.stop()
 
 
 def prefix_processes(prefix, programs=RUN_PROGRAMS):
