@@ -163,6 +163,13 @@ void BuildPaths()
     BoundedFormat(s.unpackMarkerFile, kPathCapacity, L"%s\\jre\\unpack.txt", s.cacheFolder);
     BoundedFormat(s.runtimeBinFolder, kPathCapacity, L"%s\\jre\\bin", s.cacheFolder);
     BoundedFormat(s.runtimeFolder, kPathCapacity, L"%s\\jre", s.cacheFolder);
+    BoundedFormat(s.stagingFolder, kPathCapacity, L"%s\\%s", s.cacheFolder, kStagingFolderName);
+    BoundedFormat(s.stagedPackFile, kPathCapacity, L"%s\\%s\\jre_pack.exe", s.cacheFolder, kStagingFolderName);
+    BoundedFormat(s.stagedRuntimeFolder, kPathCapacity, L"%s\\%s\\jre", s.cacheFolder, kStagingFolderName);
+    BoundedFormat(s.stagedJavawFile, kPathCapacity, L"%s\\%s\\jre\\bin\\javaw.exe", s.cacheFolder, kStagingFolderName);
+    BoundedFormat(s.stagedMarkerFile, kPathCapacity, L"%s\\%s\\jre\\unpack.txt", s.cacheFolder, kStagingFolderName);
+    BoundedFormat(s.setAsideRuntimeFolder, kPathCapacity, L"%s\\%s", s.cacheFolder, kSetAsideFolderName);
+    BoundedFormat(s.newVersionFile, kPathCapacity, L"%s\\version.new", s.cacheFolder);
 }
 
 int DeleteFolderTree(const wchar_t* folder)

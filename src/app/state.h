@@ -40,6 +40,16 @@ struct LauncherState {
     wchar_t unpackMarkerFile[kPathCapacity];
     wchar_t runtimeBinFolder[kPathCapacity];
     wchar_t runtimeFolder[kPathCapacity];
+    // The install's own places: the pack runs and unpacks in the staging folder, the runtime it
+    // replaces waits in the set-aside folder until the new one is in place, and the second fetch
+    // of the server's version file waits in newVersionFile until then.
+    wchar_t stagingFolder[kPathCapacity];
+    wchar_t stagedPackFile[kPathCapacity];
+    wchar_t stagedRuntimeFolder[kPathCapacity];
+    wchar_t stagedJavawFile[kPathCapacity];
+    wchar_t stagedMarkerFile[kPathCapacity];
+    wchar_t setAsideRuntimeFolder[kPathCapacity];
+    wchar_t newVersionFile[kPathCapacity];
     wchar_t propertyFilePath[kPathCapacity];
     wchar_t launcherJarPath[kPathCapacity];
     wchar_t localLowPath[kPathCapacity];

@@ -10,6 +10,7 @@
 #include "log/format.h"
 #include "log/log.h"
 #include "net/proxy.h"
+#include "provision/runtime.h"
 #include "worker/cmdline.h"
 
 namespace {
@@ -71,7 +72,10 @@ void RecoverFromFailedStart(DWORD error)
     LogLine(question);
     if (MessageBoxW(launcherState.splashWindow, question, kStartFailed, MB_YESNO | MB_ICONWARNING) != IDYES)
         return;
+    // Another start may be installing into the folder right now; it is deleted only between installs.
+    HANDLE cacheLock = AcquireRuntimeCacheLock();
     DeleteCacheFolderTree(launcherState.cacheFolder, L"zentrixjre", launcherState.cacheFolderCut != 0);
+    ReleaseRuntimeCacheLock(cacheLock);
     RestartSelf();
 }
 

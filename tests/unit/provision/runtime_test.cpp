@@ -80,6 +80,9 @@ std::wstring PrepareCache(const wchar_t* name)
     std::wstring cache = TempFolder(name);
     BoundedFormat(launcherState.cacheFolder, kPathCapacity, L"%s", cache.c_str());
     BoundedFormat(launcherState.runtimePackFile, kPathCapacity, L"%s\\jre_pack.exe", cache.c_str());
+    // The extractor's own folder is the cache folder itself here.
+    BoundedFormat(launcherState.stagingFolder, kPathCapacity, L"%s", cache.c_str());
+    BoundedFormat(launcherState.stagedPackFile, kPathCapacity, L"%s", launcherState.runtimePackFile);
     BoundedFormat(launcherState.logFilePath, kPathCapacity, L"%s\\test.log", cache.c_str());
     DeleteFileW(launcherState.logFilePath);
     return cache;
