@@ -2,7 +2,7 @@
 it takes until javaw starts from a complete runtime of the server's version. The aim is the next
 run.
 
-Points: right after version.txt was rewritten (the pack's answer has not begun), during the pack
+Points: right after the second fetch of the version file (the pack's answer has not begun), during the pack
 download (part of the pack is on disk), during the extraction (the pack has written nothing yet)
 and before the marker (the pack has written everything but has not ended). At the last two points
 the program is killed with its extractor (power cut, log-off) or alone (closed from the taskbar,
@@ -28,7 +28,7 @@ MAX_RUNS = 3
 FIGURES = []
 
 SCENARIOS = {"first install": (None, "5"), "update": ("5", "6")}
-POINTS = ["after version.txt", "pack download", "extraction", "extraction, extractor goes on",
+POINTS = ["after the version files", "pack download", "extraction", "extraction, extractor goes on",
           "before marker", "before marker, extractor goes on"]
 # How long the server or the pack keeps the killed run at its point; an extractor that goes on
 # after the kill ends this long after it started.
@@ -79,11 +79,11 @@ def prepare_point(point, root, origin):
     """Makes the server or the pack slow at the point; returns the test for the moment to kill."""
     cache_pack = lambda prefix: winbench.cache_dir(prefix) / "jre_pack.exe"
     pack = runtime_bench.pack_bytes()
-    if point == "after version.txt":
+    if point == "after the version files":
         origin.routes[runtime_bench.PACK_PATH] = ("slow", {"body": pack, "pieces": 1, "delay": 0,
                                                            "lag": SLOW_SECONDS})
         return lambda prefix, version: (origin.count(runtime_bench.PACK_PATH) >= 1 and
-                                        read_version(prefix) == version)
+                                        read_version(prefix, "version.new") == version)
     if point == "pack download":
         origin.routes[runtime_bench.PACK_PATH] = ("slow", {"body": pack, "pieces": 40,
                                                            "delay": SLOW_SECONDS / 40})
@@ -95,11 +95,12 @@ def prepare_point(point, root, origin):
         return lambda prefix, version: (any(t.endswith('jre_pack.exe" -y') for t in winbench.log_texts(prefix))
                                         and extractor_pids(prefix))
     runtime_bench.set_pack(root, runtime_bench.pack_bytes(hold_ms=SLOW_SECONDS * 1000))
-    return lambda prefix, version: (winbench.cache_dir(prefix) / "jre" / "lib" / "pack-record.txt").is_file()
+    staged_record = lambda prefix: winbench.cache_dir(prefix) / "jre.staging" / "jre" / "lib" / "pack-record.txt"
+    return lambda prefix, version: staged_record(prefix).is_file()
 
 
-def read_version(prefix):
-    path = winbench.cache_dir(prefix) / "version.txt"
+def read_version(prefix, name="version.txt"):
+    path = winbench.cache_dir(prefix) / name
     try:
         return path.read_bytes().decode("latin-1")
     except OSError:

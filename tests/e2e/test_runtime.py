@@ -5,6 +5,7 @@ The origin serves a server root under build/e2e/runtime-server on 127.0.0.1:443 
 namespace; the demo pack unpacks the recording stand-in javaw.
 """
 import shutil
+import struct
 import subprocess
 import time
 
@@ -14,6 +15,7 @@ import winbench
 
 CAPTION = "tarvolin Launcher Fehler"
 SERVER_ROOT = winbench.E2E_DIR / "runtime-server"
+COMMITTED = "EnsureRuntime: neue Runtime installiert, Version %d"
 STEP8 = "localVersion=%d, remoteVersion=%d, ... need to dl java"
 
 
@@ -65,12 +67,14 @@ def test_first_run_installs_and_second_run_finds_the_runtime_current(server, dis
     assert (cache / "jre_pack.exe").read_bytes() == (root / runtime_bench.PRODUCTION_JRE / "jre_pack.exe").read_bytes()
     windows_cache = runtime_bench.windows_cache(prefix)
     record = runtime_bench.pack_record(prefix)
-    assert record["CMDLINE"] == '"%s\\jre_pack.exe" -y' % windows_cache
-    assert record["CWD"].lower() == windows_cache.lower()
+    # The pack runs from inside the staging folder, whatever way it unpacks.
+    staged_pack = '"%s\\jre.staging\\jre_pack.exe" -y' % windows_cache
+    assert record["CMDLINE"] == staged_pack
+    assert record["CWD"].lower() == (windows_cache + "\\jre.staging").lower()
+    assert not (cache / "jre.staging").exists() and not (cache / "jre.old").exists()
     texts = winbench.log_texts(prefix)
     assert STEP8 % (-1, 5) in texts
-    assert '"%s\\jre_pack.exe" -y' % windows_cache in texts
-    assert texts.index(STEP8 % (-1, 5)) < texts.index('"%s\\jre_pack.exe" -y' % windows_cache)
+    assert texts.index(STEP8 % (-1, 5)) < texts.index(staged_pack) < texts.index(COMMITTED % 5)
     starts = javaw_starts(prefix, 1)
     assert len(starts) == 1
     argv = starts[0][1]
@@ -156,7 +160,7 @@ def test_refused_pack_keeps_the_old_runtime_and_the_next_run_retries(server, dis
         runtime_bench.PRODUCTION_JRE, runtime_bench.windows_cache(prefix))
     assert failure in texts
     assert (cache / "jre" / "old-runtime.txt").exists() and (cache / "jre" / "unpack.txt").is_file()
-    assert not (cache / "version.txt").exists()
+    assert (cache / "version.txt").read_bytes() == b"5"
     assert not any(t.endswith('jre_pack.exe" -y') for t in texts)
     # The old runtime starts.
     assert len(winbench.wait_for(lambda: launch_bench.read_records(record), timeout=20)) == 1
@@ -169,14 +173,21 @@ def test_refused_pack_keeps_the_old_runtime_and_the_next_run_retries(server, dis
     assert (cache / "version.txt").read_bytes() == b"6"
 
 
-def test_failing_extractor_leaves_no_marker_and_the_next_run_installs(server, display):
+def test_failing_extractor_keeps_the_installed_runtime_and_the_next_run_installs(server, display):
     root, origin, prefix = server
     cache = winbench.cache_dir(prefix)
+    record = launch_bench.place_runtime(prefix, version="4")
+    (cache / "jre" / "old-runtime.txt").write_text("old")
     runtime_bench.set_pack(root, runtime_bench.pack_bytes(exit_code=3))
     assert winbench.run(prefix, display, ["start.kvnlp"], timeout=120) == 0
-    assert (cache / "jre" / "bin" / "javaw.exe").is_file()
-    assert not (cache / "jre" / "unpack.txt").exists()
-    assert "RunExtract: Java JRE nicht vollst\xe4ndig entpackt, Exitcode 3" in winbench.log_texts(prefix)
+    # The pack unpacked everything and failed: its runtime is not taken, the old one starts.
+    assert (cache / "jre" / "old-runtime.txt").exists() and (cache / "jre" / "unpack.txt").is_file()
+    assert (cache / "version.txt").read_bytes() == b"4"
+    assert not (cache / "jre.staging").exists()
+    texts = winbench.log_texts(prefix)
+    assert "RunExtract: Java JRE nicht vollst\xe4ndig entpackt, Exitcode 3" in texts
+    assert "EnsureRuntime: neue Runtime unvollst\xe4ndig entpackt, bisherige Runtime bleibt" in texts
+    assert len(winbench.wait_for(lambda: launch_bench.read_records(record), timeout=20)) == 1
 
     runtime_bench.set_pack(root, runtime_bench.pack_bytes())
     origin.clear()
@@ -234,7 +245,11 @@ def test_escape_is_ignored_during_a_slow_extraction_and_works_after_it(server, d
 
 def test_pack_that_cannot_be_started_logs_one_error_and_escape_works_again(server, display):
     root, origin, prefix = server
-    runtime_bench.set_pack(root, b"not a program, only text" * 40)
+    # A Windows program, so it passes the pack check, but for a machine this one cannot run.
+    program = bytearray(runtime_bench.pack_bytes())
+    pe = struct.unpack_from("<I", program, 0x3C)[0]
+    struct.pack_into("<H", program, pe + 4, 0x0200)
+    runtime_bench.set_pack(root, bytes(program))
     slow_generic_archive(origin)
     proc = winbench.start(prefix, display, ["start.kvnlp"])
     try:
