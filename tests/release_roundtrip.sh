@@ -24,7 +24,7 @@ key=$(openssl pkey -pubin -in "$work/key/release-public.pem" -outform DER | tail
 
 windows() { printf 'Z:%s' "${1//\//\\}"; }
 
-# key          version file   pack          exit  expected log line (refusals)
+# key          version file   pack          1=refused  expected log line (refusals)
 cases=(
   "$key        signed         pack          0     -"
   "$key        signed         changed-pack  1     Jre check failed: sha256 "
@@ -36,19 +36,22 @@ cases=(
   "none        old-style      changed-pack  0     -"
   "none        digest-only    changed-pack  1     Jre check failed: sha256 "
 )
+arguments=()
+for i in "${!cases[@]}"; do
+  read -r case_key version pack _ <<<"${cases[$i]}"
+  arguments+=("$case_key" "$(windows "$work/$version")" "$(windows "$work/$pack")" "$(windows "$work/check-$i.log")")
+done
+"$source_dir/scripts/wine-run" "$tools_dir/release_check.exe" "${arguments[@]}" >"$work/verdicts" 2>"$work/errors" ||
+  { cat "$work/errors"; exit 1; }
+mapfile -t verdicts < <(cut -f2 "$work/verdicts")
 status=0
-for entry in "${cases[@]}"; do
-  read -r case_key version pack expected line <<<"$entry"
-  rm -f "$work/check.log"
-  set +e
-  "$source_dir/scripts/wine-run" "$tools_dir/release_check.exe" "$case_key" "$(windows "$work/$version")" \
-      "$(windows "$work/$pack")" "$(windows "$work/check.log")" >/dev/null 2>&1
-  got=$?
-  set -e
-  logged=$(cat "$work/check.log" 2>/dev/null || true)
+for i in "${!cases[@]}"; do
+  read -r case_key version pack expected line <<<"${cases[$i]}"
+  got=$((1 - ${verdicts[$i]:-2}))
+  logged=$(cat "$work/check-$i.log" 2>/dev/null || true)
   label="${case_key:0:8} $version $pack"
   if [ "$got" != "$expected" ]; then
-    echo "FAIL $label: exit $got, expected $expected; log: $logged"
+    echo "FAIL $label: verdict ${verdicts[$i]:-none}, expected exit $expected; log: $logged"
     status=1
   elif [ "$line" = "-" ] && [ -n "$logged" ]; then
     echo "FAIL $label: accepted but logged: $logged"

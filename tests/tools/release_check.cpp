@@ -1,9 +1,9 @@
-// Runs the program's release check once on a version file and a pack, with a given key, and
-// reports the verdict and how long it took: release_check KEYHEX|none VERSIONFILE PACK [LOG]
+// Runs the program's release check on version files and packs, with a given key, and reports each
+// verdict and how long it took, in one process so a table of cases costs one Wine start:
+//   release_check KEYHEX|none VERSIONFILE PACK LOG [KEYHEX|none VERSIONFILE PACK LOG ...]
 // KEYHEX is the raw X||Y of the P-256 public key as 128 hex digits; "none" checks as a program
-// built without a key. Prints "ACCEPTED\t1" or "ACCEPTED\t0" and "SECONDS\t<the check alone>".
-// A refusal's line goes to LOG (default: release_check.log next to PACK). Exit code 0 when
-// accepted, 1 when refused, 2 on bad usage.
+// built without a key. Prints one line "ACCEPTED\t<1 or 0>\tSECONDS\t<the check alone>" per
+// group; a refusal's line goes to that group's LOG. Exit code 0, or 2 on bad usage.
 #include <windows.h>
 
 #include <shellapi.h>
@@ -49,31 +49,29 @@ int main()
 {
     int count = 0;
     wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
-    unsigned char key[kReleasePublicKeySize];
-    bool keyless = arguments && count >= 4 && wcscmp(arguments[1], L"none") == 0;
-    if (!arguments || count < 4 || (!keyless && !ReadKey(arguments[1], key))) {
-        fputs("usage: release_check KEYHEX|none VERSIONFILE PACK [LOG]\n", stderr);
+    if (!arguments || count < 5 || (count - 1) % 4 != 0) {
+        fputs("usage: release_check KEYHEX|none VERSIONFILE PACK LOG [KEYHEX|none VERSIONFILE PACK LOG ...]\n", stderr);
         return 2;
     }
-    ResetLauncherState();
-    if (count > 4) {
-        BoundedFormat(launcherState.logFilePath, kPathCapacity, L"%s", arguments[4]);
-    } else {
-        BoundedFormat(launcherState.logFilePath, kPathCapacity, L"%s", arguments[3]);
-        wchar_t* slash = wcsrchr(launcherState.logFilePath, L'\\');
-        size_t used = slash ? static_cast<size_t>(slash + 1 - launcherState.logFilePath) : 0;
-        BoundedFormat(launcherState.logFilePath + used, kPathCapacity - used, L"release_check.log");
-    }
-
-    LARGE_INTEGER frequency = {}, before = {}, after = {};
+    LARGE_INTEGER frequency = {};
     QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&before);
-    bool accepted = CheckRuntimePackWithKey(arguments[2], arguments[3], keyless ? nullptr : key);
-    QueryPerformanceCounter(&after);
-
-    printf("ACCEPTED\t%d\n", accepted ? 1 : 0);
-    printf("SECONDS\t%.6f\n", double(after.QuadPart - before.QuadPart) / double(frequency.QuadPart));
+    for (int group = 1; group + 3 < count; group += 4) {
+        unsigned char key[kReleasePublicKeySize];
+        bool keyless = wcscmp(arguments[group], L"none") == 0;
+        if (!keyless && !ReadKey(arguments[group], key)) {
+            fputs("release_check: a key is 128 hex digits or none\n", stderr);
+            return 2;
+        }
+        ResetLauncherState();
+        BoundedFormat(launcherState.logFilePath, kPathCapacity, L"%s", arguments[group + 3]);
+        LARGE_INTEGER before = {}, after = {};
+        QueryPerformanceCounter(&before);
+        bool accepted = CheckRuntimePackWithKey(arguments[group + 1], arguments[group + 2], keyless ? nullptr : key);
+        QueryPerformanceCounter(&after);
+        printf("ACCEPTED\t%d\tSECONDS\t%.6f\n", accepted ? 1 : 0,
+               double(after.QuadPart - before.QuadPart) / double(frequency.QuadPart));
+    }
     fflush(stdout);
     LocalFree(arguments);
-    return accepted ? 0 : 1;
+    return 0;
 }

@@ -68,8 +68,9 @@ TEST(ReleaseRules, VersionFileTexts)
         EXPECT_EQ(c.hasSize, lines.hasSize) << c.name;
         EXPECT_EQ(c.hasDigest, lines.hasDigest) << c.name;
         EXPECT_EQ(c.hasSignature, lines.hasSignature) << c.name;
-        if (c.hasSignature && !c.malformed)
+        if (c.hasSignature && !c.malformed) {
             EXPECT_EQ(c.signedLength, lines.signedLength) << c.name;
+        }
     }
     ReleaseLines lines = Parse(head + "signature=" + kSignatureBase64 + "\n");
     EXPECT_EQ(5u, lines.size);
@@ -193,8 +194,9 @@ TEST(ReleaseRules, WhichPackMayRunAndTheLineOfARefusal)
         EXPECT_EQ(c.verdict, verdict) << c.name;
         wchar_t line[512];
         FormatReleaseRefusal(verdict, lines, facts, L"C:\\c\\version.txt", L"C:\\c\\jre_pack.exe", line, 512);
-        if (c.line)
+        if (c.line) {
             EXPECT_STREQ(c.line, line) << c.name;
+        }
     }
 }
 
