@@ -73,6 +73,9 @@ struct LauncherState {
 
     // True when cacheFolder was cut to fit its field; such a path is never deleted.
     BOOL cacheFolderCut;
+    // True when a path the install works on (runtime, staging, set-aside, pack, version files)
+    // was cut to fit its field: cut paths may name one another, so no install runs there.
+    BOOL installPathsCut;
 };
 
 extern LauncherState launcherState;

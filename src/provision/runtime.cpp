@@ -11,6 +11,7 @@
 #include "net/authdownload.h"
 #include "net/download.h"
 #include "provision/install_rules.h"
+#include "provision/release_check.h"
 #include "provision/version_rules.h"
 
 namespace {
@@ -261,6 +262,10 @@ int CommitStagedRuntime()
 int InstallRuntime()
 {
     LauncherState& s = launcherState;
+    if (s.installPathsCut) {
+        LogLine(L"EnsureRuntime: Pfade im Cache-Ordner zu lang, keine Installation");
+        return 0;
+    }
     ClearInstallLeftovers();
     // Fetched again rather than copied, as the server's file is the one to trust; it becomes
     // version.txt only once the new runtime is in place.
@@ -272,7 +277,8 @@ int InstallRuntime()
 
     // Every file is back in its final state before the box is shown: the box may be the last
     // thing of this start (Escape or Alt+F4 while it is open).
-    if (!DownloadTwoStep(s.runtimePackUrlPath, s.runtimePackFile) || !DownloadedPackIsProgram()) {
+    if (!DownloadTwoStep(s.runtimePackUrlPath, s.runtimePackFile) || !DownloadedPackIsProgram() ||
+        !CheckRuntimePack(s.newVersionFile, s.runtimePackFile)) {
         DiscardInstall();
         ReportPackDownloadFailure();
         return 0;
@@ -287,7 +293,8 @@ int InstallRuntime()
 int CheckAndInstallRuntime()
 {
     LauncherState& s = launcherState;
-    RestoreSetAsideRuntime();
+    if (!s.installPathsCut)
+        RestoreSetAsideRuntime();
     s.localVersion = ReadVersionNumber(s.localVersionFile);
     bool markerExists = IsFile(s.unpackMarkerFile);
     bool binFolderExists = PathFileExistsW(s.runtimeBinFolder) != FALSE;

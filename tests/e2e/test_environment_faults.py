@@ -464,7 +464,8 @@ def test_cut_runtime_folder_is_never_deleted_during_an_install(server, display, 
     # Handed a tree with deeper paths than 259 characters, the shell under Wine deleted the
     # contents of the program's current folder instead; the program now refuses such a tree.
     cwd, decoys = decoy_folder(tmp_path / "current")
-    # 237 + "\tarvolin\zentrixjre" (257) fits; "\jre" is cut to "\j", which is also where the pack lands.
+    # 237 + "\tarvolin\zentrixjre" (257) fits; "\jre" is cut to "\j", and so are the staging and
+    # set-aside folders: the install must not run on paths that name one another.
     local = long_local_appdata(prefix, 237)
     with local_appdata_at(prefix, local) as local_host:
         base = local_host / "tarvolin"
@@ -486,20 +487,20 @@ def test_cut_runtime_folder_is_never_deleted_during_an_install(server, display, 
         inside_kept = inside.exists()
         log = host_path(prefix, cut(local + "\\tarvolin\\DesktopLauncher.log"))
         texts = [line.split(": ", 1)[-1] for line in log.read_bytes().decode("latin-1").split("\r\n") if line]
-        # The pack ran as "...\j" and unpacked a runtime whose paths pass 259 characters: the
-        # recovery's Yes must leave that cache alone rather than hand it to the shell.
+        # The cache holds a path beyond 259 characters: the recovery's Yes must leave it alone
+        # rather than hand it to the shell.
         first, second, boxes = run_with_recovery(prefix, display, cwd=cwd)
         after_yes = [line.split(": ", 1)[-1] for line in log.read_bytes().decode("latin-1").split("\r\n") if line]
         cache_left = len(host_files(cache)) if cache.exists() else 0
         inside_kept_after_yes = inside.exists()
         kept = [p.exists() for p in sentinels]
-    refused = "DeleteFolderTree: %s wird nicht gel\xf6scht" % cut_runtime
+    refused = "EnsureRuntime: Pfade im Cache-Ordner zu lang, keine Installation"
     refused_cache = "DeleteFolderTree: %s wird nicht gel\xf6scht" % cache_windows
     assert all(p.exists() for p in decoys), "files in the current folder were deleted"
-    # The unpacked runtime holds paths beyond 259 characters, so Yes leaves the cache alone.
+    # A path in the cache passes 259 characters, so Yes leaves the cache alone.
     assert refused_cache in after_yes
     assert question and first and second
-    assert origin.count(runtime_bench.PACK_PATH) >= 1
+    assert origin.count(runtime_bench.PACK_PATH) == 0
     assert refused in texts, texts
     assert inside_kept and inside_kept_after_yes
     assert all(kept)
