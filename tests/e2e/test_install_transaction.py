@@ -67,7 +67,7 @@ def test_two_starts_half_a_second_apart_install_once_and_both_launch(server, dis
     assert origin.count(runtime_bench.PACK_PATH) == 1
     texts = winbench.log_texts(prefix)
     assert len(extractions(prefix)) == 1 and texts.count(WAITING) == 1
-    assert len(winbench.wait_for(lambda: launch_bench.read_records(record), timeout=20)) == 2
+    assert winbench.wait_for(lambda: len(launch_bench.read_records(record)) == 2, timeout=20)
     cache = winbench.cache_dir(prefix)
     assert (cache / "jre" / "unpack.txt").is_file() and (cache / "jre" / "release").is_file()
     assert (cache / "version.txt").read_bytes() == b"5" and no_install_leftovers(prefix)
@@ -117,14 +117,14 @@ def test_bad_pack_keeps_the_installed_runtime_and_the_next_good_run_installs(ser
 def test_refused_pack_then_an_offline_start_is_quiet(server, display):
     root, origin, prefix = server
     record = launch_bench.place_runtime(prefix, version="4")
-    runtime_bench.remove_pack(root)
+    runtime_bench.set_pack(root, PORTAL_PAGE)
     code, answered, _ = runtime_bench.run_answering_dialogs(prefix, display, ARGS)
     assert code == 0 and answered == [runtime_bench.WARNING_CAPTION]
 
     origin.stop()  # offline: no server answers
     code, answered, _ = runtime_bench.run_answering_dialogs(prefix, display, ARGS)
     assert code == 0 and answered == []
-    assert len(winbench.wait_for(lambda: launch_bench.read_records(record), timeout=20)) == 2
+    assert winbench.wait_for(lambda: len(launch_bench.read_records(record)) == 2, timeout=20)
     assert (winbench.cache_dir(prefix) / "version.txt").read_bytes() == b"4"
 
 
@@ -133,11 +133,13 @@ def test_ending_the_program_at_the_pack_failure_box_keeps_marker_and_version(ser
     root, origin, prefix = server
     launch_bench.place_runtime(prefix, version="4")
     before = installed_files(prefix)
-    runtime_bench.remove_pack(root)
+    # Refused content: the pack-failure box is the only one (a status error would show its own first).
+    runtime_bench.set_pack(root, PORTAL_PAGE)
     proc = winbench.start(prefix, display, ARGS)
     try:
         assert winbench.wait_for(lambda: runtime_bench._windows_named(display, runtime_bench.WARNING_CAPTION),
                                  timeout=60)
+        assert any(t.startswith("Jre download failed") for t in winbench.log_texts(prefix))
         splash = winbench.wait_for(lambda: runtime_bench._windows_named(display, "Zentrix"), timeout=20)
         assert splash
         env = {"DISPLAY": display}
