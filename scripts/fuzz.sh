@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Bounded fuzz runs of the code that reads outside input. Four targets are built natively with
+# Bounded fuzz runs of the code that reads outside input. Five targets are built natively with
 # clang's libFuzzer (address and undefined-behaviour checks): quoting, version text, payload record,
-# proxy rules and fragment. The code that needs Win32 (property files, version files, payload
+# proxy rules and fragment, and the ZIP check of a received launcher archive. The code that needs Win32 (property files, version files, payload
 # writing, the launcher command line against the real CommandLineToArgvW) runs as seeded random
 # inputs inside the unit tests under Wine. Each starts from tests/fuzz/corpus/<target>.
 #
@@ -27,10 +27,11 @@ declare -A sources=(
   [version]="tests/fuzz/version_fuzz.cpp src/provision/version_rules.cpp"
   [payload]="tests/fuzz/payload_fuzz.cpp src/provision/payload_record.cpp"
   [proxy]="tests/fuzz/proxy_fuzz.cpp src/net/proxy_rules.cpp src/log/format.cpp src/worker/cmdline.cpp"
+  [zip]="tests/fuzz/zip_fuzz.cpp src/worker/zip_rules.cpp"
 )
 
 status=0
-for target in quote version payload proxy; do
+for target in quote version payload proxy zip; do
   binary=$out/${target}_fuzz
   # shellcheck disable=SC2086
   if ! clang++ -std=c++17 -g -O1 -Wall -Wextra -Werror -fsanitize=fuzzer,address,undefined \
