@@ -13,7 +13,9 @@ namespace {
 // Writes the bytes to a temporary file, points propertyFilePath at it and reads it.
 void ReadProperties(const std::string& bytes)
 {
-    GetTempFileNameW(TempPath(L"").c_str(), L"prp", 0, launcherState.propertyFilePath);
+    wchar_t folder[MAX_PATH];
+    GetTempPathW(MAX_PATH, folder);
+    GetTempFileNameW(folder, L"prp", 0, launcherState.propertyFilePath);
     WriteWholeFile(launcherState.propertyFilePath, bytes);
     EXPECT_EQ(0, ReadLauncherProperties());
     DeleteFileW(launcherState.propertyFilePath);
