@@ -84,7 +84,7 @@ bool EntriesFitShellPaths(wchar_t* path, size_t length)
 {
     if (length + 2 >= kLongPathCapacity)
         return false;
-    wcscpy(path + length, L"\\*");
+    BoundedFormat(path + length, kLongPathCapacity - length, L"\\*");
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW(path, &found);
     path[length] = 0;
@@ -103,7 +103,7 @@ bool EntriesFitShellPaths(wchar_t* path, size_t length)
         DWORD attributes = found.dwFileAttributes;
         if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
             path[length] = L'\\';
-            wcscpy(path + length + 1, found.cFileName);
+            BoundedFormat(path + length + 1, kLongPathCapacity - length - 1, L"%s", found.cFileName);
             fits = EntriesFitShellPaths(path, childLength);
             path[length] = 0;
         }
@@ -124,8 +124,7 @@ bool TreeFitsShellPaths(const wchar_t* folder)
     wchar_t* path = static_cast<wchar_t*>(calloc(kLongPathCapacity, sizeof(wchar_t)));
     if (!path)
         return false;
-    wcscpy(path, kLongPathPrefix);
-    wcscpy(path + kLongPathPrefixLength, folder);
+    BoundedFormat(path, kLongPathCapacity, L"%s%s", kLongPathPrefix, folder);
     bool fits = EntriesFitShellPaths(path, kLongPathPrefixLength + length);
     free(path);
     return fits;

@@ -34,7 +34,7 @@ bool AppendArgument(wchar_t* out, size_t capacity, const wchar_t* value)
     size_t length = wcslen(out);
     if (length + 2 > capacity)
         return false;
-    wcscat(out, L" ");
+    BoundedAppend(out, capacity, L" ");
     if (AppendQuotedArgument(out, capacity, value))
         return true;
     out[length] = 0;
@@ -117,17 +117,15 @@ bool BuildLauncherCommandLine(const LauncherCommandValues& values, wchar_t* out,
         // The fragment brings its own quotes and its own blanks on both sides.
         size_t length = wcslen(out);
         whole = length + 1 + wcslen(values.proxyFragment) < capacity;
-        if (whole) {
-            wcscat(out, L" ");
-            wcscat(out, values.proxyFragment);
-        }
+        if (whole)
+            BoundedFormat(out + length, capacity - length, L" %s", values.proxyFragment);
     }
     const wchar_t* properties[] = {L"-Djava.net.useSystemProxies=true", launchUrl.text, variant.text,
                                    sourceUrl.text, cacheBase.text, exe.text, localLow.text, roaming.text};
     for (const wchar_t* property : properties)
         whole = whole && AppendArgument(out, capacity, property);
     if (whole && wcslen(out) + 5 < capacity)
-        wcscat(out, L" -jar");
+        BoundedAppend(out, capacity, L" -jar");
     else
         whole = false;
     whole = whole && AppendArgument(out, capacity, values.launcherJarPath);
