@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <stdlib.h>
 #include <wchar.h>
 
 #include "app/state.h"
@@ -15,6 +16,8 @@ enum : int {
     // Fetching the script is bounded like a small download; a dead script address must not hold
     // up a start for the platform's default minute.
     kLookupTimeoutMs = 5000,
+    // The whole lookup, script address and detection together.
+    kLookupWaitMs = 10000,
     kLookupUrlCapacity = kPathCapacity + 16,
     kLookupLineCapacity = 4096,
 };
@@ -36,6 +39,27 @@ DWORD LookUpProxy(HINTERNET session, const wchar_t* url, ProxyLookup lookup, WIN
     if (WinHttpGetProxyForUrl(session, url, &options, info))
         return 0;
     return GetLastError();
+}
+
+// One lookup handed to a thread of its own, so the start waits for it only so long: the platform
+// may not apply the session's time-outs to the script's download (Wine does not). Whoever lets go
+// of it last, the waiting download or the lookup thread, releases it with any answer not taken.
+struct LookupJob {
+    volatile LONG holders;
+    wchar_t url[kLookupUrlCapacity];
+    WINHTTP_PROXY_INFO info;
+    DWORD error;
+};
+
+void ReleaseJob(LookupJob* job)
+{
+    if (InterlockedDecrement(&job->holders) != 0)
+        return;
+    if (job->info.lpszProxy)
+        GlobalFree(job->info.lpszProxy);
+    if (job->info.lpszProxyBypass)
+        GlobalFree(job->info.lpszProxyBypass);
+    free(job);
 }
 
 // Runs the planned lookups in order until one answers; 0 or the error of the first that failed.
@@ -61,6 +85,41 @@ DWORD AskPlatform(const wchar_t* url, WINHTTP_PROXY_INFO* info)
     }
     WinHttpCloseHandle(session);
     return firstError;
+}
+
+DWORD WINAPI LookupThread(void* parameter)
+{
+    LookupJob* job = static_cast<LookupJob*>(parameter);
+    job->error = AskPlatform(job->url, &job->info);
+    ReleaseJob(job);
+    return 0;
+}
+
+// The lookup with a limit on the wait; 0 with the answer moved into info, or an error code
+// (ERROR_WINHTTP_TIMEOUT when the limit passed).
+DWORD AskPlatformWithinLimit(const wchar_t* url, WINHTTP_PROXY_INFO* info)
+{
+    LookupJob* job = static_cast<LookupJob*>(calloc(1, sizeof(LookupJob)));
+    if (!job)
+        return ERROR_NOT_ENOUGH_MEMORY;
+    job->holders = 2;
+    BoundedFormat(job->url, kLookupUrlCapacity, L"%s", url);
+    HANDLE thread = CreateThread(nullptr, 0, LookupThread, job, 0, nullptr);
+    if (!thread) {
+        DWORD error = GetLastError();
+        job->holders = 1;
+        ReleaseJob(job);
+        return error;
+    }
+    DWORD error = ERROR_WINHTTP_TIMEOUT;
+    if (WaitForSingleObject(thread, kLookupWaitMs) == WAIT_OBJECT_0) {
+        error = job->error;
+        *info = job->info;
+        job->info = WINHTTP_PROXY_INFO{};
+    }
+    CloseHandle(thread);
+    ReleaseJob(job);
+    return error;
 }
 
 void ForgetAnswer()
@@ -101,7 +160,7 @@ void LookUpHost(int useTls)
     BoundedFormat(url, kLookupUrlCapacity, L"%s://%s/", useTls ? L"https" : L"http", s.downloadHost);
 
     WINHTTP_PROXY_INFO info = {};
-    DWORD error = AskPlatform(url, &info);
+    DWORD error = AskPlatformWithinLimit(url, &info);
     if (error)
         s.scriptAnswer = kScriptFailed;
     else

@@ -13,6 +13,7 @@ import struct
 import subprocess
 import sys
 import threading
+import time
 from pathlib import Path
 
 import pytest
@@ -153,6 +154,9 @@ DIRECT_CASES = {
     "script answers DIRECT": (dict(script="SCRIPT"), re.escape("Proxy script for %s: DIRECT" % HOST)),
     "script address does not answer": (dict(script="http://127.0.0.1:%d/proxy.pac" % free_port()),
                                        r"Fehler \d+: " + re.escape(NO_ANSWER)),
+    # A script server that takes the connection and never answers holds a start up for the
+    # lookup's bounded wait only (ERROR_WINHTTP_TIMEOUT; Wine itself would wait for minutes).
+    "script server never answers": (dict(script="HANG"), re.escape("Fehler 12002: " + NO_ANSWER)),
     # Wine has no WPAD server to find and fails at once with ERROR_WINHTTP_AUTODETECTION_FAILED.
     "detection finds no server": (dict(detect=True), re.escape("Fehler 12180: " + NO_ANSWER)),
 }
@@ -164,12 +168,20 @@ def test_downloads_go_direct_when_the_script_says_so_or_gives_no_answer(server, 
     record = launch_bench.place_runtime(prefix, version="5")
     chosen, line = DIRECT_CASES[case]
     script = ScriptServer(ROUTE_TO % "DIRECT")
+    hanging = socket.socket()
+    hanging.bind(("127.0.0.1", 0))
+    hanging.listen(8)  # connections wait in the backlog unanswered
+    urls = {"SCRIPT": script.url, "HANG": "http://127.0.0.1:%d/proxy.pac" % hanging.getsockname()[1]}
     try:
-        settings(**{k: (script.url if v == "SCRIPT" else v) for k, v in chosen.items()})
+        settings(**{k: urls.get(v, v) if isinstance(v, str) else v for k, v in chosen.items()})
+        started = time.monotonic()
         assert winbench.run(prefix, display, ["start.kvnlp"], timeout=180) == 0
+        seconds = time.monotonic() - started
         javaw_argv(prefix, record)
     finally:
         script.stop()
+        hanging.close()
+    assert seconds < 45, seconds
     texts = winbench.log_texts(prefix)
     assert len([t for t in texts if re.fullmatch(line, t)]) == 1, texts
     assert origin.count(runtime_bench.VERSION_PATH) == 1
