@@ -70,6 +70,15 @@ struct LauncherState {
     WINHTTP_CURRENT_USER_IE_PROXY_CONFIG proxyConfig;
     BOOL useProxyArguments;
     char proxyTextCopy[kProxyCopyCapacity];
+    // What the configuration script (or detection) answered for scriptProxyHost (a ScriptAnswer);
+    // asked once per run and host by the first download that needs it. The two texts are the
+    // platform's and, like those of proxyConfig, are kept for the run.
+    wchar_t scriptProxyHost[kPathCapacity];
+    int scriptAnswer;
+    wchar_t* scriptProxy;
+    wchar_t* scriptProxyBypass;
+    // The platform refused every secure-protocol set the downloads ask for; said once per run.
+    BOOL secureProtocolsRefusalLogged;
 
     // True when cacheFolder was cut to fit its field; such a path is never deleted.
     BOOL cacheFolderCut;

@@ -132,8 +132,8 @@ TEST(RandomInputs, LauncherCommandLinesSplitIntoTheirLeadingArguments)
 
         std::vector<std::wstring> expected = {javaw};
         if (fragment && fragment[1]) {
-            expected.push_back(Property(L"-Dde.tarvolin.windowsProxyServer=", server, 1023));
-            expected.push_back(Property(L"-Dde.tarvolin.windowsProxyBypass=", bypass, 1023));
+            expected.push_back(Property(L"-Dde.tarvolin.windowsProxyServer=", server, std::wstring::npos));
+            expected.push_back(Property(L"-Dde.tarvolin.windowsProxyBypass=", bypass, std::wstring::npos));
         }
         std::vector<std::wstring> properties = {
             L"-Djava.net.useSystemProxies=true",
