@@ -133,7 +133,16 @@ def origin(bench):
     server.stop()
 
 
-def test_the_runner_is_the_one_live_case(bench):
+# The cases that need more than the origin, each driven by a test of its own below.
+BENCH_CASES = {"DirectWholeBodyOverTls12", "BothDownloadsRefuseACertificateTheyCannotTrust",
+               "DirectUnreachableExplicitProxyFailsTheFirstAttemptAndTheSecondGoesDirect",
+               "DirectThroughTheExplicitProxy", "AuthThroughABasicOnlyProxyOverHttp",
+               "AuthThroughABasicOnlyProxyOverHttps"}
+
+
+def test_every_live_case_is_driven(bench):
+    """One runner in the unit tests, and no case left that no test here drives."""
+    assert {case.name for case in download_cases.CASES if case.bench} == BENCH_CASES
     prefix, display = bench
     proc = subprocess.run([wine.WINE, str(unit_tests_exe()), "--gtest_list_tests", "--gtest_filter=LiveDownload.*"],
                           env=wine.wine_env(prefix, display), stdin=subprocess.DEVNULL, capture_output=True,
