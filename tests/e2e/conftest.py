@@ -28,7 +28,10 @@ def prefix(display):
 
 @pytest.fixture
 def clean(prefix):
-    """A prefix without the launcher's folders, log or temporary files."""
+    """A prefix without the launcher's folders, log or temporary files. A javaw that an earlier
+    test's launcher started may still be starting on a busy machine; it would record into this
+    test's new cache (same path), so the programs of earlier runs are given time to end first."""
+    wine.wait_for(lambda: not wine.prefix_processes(prefix), timeout=30)
     wine.clear_user_state(prefix)
     return prefix
 

@@ -212,7 +212,11 @@ def finish(proc, prefix, timeout):
     return ExitCode(proc.wait(timeout=timeout), proc, prefix)
 
 
-def prefix_processes(prefix, programs):
+# The programs of a launcher run: the launcher, the runtime's javaw, the pack and the answerer.
+RUN_PROGRAMS = ("DesktopLauncher.exe", "javaw.exe", "jre_pack.exe", "answer_box.exe")
+
+
+def prefix_processes(prefix, programs=RUN_PROGRAMS):
     """Processes of this prefix (by WINEPREFIX) whose command line names one of the programs."""
     marker = ("WINEPREFIX=%s" % prefix).encode()
     found = []
