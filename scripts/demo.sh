@@ -38,23 +38,22 @@ server_root=$demo/server
 rm -rf "$server_root"
 /usr/bin/python3 - "$server_root" <<'PY'
 import sys
-import runtime_bench
-import winbench
-root = runtime_bench.lay_out_server(sys.argv[1], version="7", pack=runtime_bench.pack_bytes(delay_ms=2000))
-jar = root / runtime_bench.GENERIC_ARCHIVE
+from harness import runtime, wine
+root = runtime.lay_out_server(sys.argv[1], version="7", pack=runtime.pack_bytes(delay_ms=2000))
+jar = root / runtime.GENERIC_ARCHIVE
 jar.parent.mkdir(parents=True, exist_ok=True)
-jar.write_bytes((winbench.ROOT / "res" / "launcher.jar").read_bytes())
+jar.write_bytes((wine.ROOT / "res" / "launcher.jar").read_bytes())
 PY
-/usr/bin/python3 -c "import net_bench; net_bench.install_ca()"
+/usr/bin/python3 -c "from harness import net; net.install_ca()"
 # Publishing the release: the pack is in place, its signed version file goes beside it.
-for folder in $(/usr/bin/python3 -c "import runtime_bench as r; print(r.PRODUCTION_JRE, r.TEST_JRE)"); do
+for folder in $(/usr/bin/python3 -c "from harness import runtime as r; print(r.PRODUCTION_JRE, r.TEST_JRE)"); do
   tools/release sign --key "$release_keys/release-private.pem" --version 7 "$server_root/$folder/jre_pack.exe" \
     >"$server_root/$folder/version.txt"
 done
 echo "== signed version file of the demo release"
-cat "$server_root/$(/usr/bin/python3 -c "import runtime_bench as r; print(r.PRODUCTION_JRE)")/version.txt"
+cat "$server_root/$(/usr/bin/python3 -c "from harness import runtime as r; print(r.PRODUCTION_JRE)")/version.txt"
 
-"${ns[@]}" /usr/bin/python3 tests/e2e/https_server.py --root "$server_root" --seconds 900 \
+"${ns[@]}" /usr/bin/python3 -m harness.servers --root "$server_root" --seconds 900 \
   </dev/null >"$demo/server.log" 2>&1 &
 server=$!
 display=:$(( 120 + RANDOM % 60 ))
