@@ -29,14 +29,7 @@ SERVER_ROOT = wine.E2E_DIR / "environment-server"
 PATH_LIMIT = 259
 
 
-def windows_path(host_path, prefix):
-    """The Windows name of a path inside the prefix's drive C:, or of any other path as drive Z:."""
-    host_path = Path(host_path)
-    drive_c = Path(prefix) / "drive_c"
-    try:
-        return "C:\\" + str(host_path.relative_to(drive_c)).replace("/", "\\")
-    except ValueError:
-        return "Z:" + str(host_path).replace("/", "\\")
+windows_path = wine.windows_path
 
 
 def wait_for_starts(record, count, timeout=20):
@@ -264,21 +257,10 @@ def test_log_held_open_without_sharing_drops_lines_and_the_launch_goes_on(server
     log = wine.log_path(prefix)
     log.parent.mkdir(parents=True, exist_ok=True)
     log.write_bytes(b"")
-    release = wine.base_dir(prefix) / "release.flag"
-    out = open(Path(prefix) / "hold-stdout.txt", "wb")
-    holder = subprocess.Popen([wine.WINE, str(wine.TOOLS / "hold_file.exe"), windows_path(log, prefix), "120",
-                               windows_path(release, prefix)],
-                              env=wine.wine_env(prefix, display), stdin=subprocess.DEVNULL, stdout=out,
-                              stderr=subprocess.DEVNULL)
-    try:
-        assert wine.wait_for(lambda: b"HELD" in Path(out.name).read_bytes(), timeout=30)
+    with wine.holding(prefix, display, log):
         code, boxes, seconds = dialog.run(prefix, display, ["start.kvnlp"])
         starts = wait_for_starts(record, 1)
         held_size = log.stat().st_size
-    finally:
-        release.write_bytes(b"")
-        holder.wait(timeout=30)
-        release.unlink(missing_ok=True)
     assert code == 0 and boxes == []
     assert len(starts) == 1
     assert held_size == 0, "a line reached the held file"

@@ -257,3 +257,33 @@ def start_xvfb():
                             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     wait_for(lambda: Path(f"/tmp/.X11-unix/X{display[1:]}").exists(), timeout=10)
     return proc, display
+
+
+def windows_path(host_path, prefix):
+    """The Windows name of a path inside the prefix's drive C:, or of any other path as drive Z:."""
+    host_path = Path(host_path)
+    drive_c = Path(prefix) / "drive_c"
+    try:
+        return "C:\\" + str(host_path.relative_to(drive_c)).replace("/", "\\")
+    except ValueError:
+        return "Z:" + str(host_path).replace("/", "\\")
+
+
+@contextlib.contextmanager
+def holding(prefix, display, path):
+    """hold_file keeps path (a file or a folder) open without sharing, as another program that
+    locks it would, for the time of a with block."""
+    release = Path(prefix) / "hold-release.flag"
+    release.unlink(missing_ok=True)
+    out_path = Path(prefix) / "hold-stdout.txt"
+    with open(out_path, "wb") as out:
+        holder = subprocess.Popen([WINE, str(TOOLS / "hold_file.exe"), windows_path(path, prefix), "120",
+                                   windows_path(release, prefix)], env=wine_env(prefix, display),
+                                  stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.DEVNULL)
+    try:
+        assert wait_for(lambda: b"HELD" in out_path.read_bytes(), timeout=30), "not held: %s" % path
+        yield
+    finally:
+        release.write_bytes(b"")
+        holder.wait(timeout=30)
+        release.unlink(missing_ok=True)
