@@ -4,13 +4,25 @@
 # and the generic launcher archive; the program runs under Wine and Xvfb in a private prefix under
 # build/demo/, provisions its runtime and starts the runtime's javaw. Two runs: the first installs,
 # the second finds the runtime current. Prints a screenshot of the splash, the log and what javaw
-# received.
+# received. The release is signed: a release key is made once in build/demo-release/, the demo
+# pack's version file is signed with it (tools/release), and the demo program is built with its
+# public key in build/demo/launcher-build/, so it installs only the pack the key signed.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 bash scripts/install-deps.sh
 cmake --preset windows >/dev/null && cmake --build build -j"$(nproc)" >/dev/null
 bash scripts/netns.sh
+
+# The release key: made once and kept, as an operator keeps theirs.
+release_keys=$root/build/demo-release
+[ -f "$release_keys/release-private.pem" ] || tools/release keygen "$release_keys"
+launcher_build=$root/build/demo/launcher-build
+cmake -S "$root" -B "$launcher_build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+  -DCMAKE_BUILD_TYPE=Release -DLAUNCHER_BUILD_TESTS=OFF \
+  -DLAUNCHER_RELEASE_PUBLIC_KEY="$release_keys/release-public.pem" >/dev/null
+cmake --build "$launcher_build" -j"$(nproc)" --target DesktopLauncher >/dev/null
+launcher=$launcher_build/DesktopLauncher.exe
 
 ns=(ip netns exec tarvolin-e2e)
 demo=$root/build/demo
@@ -26,16 +38,22 @@ server_root=$demo/server
 rm -rf "$server_root"
 /usr/bin/python3 - "$server_root" <<'PY'
 import sys
-import runtime_bench
-import winbench
-root = runtime_bench.lay_out_server(sys.argv[1], version="7", pack=runtime_bench.pack_bytes(delay_ms=2000))
-jar = root / runtime_bench.GENERIC_ARCHIVE
+from harness import runtime, wine
+root = runtime.lay_out_server(sys.argv[1], version="7", pack=runtime.pack_bytes(delay_ms=2000))
+jar = root / runtime.GENERIC_ARCHIVE
 jar.parent.mkdir(parents=True, exist_ok=True)
-jar.write_bytes((winbench.ROOT / "res" / "launcher.jar").read_bytes())
+jar.write_bytes((wine.ROOT / "res" / "launcher.jar").read_bytes())
 PY
-/usr/bin/python3 -c "import net_bench; net_bench.install_ca()"
+/usr/bin/python3 -c "from harness import net; net.install_ca()"
+# Publishing the release: the pack is in place, its signed version file goes beside it.
+for folder in $(/usr/bin/python3 -c "from harness import runtime as r; print(r.PRODUCTION_JRE, r.TEST_JRE)"); do
+  tools/release sign --key "$release_keys/release-private.pem" --version 7 "$server_root/$folder/jre_pack.exe" \
+    >"$server_root/$folder/version.txt"
+done
+echo "== signed version file of the demo release"
+cat "$server_root/$(/usr/bin/python3 -c "from harness import runtime as r; print(r.PRODUCTION_JRE)")/version.txt"
 
-"${ns[@]}" /usr/bin/python3 tests/e2e/https_server.py --root "$server_root" --seconds 900 \
+"${ns[@]}" /usr/bin/python3 -m harness.servers --root "$server_root" --seconds 900 \
   </dev/null >"$demo/server.log" 2>&1 &
 server=$!
 display=:$(( 120 + RANDOM % 60 ))
@@ -59,7 +77,7 @@ record=$base/zentrixjre/jre/bin/javaw-record.txt
 rm -rf "$base"
 
 run_launcher() {  # $1: name of the screenshot, or empty
-  "${ns[@]}" /usr/lib/wine/wine64 build/DesktopLauncher.exe "https://get.tarvolin.example/start/app.kvnlp" \
+  "${ns[@]}" /usr/lib/wine/wine64 "$launcher" "https://get.tarvolin.example/start/app.kvnlp" \
     </dev/null >/dev/null 2>&1 &
   local pid=$! window=""
   if [ -n "$1" ]; then

@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(cmake make g++-mingw-w64-x86-64-posix mingw-w64-tools googletest wine wine64 xvfb xdotool
           x11-apps imagemagick python3-pytest iproute2 openssl ca-certificates curl clang
-          libclang-rt-14-dev default-jdk-headless tinyproxy procps)
+          libclang-rt-14-dev default-jdk-headless tinyproxy procps python3-cryptography osslsigncode)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

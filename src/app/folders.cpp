@@ -84,7 +84,7 @@ bool EntriesFitShellPaths(wchar_t* path, size_t length)
 {
     if (length + 2 >= kLongPathCapacity)
         return false;
-    wcscpy(path + length, L"\\*");
+    BoundedFormat(path + length, kLongPathCapacity - length, L"\\*");
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW(path, &found);
     path[length] = 0;
@@ -103,7 +103,7 @@ bool EntriesFitShellPaths(wchar_t* path, size_t length)
         DWORD attributes = found.dwFileAttributes;
         if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
             path[length] = L'\\';
-            wcscpy(path + length + 1, found.cFileName);
+            BoundedFormat(path + length + 1, kLongPathCapacity - length - 1, L"%s", found.cFileName);
             fits = EntriesFitShellPaths(path, childLength);
             path[length] = 0;
         }
@@ -124,8 +124,7 @@ bool TreeFitsShellPaths(const wchar_t* folder)
     wchar_t* path = static_cast<wchar_t*>(calloc(kLongPathCapacity, sizeof(wchar_t)));
     if (!path)
         return false;
-    wcscpy(path, kLongPathPrefix);
-    wcscpy(path + kLongPathPrefixLength, folder);
+    BoundedFormat(path, kLongPathCapacity, L"%s%s", kLongPathPrefix, folder);
     bool fits = EntriesFitShellPaths(path, kLongPathPrefixLength + length);
     free(path);
     return fits;
@@ -156,13 +155,26 @@ void BuildPaths()
     BoundedFormat(s.runtimeSourceUrl, kPathCapacity, L"%s%s", s.defaultHost, s.runtimeServerPath);
     BoundedFormat(s.runtimePackUrlPath, kPathCapacity, L"%s%s", s.runtimeServerPath, L"jre_pack.exe");
     BoundedFormat(s.versionUrlPath, kPathCapacity, L"%s%s", s.runtimeServerPath, L"version.txt");
-    BoundedFormat(s.runtimePackFile, kPathCapacity, L"%s\\jre_pack.exe", s.cacheFolder);
-    BoundedFormat(s.localVersionFile, kPathCapacity, L"%s\\version.txt", s.cacheFolder);
-    BoundedFormat(s.remoteVersionFile, kPathCapacity, L"%s\\version.tmp", s.cacheFolder);
     BoundedFormat(s.javawPath, kPathCapacity, L"%s\\jre\\bin\\javaw", s.cacheFolder);
     BoundedFormat(s.unpackMarkerFile, kPathCapacity, L"%s\\jre\\unpack.txt", s.cacheFolder);
     BoundedFormat(s.runtimeBinFolder, kPathCapacity, L"%s\\jre\\bin", s.cacheFolder);
-    BoundedFormat(s.runtimeFolder, kPathCapacity, L"%s\\jre", s.cacheFolder);
+
+    // The paths the install moves, replaces and deletes.
+    const wchar_t* cache = s.cacheFolder;
+    const wchar_t* staging = kStagingFolderName;
+    unsigned cut = kFormatOk;
+    cut |= BoundedFormat(s.runtimePackFile, kPathCapacity, L"%s\\jre_pack.exe", cache);
+    cut |= BoundedFormat(s.localVersionFile, kPathCapacity, L"%s\\version.txt", cache);
+    cut |= BoundedFormat(s.remoteVersionFile, kPathCapacity, L"%s\\version.tmp", cache);
+    cut |= BoundedFormat(s.newVersionFile, kPathCapacity, L"%s\\version.new", cache);
+    cut |= BoundedFormat(s.runtimeFolder, kPathCapacity, L"%s\\jre", cache);
+    cut |= BoundedFormat(s.setAsideRuntimeFolder, kPathCapacity, L"%s\\%s", cache, kSetAsideFolderName);
+    cut |= BoundedFormat(s.stagingFolder, kPathCapacity, L"%s\\%s", cache, staging);
+    cut |= BoundedFormat(s.stagedPackFile, kPathCapacity, L"%s\\%s\\jre_pack.exe", cache, staging);
+    cut |= BoundedFormat(s.stagedRuntimeFolder, kPathCapacity, L"%s\\%s\\jre", cache, staging);
+    cut |= BoundedFormat(s.stagedJavawFile, kPathCapacity, L"%s\\%s\\jre\\bin\\javaw.exe", cache, staging);
+    cut |= BoundedFormat(s.stagedMarkerFile, kPathCapacity, L"%s\\%s\\jre\\unpack.txt", cache, staging);
+    s.installPathsCut = cut != kFormatOk || s.cacheFolderCut;
 }
 
 int DeleteFolderTree(const wchar_t* folder)

@@ -2,6 +2,11 @@
 // mode, and the recursive deletion used for the runtime install and the launch recovery.
 #pragma once
 
+// Below the cache folder: where a runtime pack unpacks before its runtime replaces the installed
+// one, and where the installed one waits meanwhile.
+const wchar_t kStagingFolderName[] = L"jre.staging";
+const wchar_t kSetAsideFolderName[] = L"jre.old";
+
 // Fixes the log path, creates the base and cache folders, notes the program and Program Files folders.
 void InitFolders();
 

@@ -40,6 +40,16 @@ struct LauncherState {
     wchar_t unpackMarkerFile[kPathCapacity];
     wchar_t runtimeBinFolder[kPathCapacity];
     wchar_t runtimeFolder[kPathCapacity];
+    // The install's own places: the pack runs and unpacks in the staging folder, the runtime it
+    // replaces waits in the set-aside folder until the new one is in place, and the second fetch
+    // of the server's version file waits in newVersionFile until then.
+    wchar_t stagingFolder[kPathCapacity];
+    wchar_t stagedPackFile[kPathCapacity];
+    wchar_t stagedRuntimeFolder[kPathCapacity];
+    wchar_t stagedJavawFile[kPathCapacity];
+    wchar_t stagedMarkerFile[kPathCapacity];
+    wchar_t setAsideRuntimeFolder[kPathCapacity];
+    wchar_t newVersionFile[kPathCapacity];
     wchar_t propertyFilePath[kPathCapacity];
     wchar_t launcherJarPath[kPathCapacity];
     wchar_t localLowPath[kPathCapacity];
@@ -60,9 +70,21 @@ struct LauncherState {
     WINHTTP_CURRENT_USER_IE_PROXY_CONFIG proxyConfig;
     BOOL useProxyArguments;
     char proxyTextCopy[kProxyCopyCapacity];
+    // What the configuration script (or detection) answered for scriptProxyHost (a ScriptAnswer);
+    // asked once per run and host by the first download that needs it. The two texts are the
+    // platform's and, like those of proxyConfig, are kept for the run.
+    wchar_t scriptProxyHost[kPathCapacity];
+    int scriptAnswer;
+    wchar_t* scriptProxy;
+    wchar_t* scriptProxyBypass;
+    // The platform refused every secure-protocol set the downloads ask for; said once per run.
+    BOOL secureProtocolsRefusalLogged;
 
     // True when cacheFolder was cut to fit its field; such a path is never deleted.
     BOOL cacheFolderCut;
+    // True when a path the install works on (runtime, staging, set-aside, pack, version files)
+    // was cut to fit its field: cut paths may name one another, so no install runs there.
+    BOOL installPathsCut;
 };
 
 extern LauncherState launcherState;

@@ -224,3 +224,15 @@ unsigned BoundedFormat(wchar_t* field, size_t capacity, const wchar_t* format, .
     va_end(args);
     return result;
 }
+
+unsigned BoundedAppend(wchar_t* field, size_t capacity, const wchar_t* text)
+{
+    if (capacity == 0 || capacity > 2147483647u)
+        return kFormatBadCapacity;
+    size_t length = 0;
+    while (length < capacity && field[length])
+        ++length;
+    if (length == capacity)
+        return kFormatBadCapacity;
+    return BoundedFormat(field + length, capacity - length, L"%s", text ? text : L"");
+}

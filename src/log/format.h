@@ -17,6 +17,11 @@ enum : unsigned {
 unsigned BoundedFormat(wchar_t* field, size_t capacity, const wchar_t* format, ...);
 unsigned BoundedFormatV(wchar_t* field, size_t capacity, const wchar_t* format, va_list args);
 
+// Appends text (null counts as empty) behind what field already holds, with the same cut and
+// results as BoundedFormat. A field without a terminator inside its capacity is left untouched
+// and gives kFormatBadCapacity.
+unsigned BoundedAppend(wchar_t* field, size_t capacity, const wchar_t* text);
+
 // The formatting engine: writes at most capacity - 1 characters plus a terminator (nothing when
 // capacity is 0) and returns the length the full result would have.
 size_t FormatWide(wchar_t* out, size_t capacity, const wchar_t* format, va_list args);

@@ -79,6 +79,20 @@ AuthStep NextAuthStep(AuthExchangeState& state, AuthEvent event)
     return {AuthAction::Leave, AuthLog::ErrorLine};
 }
 
+DirectStatus ClassifyDirectStatus(unsigned status)
+{
+    if (status == 407)
+        return DirectStatus::ProxyLogin;
+    if (IsHttpErrorStatus(status))
+        return DirectStatus::HttpError;
+    return DirectStatus::Body;
+}
+
+bool AnswersWithWindowsLogon(unsigned scheme)
+{
+    return scheme == kAuthSchemeNegotiate || scheme == kAuthSchemeNtlm;
+}
+
 bool IsHttpErrorStatus(unsigned status)
 {
     return status >= 400 && status <= 599 && status != 407;

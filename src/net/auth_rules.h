@@ -74,6 +74,18 @@ AuthExchangeState AuthExchangeStart();
 // The one decision function of the exchange loop.
 AuthStep NextAuthStep(AuthExchangeState& state, AuthEvent event);
 
+// What DownloadfileDirect does with the status of an answer.
+enum class DirectStatus {
+    Body,       // read the body into the target file
+    HttpError,  // ReportHttpStatus, result 0
+    ProxyLogin, // 407: result 0 with the file empty, so the caller's fallback logs in
+};
+DirectStatus ClassifyDirectStatus(unsigned status);
+
+// Whether the fallback lets WinHTTP answer the proxy with the user's Windows logon (the low
+// autologon policy) for the chosen scheme: Negotiate and NTLM only.
+bool AnswersWithWindowsLogon(unsigned scheme);
+
 // ReportHttpStatus and DownloadfileDirect: a status from 400 to 599 other than 407 is an error.
 bool IsHttpErrorStatus(unsigned status);
 // The message format of ReportHttpStatus for a status (one "%d").

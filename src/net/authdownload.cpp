@@ -8,6 +8,8 @@
 #include "log/log.h"
 #include "net/auth_rules.h"
 #include "net/download.h"
+#include "net/proxy_script.h"
+#include "net/request.h"
 
 static_assert(kAuthSchemeBasic == WINHTTP_AUTH_SCHEME_BASIC, "scheme bits");
 static_assert(kAuthSchemeNtlm == WINHTTP_AUTH_SCHEME_NTLM, "scheme bits");
@@ -69,6 +71,12 @@ int Exchange(HINTERNET request, HANDLE file, const wchar_t* serverPath)
         LogStep(step.log, state, GetLastError());
         switch (step.action) {
         case AuthAction::Send: {
+            if (AnswersWithWindowsLogon(state.scheme)) {
+                // Without the low policy WinHTTP keeps the logon back from a proxy it does not
+                // count as local, and the login fails with no user to ask.
+                DWORD policy = WINHTTP_AUTOLOGON_SECURITY_LEVEL_LOW;
+                WinHttpSetOption(request, WINHTTP_OPTION_AUTOLOGON_POLICY, &policy, sizeof policy);
+            }
             if (state.scheme)
                 WinHttpSetCredentials(request, WINHTTP_AUTH_TARGET_PROXY, state.scheme, nullptr, nullptr, nullptr);
             BOOL ok = WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0);
@@ -122,34 +130,19 @@ int DownloadWithAuthentication(const wchar_t* serverPath, int useTls, const wcha
         return 0;
     }
 
-    HINTERNET session = WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                                    WINHTTP_NO_PROXY_BYPASS, 0);
-    HINTERNET connection = nullptr;
-    HINTERNET request = nullptr;
-    if (session && useTls) {
-        // Mended: the platform default can still be TLS 1.0 on older Windows.
-        DWORD protocols = kSecureProtocols;
-        WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols);
-    }
-    if (session)
-        connection = WinHttpConnect(session, launcherState.downloadHost,
-                                    useTls ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT, 0);
-    if (connection)
-        request = WinHttpOpenRequest(connection, L"GET", serverPath, nullptr, WINHTTP_NO_REFERER,
-                                     WINHTTP_DEFAULT_ACCEPT_TYPES, useTls ? WINHTTP_FLAG_SECURE : 0);
-
+    // The same proxy and protocols as the plain download's first attempt: a proxy that asked for a
+    // login is only met on that route.
+    DownloadRequest handles = {};
     int result = 0;
-    if (!request)
-        LogSystemError(GetLastError(), kErrorLine);
-    else
-        result = Exchange(request, file, serverPath);
+    DWORD error = OpenDownloadRequest(kUserAgent, UserDownloadRoute(0, useTls), serverPath, useTls, &handles);
+    if (error) {
+        LogSystemError(error, kErrorLine);
+        goto quit;
+    }
+    result = Exchange(handles.request, file, serverPath);
 
-    if (request)
-        WinHttpCloseHandle(request);
-    if (connection)
-        WinHttpCloseHandle(connection);
-    if (session)
-        WinHttpCloseHandle(session);
+quit:
+    CloseDownloadRequest(&handles);
     if (!CloseHandle(file)) {
         LogSystemError(GetLastError(), L"DownloadWithAuthentication CloseHandle: Could not close temp file");
         return 0;

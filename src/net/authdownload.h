@@ -1,5 +1,7 @@
 // The fallback download that answers a proxy's authentication challenge with the platform's
-// default credentials for the preferred scheme the proxy offers.
+// default credentials for the preferred scheme the proxy offers (the user's Windows logon for
+// Negotiate and NTLM). It goes through the same proxy, with the same secure protocols, as the
+// plain download's first attempt.
 #pragma once
 
 int DownloadWithAuthentication(const wchar_t* serverPath, int useTls, const wchar_t* targetFile);

@@ -8,6 +8,8 @@
 #include "log/format.h"
 #include "log/log.h"
 #include "net/auth_rules.h"
+#include "net/proxy_script.h"
+#include "net/request.h"
 
 namespace {
 
@@ -27,53 +29,25 @@ const BodyReadTexts kDirectBodyTexts = {
     L"DownloadfileDirect: Datei konnte nicht geschrieben werden",
 };
 
-struct Handles {
-    HINTERNET session = nullptr;
-    HINTERNET connection = nullptr;
-    HINTERNET request = nullptr;
-};
-
-void CloseHandles(Handles& h)
+// Opens the request on the attempt's route and sends it; 0 or the error of the failing call.
+DWORD SendAttempt(int attempt, const wchar_t* serverPath, int useTls, DownloadRequest* handles)
 {
-    if (h.request)
-        WinHttpCloseHandle(h.request);
-    if (h.connection)
-        WinHttpCloseHandle(h.connection);
-    if (h.session)
-        WinHttpCloseHandle(h.session);
-    h = Handles{};
+    DWORD error = OpenDownloadRequest(kUserAgent, UserDownloadRoute(attempt, useTls), serverPath, useTls, handles);
+    if (error)
+        return error;
+    if (!WinHttpSendRequest(handles->request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0))
+        return GetLastError();
+    return 0;
 }
 
-// One connection attempt up to the sent request; true when the request went out.
-bool Attempt(int attempt, const wchar_t* serverPath, int useTls, Handles& h)
+DWORD QueryStatus(HINTERNET request)
 {
-    bool explicitProxy = attempt == 0 && launcherState.proxyConfig.lpszProxy;
-    // The explicit proxy is named when the session opens as well as set as an option below: Wine
-    // accepts WINHTTP_OPTION_PROXY but ignores it, and would send the first attempt past the proxy.
-    h.session = explicitProxy ? WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, launcherState.proxyConfig.lpszProxy,
-                                            WINHTTP_NO_PROXY_BYPASS, 0)
-                              : WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                                            WINHTTP_NO_PROXY_BYPASS, 0);
-    if (useTls && h.session) {
-        DWORD protocols = kSecureProtocols;
-        WinHttpSetOption(h.session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols);
-    }
-    if (explicitProxy && h.session) {
-        WINHTTP_PROXY_INFO proxy = {};
-        proxy.dwAccessType = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
-        proxy.lpszProxy = launcherState.proxyConfig.lpszProxy;
-        proxy.lpszProxyBypass = nullptr;
-        WinHttpSetOption(h.session, WINHTTP_OPTION_PROXY, &proxy, sizeof proxy);
-    }
-    if (h.session)
-        h.connection = WinHttpConnect(h.session, launcherState.downloadHost,
-                                      useTls ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT, 0);
-    if (h.connection)
-        h.request = WinHttpOpenRequest(h.connection, L"GET", serverPath, nullptr, WINHTTP_NO_REFERER,
-                                       WINHTTP_DEFAULT_ACCEPT_TYPES, useTls ? WINHTTP_FLAG_SECURE : 0);
-    if (!h.request)
-        return false;
-    return WinHttpSendRequest(h.request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) != FALSE;
+    DWORD status = 0;
+    DWORD size = sizeof status;
+    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX))
+        return 0;
+    return status;
 }
 
 } // namespace
@@ -168,32 +142,39 @@ int DownloadfileDirect(const wchar_t* serverPath, int useTls, const wchar_t* tar
         return 0;
     }
 
-    Handles h;
-    bool sent = false;
-    for (int attempt = 0; attempt < kAttempts && !sent; ++attempt) {
-        CloseHandles(h); // what a failed first attempt left open
-        sent = Attempt(attempt, serverPath, useTls, h);
-    }
-
+    DownloadRequest handles = {};
+    DWORD error = 0;
     int result = 0;
-    if (!sent || !WinHttpReceiveResponse(h.request, nullptr)) {
-        LogSystemError(GetLastError(), L"Kein Netzwerkzugriff");
-        result = 0;
-    } else {
-        DWORD status = 0;
-        DWORD size = sizeof status;
-        if (!WinHttpQueryHeaders(h.request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                                 WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX))
-            status = 0;
-        if (IsHttpErrorStatus(status)) {
-            ReportHttpStatus(status, showDialog);
-            result = 0;
-        } else {
-            result = ReadBodyToFile(h.request, file, kDirectBodyTexts, nullptr);
-        }
+    DWORD status = 0;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        CloseDownloadRequest(&handles); // what a failed first attempt left open
+        error = SendAttempt(attempt, serverPath, useTls, &handles);
+        if (!error)
+            break;
+    }
+    if (!error && !WinHttpReceiveResponse(handles.request, nullptr))
+        error = GetLastError();
+    if (error) {
+        LogSystemError(error, L"Kein Netzwerkzugriff");
+        goto quit;
     }
 
-    CloseHandles(h);
+    status = QueryStatus(handles.request);
+    switch (ClassifyDirectStatus(status)) {
+    case DirectStatus::ProxyLogin:
+        // The proxy's page is no file of ours: 0 sends the caller to the fallback, which logs in.
+        LogLine(L"DownloadfileDirect 407: The proxy requires authentication.");
+        break;
+    case DirectStatus::HttpError:
+        ReportHttpStatus(status, showDialog);
+        break;
+    case DirectStatus::Body:
+        result = ReadBodyToFile(handles.request, file, kDirectBodyTexts, nullptr);
+        break;
+    }
+
+quit:
+    CloseDownloadRequest(&handles);
     if (!CloseHandle(file)) {
         LogLine(L"Could not close temp file");
         return 0;

@@ -11,19 +11,33 @@
 #include "app/state.h"
 #include "log/format.h"
 #include "log/log.h"
+#include "net/route_rules.h"
+
+namespace {
+enum : int { kProxyLineCapacity = 4096 };
+} // namespace
 
 void ReadProxySettings()
 {
     LauncherState& s = launcherState;
+    WINHTTP_CURRENT_USER_IE_PROXY_CONFIG& config = s.proxyConfig;
     LogLine(L"get Win IE proxies");
-    memset(&s.proxyConfig, 0, sizeof s.proxyConfig);
-    if (!WinHttpGetIEProxyConfigForCurrentUser(&s.proxyConfig) || !s.proxyConfig.lpszProxy)
+    memset(&config, 0, sizeof config);
+    if (!WinHttpGetIEProxyConfigForCurrentUser(&config))
         return;
-    wchar_t line[4096] = {};
-    FormatProxyLogLine(line, 4096, s.proxyConfig.fAutoDetect, s.proxyConfig.lpszProxy,
-                       s.proxyConfig.lpszAutoConfigUrl, s.proxyConfig.lpszProxyBypass);
-    wcstombs(s.proxyTextCopy, s.proxyConfig.lpszProxy, kProxyCopyCapacity);
-    s.proxyTextCopy[kProxyCopyCapacity - 1] = 0;
+    wchar_t line[kProxyLineCapacity] = {};
+    if (!config.lpszProxy) {
+        // Without a proxy text the downloads ask the script or detection later; say that they will.
+        if (NeedsProxyLookup(config.lpszProxy, config.lpszAutoConfigUrl, config.fAutoDetect)) {
+            FormatProxyScriptSettingsLine(line, kProxyLineCapacity, config.fAutoDetect, config.lpszAutoConfigUrl,
+                                          config.lpszProxyBypass);
+            LogLine(line);
+        }
+        return;
+    }
+    FormatProxyLogLine(line, kProxyLineCapacity, config.fAutoDetect, config.lpszProxy, config.lpszAutoConfigUrl,
+                       config.lpszProxyBypass);
+    CopyProxyTextNarrow(s.proxyTextCopy, kProxyCopyCapacity, config.lpszProxy);
     if (ProxyTextNamesServer(s.proxyTextCopy))
         s.useProxyArguments = 1;
     LogLine(line);

@@ -10,6 +10,8 @@
 #include "log/log.h"
 #include "net/authdownload.h"
 #include "net/download.h"
+#include "provision/install_rules.h"
+#include "provision/release_check.h"
 #include "provision/version_rules.h"
 
 namespace {
@@ -31,38 +33,65 @@ int DownloadTwoStep(const wchar_t* serverPath, const wchar_t* targetFile)
     return DownloadWithAuthentication(serverPath, 1, targetFile);
 }
 
-bool MarkerFileExists()
+bool IsFile(const wchar_t* path)
 {
-    DWORD attributes = GetFileAttributesW(launcherState.unpackMarkerFile);
+    DWORD attributes = GetFileAttributesW(path);
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-void WriteUnpackMarker()
+bool Exists(const wchar_t* path)
 {
-    HANDLE marker = CreateFileW(launcherState.unpackMarkerFile, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (marker != INVALID_HANDLE_VALUE)
-        CloseHandle(marker);
+    return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
 }
 
-// The marker of the installed runtime goes before version.txt is rewritten: a run that ends after
-// the rewrite must not take the old runtime for the new version.
-void RemoveUnpackMarker()
+bool FileHasContent(const wchar_t* path)
 {
-    if (!DeleteFileW(launcherState.unpackMarkerFile)) {
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    LARGE_INTEGER size = {};
+    BOOL known = GetFileSizeEx(file, &size);
+    CloseHandle(file);
+    return known && size.QuadPart > 0;
+}
+
+void WriteEmptyFile(const wchar_t* path)
+{
+    HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+}
+
+void DeleteFileQuietly(const wchar_t* path)
+{
+    if (!DeleteFileW(path)) {
         DWORD code = GetLastError();
         if (code != ERROR_FILE_NOT_FOUND && code != ERROR_PATH_NOT_FOUND)
-            LogSystemError(code, launcherState.unpackMarkerFile);
+            LogSystemError(code, path);
     }
 }
 
-// True when the pack file exists but cannot be opened for writing because another process holds
-// it: an extractor that an earlier instance started, and that outlived that instance, is running.
-bool RuntimePackInUse()
+void DeleteInstallFolder(const wchar_t* folder, const wchar_t* leafName)
 {
-    HANDLE file = CreateFileW(launcherState.runtimePackFile, GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (Exists(folder))
+        DeleteCacheFolderTree(folder, leafName, launcherState.cacheFolderCut != FALSE);
+}
+
+bool MoveLogged(const wchar_t* from, const wchar_t* to, DWORD flags)
+{
+    if (MoveFileExW(from, to, flags))
+        return true;
+    LogSystemError(GetLastError(), from);
+    return false;
+}
+
+// True when the file exists but cannot be opened for writing because another process holds it:
+// an extractor that an earlier start ran, and that outlived that start, is running.
+bool PackInUse(const wchar_t* path)
+{
+    HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
         CloseHandle(file);
         return false;
@@ -71,20 +100,53 @@ bool RuntimePackInUse()
     return code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION;
 }
 
-// Waits until that extractor has ended: downloading over it fails, and it would write into the
-// runtime folder while this run unpacks there. Escape still works, as the extractor is not ours.
+bool EarlierExtractorRunning()
+{
+    return PackInUse(launcherState.stagedPackFile) || PackInUse(launcherState.runtimePackFile);
+}
+
+// Waits until that extractor has ended: it would write into the staging folder while this start
+// clears it. Escape still works, as the extractor is not ours.
 void WaitForEarlierExtractor()
 {
-    if (!RuntimePackInUse())
+    if (!EarlierExtractorRunning())
         return;
     LogLine(L"RunExtract: Entpacker eines fr\u00fcheren Starts l\u00e4uft noch, warte auf sein Ende");
     DWORD waited = 0;
-    while (RuntimePackInUse() && waited < kPackInUseLimitMs) {
+    while (EarlierExtractorRunning() && waited < kPackInUseLimitMs) {
         Sleep(kPackInUsePollMs);
         waited += kPackInUsePollMs;
     }
     if (waited >= kPackInUseLimitMs)
         LogLine(L"RunExtract: Runtime-Paket bleibt belegt, Installation wird trotzdem versucht");
+}
+
+// A start ended between setting the installed runtime aside and moving the new one into place
+// left no runtime but the set-aside one, which is still whole and matches version.txt.
+void RestoreSetAsideRuntime()
+{
+    LauncherState& s = launcherState;
+    if (Exists(s.runtimeFolder) || !Exists(s.setAsideRuntimeFolder))
+        return;
+    if (MoveLogged(s.setAsideRuntimeFolder, s.runtimeFolder, 0))
+        LogLine(L"EnsureRuntime: bisherige Runtime nach abgebrochener Installation wiederhergestellt");
+}
+
+void ClearInstallLeftovers()
+{
+    WaitForEarlierExtractor();
+    DeleteInstallFolder(launcherState.stagingFolder, kStagingFolderName);
+    DeleteInstallFolder(launcherState.setAsideRuntimeFolder, kSetAsideFolderName);
+    DeleteFileQuietly(launcherState.newVersionFile);
+}
+
+// Leaves the cache as it was before the install began, so that the installed runtime and its
+// version.txt go on as they are.
+void DiscardInstall()
+{
+    DeleteFileQuietly(launcherState.runtimePackFile);
+    DeleteInstallFolder(launcherState.stagingFolder, kStagingFolderName);
+    DeleteFileQuietly(launcherState.newVersionFile);
 }
 
 void ReportPackDownloadFailure()
@@ -96,61 +158,196 @@ void ReportPackDownloadFailure()
     MessageBoxW(nullptr, text, L"tarvolin Launcher Fehler", MB_OK | MB_ICONWARNING);
 }
 
-// version.txt already holds the server's new number; without it the next run installs again
-// instead of taking the old runtime for the new one.
-void ForgetLocalVersion()
+// Reads up to kProgramHeadSize bytes from the start of the file; the count read, 0 on failure.
+DWORD ReadFileHead(const wchar_t* path, unsigned char* head, unsigned long long* fileSize)
 {
-    if (!DeleteFileW(launcherState.localVersionFile)) {
-        DWORD code = GetLastError();
-        if (code != ERROR_FILE_NOT_FOUND)
-            LogSystemError(code, launcherState.localVersionFile);
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    LARGE_INTEGER size = {};
+    if (GetFileSizeEx(file, &size))
+        *fileSize = static_cast<unsigned long long>(size.QuadPart);
+    DWORD total = 0;
+    while (total < kProgramHeadSize) {
+        DWORD got = 0;
+        if (!ReadFile(file, head + total, DWORD(kProgramHeadSize) - total, &got, nullptr) || got == 0)
+            break;
+        total += got;
     }
+    CloseHandle(file);
+    return total;
+}
+
+// A proxy's or portal's page, or an empty answer, must not replace a working runtime.
+bool DownloadedPackIsProgram()
+{
+    unsigned char head[kProgramHeadSize];
+    unsigned long long size = 0;
+    DWORD got = ReadFileHead(launcherState.runtimePackFile, head, &size);
+    if (IsWindowsProgramImage(head, got))
+        return true;
+    LogPrintf(L"EnsureRuntime: Runtime-Paket ist kein Windows-Programm (%llu Bytes), es wird nicht gestartet", size);
+    return false;
+}
+
+// The pack runs from inside the staging folder, so that a pack that unpacks into its current
+// folder and one that unpacks next to itself both unpack there.
+bool StagePack()
+{
+    LauncherState& s = launcherState;
+    if (!CreateDirectoryW(s.stagingFolder, nullptr)) {
+        DWORD code = GetLastError();
+        if (code != ERROR_ALREADY_EXISTS) {
+            LogSystemError(code, s.stagingFolder);
+            return false;
+        }
+    }
+    return MoveLogged(s.runtimePackFile, s.stagedPackFile, MOVEFILE_REPLACE_EXISTING);
+}
+
+// The pack stays in the cache folder after the install, as it always has.
+void ReturnStagedPack()
+{
+    if (Exists(launcherState.stagedPackFile))
+        MoveLogged(launcherState.stagedPackFile, launcherState.runtimePackFile, MOVEFILE_REPLACE_EXISTING);
+}
+
+bool UnpackStagedPack()
+{
+    bool unpacked = RunExtract() && IsFile(launcherState.stagedJavawFile);
+    ReturnStagedPack();
+    if (!unpacked)
+        LogLine(L"EnsureRuntime: neue Runtime unvollst\u00e4ndig entpackt, bisherige Runtime bleibt");
+    return unpacked;
+}
+
+void ReplaceLocalVersionFile()
+{
+    LauncherState& s = launcherState;
+    if (!IsFile(s.newVersionFile)) {
+        LogLine(L"EnsureRuntime: Versionsdatei des Servers fehlt, version.txt bleibt");
+        return;
+    }
+    MoveLogged(s.newVersionFile, s.localVersionFile, MOVEFILE_REPLACE_EXISTING);
+}
+
+// The switch: the installed runtime goes aside, the staged one (already marked) takes its place,
+// and only then does version.txt name the new version. A runtime that cannot be moved (a running
+// javaw holds it) stays and is launched; the new one is installed by a later start.
+int CommitStagedRuntime()
+{
+    LauncherState& s = launcherState;
+    WriteEmptyFile(s.stagedMarkerFile);
+    bool hadRuntime = Exists(s.runtimeFolder);
+    if (hadRuntime && !MoveLogged(s.runtimeFolder, s.setAsideRuntimeFolder, 0)) {
+        LogLine(L"EnsureRuntime: bisherige Runtime ist in Benutzung und bleibt, die neue folgt beim n\u00e4chsten Start");
+        DiscardInstall();
+        return 0;
+    }
+    if (!MoveLogged(s.stagedRuntimeFolder, s.runtimeFolder, 0)) {
+        if (hadRuntime)
+            MoveLogged(s.setAsideRuntimeFolder, s.runtimeFolder, 0);
+        LogLine(L"EnsureRuntime: neue Runtime nicht an ihren Platz gebracht, bisherige Runtime bleibt");
+        DiscardInstall();
+        return 0;
+    }
+    ReplaceLocalVersionFile();
+    LogPrintf(L"EnsureRuntime: neue Runtime installiert, Version %d", ReadVersionNumber(s.localVersionFile));
+    DeleteInstallFolder(s.setAsideRuntimeFolder, kSetAsideFolderName);
+    DeleteInstallFolder(s.stagingFolder, kStagingFolderName);
+    return 1;
+}
+
+int InstallRuntime()
+{
+    LauncherState& s = launcherState;
+    if (s.installPathsCut) {
+        LogLine(L"EnsureRuntime: Pfade im Cache-Ordner zu lang, keine Installation");
+        return 0;
+    }
+    ClearInstallLeftovers();
+    // Fetched again rather than copied, as the server's file is the one to trust; it becomes
+    // version.txt only once the new runtime is in place.
+    DownloadTwoStep(s.versionUrlPath, s.newVersionFile);
+    wchar_t line[kRuntimeTextCapacity];
+    BoundedFormat(line, kRuntimeTextCapacity, L"localVersion=%d, remoteVersion=%d, ... need to dl java",
+                  s.localVersion, s.remoteVersion);
+    LogLine(line);
+
+    // Every file is back in its final state before the box is shown: the box may be the last
+    // thing of this start (Escape or Alt+F4 while it is open).
+    if (!DownloadTwoStep(s.runtimePackUrlPath, s.runtimePackFile) || !DownloadedPackIsProgram() ||
+        !CheckRuntimePack(s.newVersionFile, s.runtimePackFile)) {
+        DiscardInstall();
+        ReportPackDownloadFailure();
+        return 0;
+    }
+    if (!StagePack() || !UnpackStagedPack()) {
+        DiscardInstall();
+        return 0;
+    }
+    return CommitStagedRuntime();
+}
+
+int CheckAndInstallRuntime()
+{
+    LauncherState& s = launcherState;
+    if (!s.installPathsCut)
+        RestoreSetAsideRuntime();
+    s.localVersion = ReadVersionNumber(s.localVersionFile);
+    bool markerExists = IsFile(s.unpackMarkerFile);
+    bool binFolderExists = PathFileExistsW(s.runtimeBinFolder) != FALSE;
+
+    DownloadTwoStep(s.versionUrlPath, s.remoteVersionFile);
+    s.remoteVersion = ReadVersionNumber(s.remoteVersionFile);
+    DeleteFileW(s.remoteVersionFile);
+
+    if (RuntimeIsCurrent(binFolderExists, s.forceDownload != FALSE, s.remoteVersion, s.localVersion, markerExists))
+        return 1;
+    return InstallRuntime();
 }
 
 } // namespace
 
 int EnsureRuntime()
 {
-    launcherState.localVersion = ReadVersionNumber(launcherState.localVersionFile);
-    bool markerExists = MarkerFileExists();
-    bool binFolderExists = PathFileExistsW(launcherState.runtimeBinFolder) != FALSE;
+    HANDLE lock = AcquireRuntimeCacheLock();
+    int result = CheckAndInstallRuntime();
+    ReleaseRuntimeCacheLock(lock);
+    return result;
+}
 
-    DownloadTwoStep(launcherState.versionUrlPath, launcherState.remoteVersionFile);
-    launcherState.remoteVersion = ReadVersionNumber(launcherState.remoteVersionFile);
-    DeleteFileW(launcherState.remoteVersionFile);
-
-    if (RuntimeIsCurrent(binFolderExists, launcherState.forceDownload != FALSE, launcherState.remoteVersion,
-                         launcherState.localVersion, markerExists))
-        return 1;
-
-    if (markerExists)
-        RemoveUnpackMarker();
-    // Fetched again rather than copied, as the server's file is the one to trust.
-    DownloadTwoStep(launcherState.versionUrlPath, launcherState.localVersionFile);
-    wchar_t line[kRuntimeTextCapacity];
-    BoundedFormat(line, kRuntimeTextCapacity, L"localVersion=%d, remoteVersion=%d, ... need to dl java",
-                  launcherState.localVersion, launcherState.remoteVersion);
-    LogLine(line);
-
-    WaitForEarlierExtractor();
-    if (!DownloadTwoStep(launcherState.runtimePackUrlPath, launcherState.runtimePackFile)) {
-        // What arrived of the pack is of no use and, on a full disk, holds the room that the log
-        // and the launcher's own files still need.
-        DeleteFileW(launcherState.runtimePackFile);
-        ReportPackDownloadFailure();
-        ForgetLocalVersion();
-        // The old runtime is untouched and as complete as before; without version.txt the next
-        // run installs all the same.
-        if (markerExists)
-            WriteUnpackMarker();
-        return 0;
+HANDLE AcquireRuntimeCacheLock()
+{
+    wchar_t name[kInstallLockNameCapacity];
+    InstallLockName(launcherState.cacheFolder, name, kInstallLockNameCapacity);
+    HANDLE lock = CreateMutexW(nullptr, FALSE, name);
+    if (!lock) {
+        LogSystemError(GetLastError(), name);
+        return nullptr;
     }
+    DWORD waited = WaitForSingleObject(lock, 0);
+    if (waited == WAIT_TIMEOUT) {
+        LogLine(L"EnsureRuntime: ein anderer Start arbeitet an der Java-Runtime, warte auf sein Ende");
+        waited = WaitForSingleObject(lock, INFINITE);
+    }
+    if (waited == WAIT_ABANDONED)
+        LogLine(L"EnsureRuntime: ein anderer Start endete mitten in der Arbeit an der Java-Runtime, sie wird hier fortgesetzt");
+    else if (waited != WAIT_OBJECT_0) {
+        LogSystemError(GetLastError(), name);
+        CloseHandle(lock);
+        return nullptr;
+    }
+    return lock;
+}
 
-    DeleteCacheFolderTree(launcherState.runtimeFolder, L"jre", launcherState.cacheFolderCut != FALSE);
-    if (!RunExtract())
-        return 0;
-    WriteUnpackMarker();
-    return 1;
+void ReleaseRuntimeCacheLock(HANDLE lock)
+{
+    if (!lock)
+        return;
+    ReleaseMutex(lock);
+    CloseHandle(lock);
 }
 
 int ReadVersionNumber(const wchar_t* path)
@@ -174,32 +371,26 @@ int ReadVersionNumber(const wchar_t* path)
 
 bool RuntimePackPresent()
 {
-    HANDLE file = CreateFileW(launcherState.runtimePackFile, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD high = 0;
-    DWORD low = GetFileSize(file, &high);
-    CloseHandle(file);
-    return low != 0 || high != 0;
+    return FileHasContent(launcherState.runtimePackFile);
 }
 
 int RunExtract()
 {
-    if (!RuntimePackPresent())
+    LauncherState& s = launcherState;
+    if (!FileHasContent(s.stagedPackFile))
         return 0;
     wchar_t commandLine[kRuntimeTextCapacity];
-    BoundedFormat(commandLine, kRuntimeTextCapacity, L"\"%s\" -y", launcherState.runtimePackFile);
+    BoundedFormat(commandLine, kRuntimeTextCapacity, L"\"%s\" -y", s.stagedPackFile);
     LogLine(commandLine);
 
-    launcherState.extracting = TRUE;
+    s.extracting = TRUE;
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr, launcherState.cacheFolder,
-                        &startup, &process)) {
+    if (!CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr, s.stagingFolder, &startup,
+                        &process)) {
         DWORD code = GetLastError();
-        launcherState.extracting = FALSE;
+        s.extracting = FALSE;
         LogSystemError(code, L"RunExtract: Java JRE konnte nicht entpackt werden");
         return 0;
     }
@@ -209,14 +400,13 @@ int RunExtract()
     DWORD exitError = known ? 0 : GetLastError();
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    launcherState.extracting = FALSE;
+    s.extracting = FALSE;
 
     if (!known) {
         LogSystemError(exitError, L"RunExtract: Exitcode des Entpackers unbekannt");
         return 0;
     }
     if (exitCode != 0) {
-        // A pack that failed halfway must not count as installed, so no marker follows.
         wchar_t line[kRuntimeTextCapacity];
         BoundedFormat(line, kRuntimeTextCapacity,
                       L"RunExtract: Java JRE nicht vollst\u00e4ndig entpackt, Exitcode %lu", exitCode);

@@ -10,6 +10,7 @@
 #include "log/format.h"
 #include "log/log.h"
 #include "net/proxy.h"
+#include "provision/runtime.h"
 #include "worker/cmdline.h"
 
 namespace {
@@ -31,9 +32,8 @@ PropertyArgument FormatProperty(const wchar_t* format, const wchar_t* value, siz
 bool AppendArgument(wchar_t* out, size_t capacity, const wchar_t* value)
 {
     size_t length = wcslen(out);
-    if (length + 2 > capacity)
+    if (BoundedFormat(out + length, capacity - length, L" ") != kFormatOk)
         return false;
-    wcscat(out, L" ");
     if (AppendQuotedArgument(out, capacity, value))
         return true;
     out[length] = 0;
@@ -71,7 +71,10 @@ void RecoverFromFailedStart(DWORD error)
     LogLine(question);
     if (MessageBoxW(launcherState.splashWindow, question, kStartFailed, MB_YESNO | MB_ICONWARNING) != IDYES)
         return;
+    // Another start may be installing into the folder right now; it is deleted only between installs.
+    HANDLE cacheLock = AcquireRuntimeCacheLock();
     DeleteCacheFolderTree(launcherState.cacheFolder, L"zentrixjre", launcherState.cacheFolderCut != 0);
+    ReleaseRuntimeCacheLock(cacheLock);
     RestartSelf();
 }
 
@@ -112,20 +115,20 @@ bool BuildLauncherCommandLine(const LauncherCommandValues& values, wchar_t* out,
     if (whole && values.proxyFragment) {
         // The fragment brings its own quotes and its own blanks on both sides.
         size_t length = wcslen(out);
-        whole = length + 1 + wcslen(values.proxyFragment) < capacity;
-        if (whole) {
-            wcscat(out, L" ");
-            wcscat(out, values.proxyFragment);
-        }
+        whole = BoundedFormat(out + length, capacity - length, L" %s", values.proxyFragment) == kFormatOk;
+        if (!whole)
+            out[length] = 0;
     }
     const wchar_t* properties[] = {L"-Djava.net.useSystemProxies=true", launchUrl.text, variant.text,
                                    sourceUrl.text, cacheBase.text, exe.text, localLow.text, roaming.text};
     for (const wchar_t* property : properties)
         whole = whole && AppendArgument(out, capacity, property);
-    if (whole && wcslen(out) + 5 < capacity)
-        wcscat(out, L" -jar");
-    else
-        whole = false;
+    if (whole) {
+        size_t length = wcslen(out);
+        whole = BoundedFormat(out + length, capacity - length, L" -jar") == kFormatOk;
+        if (!whole)
+            out[length] = 0;
+    }
     whole = whole && AppendArgument(out, capacity, values.launcherJarPath);
     whole = whole && AppendArgument(out, capacity, values.propertyFilePath);
     return whole;

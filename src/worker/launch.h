@@ -5,7 +5,8 @@
 #include <stddef.h>
 
 enum : int {
-    kLauncherCommandLineCapacity = 6096,
+    // CreateProcessW's own limit: the proxy fragment with a company's whole bypass list must fit.
+    kLauncherCommandLineCapacity = 32767,
     kLauncherQuestionCapacity = 4096,
     kRestartCommandLineCapacity = 4096,
 };

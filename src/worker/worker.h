@@ -5,8 +5,6 @@
 
 #include <windows.h>
 
-#include <stddef.h>
-
 DWORD WINAPI LaunchWorker(LPVOID);
 
 // Downloads the generic launcher archive into a new "lnc" temporary file. True when the download
@@ -14,7 +12,3 @@ DWORD WINAPI LaunchWorker(LPVOID);
 // the file exists. The worker then starts the launcher in every outcome, with this archive
 // instead of the embedded one only when it is a whole ZIP archive.
 bool provideGenenricLauncherJar(wchar_t* archivePath);
-
-// Whether bytes form a whole ZIP archive: a local-file signature at the start and a valid
-// end-of-central-directory record at the end.
-bool IsWholeZipArchive(const unsigned char* bytes, size_t size);

@@ -2,13 +2,15 @@ import shutil
 
 import pytest
 
-import runtime_bench
-import winbench
+from harness import net
+from harness import runtime
+from harness import servers
+from harness import wine
 
 
 @pytest.fixture(scope="session")
 def display():
-    proc, name = winbench.start_xvfb()
+    proc, name = wine.start_xvfb()
     yield name
     proc.terminate()
 
@@ -16,16 +18,21 @@ def display():
 @pytest.fixture(scope="session")
 def prefix(display):
     """One booted prefix for the whole run; tests clear the launcher's per-user state themselves."""
-    path = winbench.E2E_DIR / "prefix"
-    winbench.boot_prefix(path, display)
+    path = wine.E2E_DIR / "prefix"
+    # Reports of odd exit codes speak of this run's starts only (start numbers begin at 1 again).
+    shutil.rmtree(wine.ODD_EXITS, ignore_errors=True)
+    wine.boot_prefix(path, display)
     yield path
-    winbench.stop_prefix(path)
+    wine.stop_prefix(path)
 
 
 @pytest.fixture
 def clean(prefix):
-    """A prefix without the launcher's folders, log or temporary files."""
-    winbench.clear_user_state(prefix)
+    """A prefix without the launcher's folders, log or temporary files. A javaw that an earlier
+    test's launcher started may still be starting on a busy machine; it would record into this
+    test's new cache (same path), so the programs of earlier runs are given time to end first."""
+    wine.wait_for(lambda: not wine.prefix_processes(prefix), timeout=30)
+    wine.clear_user_state(prefix)
     return prefix
 
 
@@ -33,10 +40,8 @@ def clean(prefix):
 def server(clean, request):
     """The loopback HTTPS origin serving version 5, its runtime pack and the generic archive from
     the test module's SERVER_ROOT; yields (server root, origin, prefix)."""
-    runtime_bench.require_network()
-    root = runtime_bench.lay_out_server(request.module.SERVER_ROOT, version="5")
-    (root / runtime_bench.GENERIC_ARCHIVE).parent.mkdir(parents=True, exist_ok=True)
-    (root / runtime_bench.GENERIC_ARCHIVE).write_bytes((winbench.ROOT / "res" / "launcher.jar").read_bytes())
-    origin = runtime_bench.start_origin(root)
+    net.require_network()
+    root = runtime.lay_out_server(request.module.SERVER_ROOT, version="5", archive=True)
+    origin = servers.start_origin(root)
     yield root, origin, clean
     origin.stop()

@@ -1,163 +1,177 @@
-"""The live download cases of tests/unit/net/download_test.cpp (fixture LiveDownload), run against
-the scripted HTTPS origin and the proxies of this bench.
+"""The live download cases (harness/download_cases.py) against the scripted HTTPS origin and the
+proxies of this bench.
 
-Each case runs in a unit-test process of its own under Wine (--gtest_filter), so the report of the
-first HTTP error status starts fresh each time. The origin listens on 127.0.0.1:443 inside the test
-namespace and requires TLS 1.2 or later. While a case runs, every warning dialog is found on the
-X display (xdotool), read and answered through answer_box.exe; the texts are compared with the
-dialogs the case must show, in order. A skipped case counts as a failure here.
+Each case runs in a unit-test process of its own under Wine (LiveDownload.Case, its calls from the
+environment), so the report of the first HTTP error status starts fresh each time. The origin
+listens on 127.0.0.1:443 inside the test namespace, requires TLS 1.2 or later and answers what the
+case says. While a case runs, every warning dialog is answered through the harness's dialog
+answerer; its texts and the ones the runner watched must both be the case's dialogs, in order.
 """
 import re
 import socket
 import ssl
 import subprocess
-import threading
+from collections import Counter
 from pathlib import Path
 
 import pytest
 
-import launch_bench
-import runtime_bench
-import winbench
+from harness import dialog
+from harness import download_cases
+from harness import net
+from harness import servers
+from harness import wine
 
 HOST = "get.tarvolin.example"
-CAPTION = "tarvolin Launcher Fehler"
-MISSING_FOLDER_TEXT = re.compile(r'Could not create destination file "C:\\.*\\no-such-folder-4711\\file\.bin"')
+CASES = download_cases.BY_NAME
 
 
 def unit_tests_exe():
-    for candidate in (winbench.BUILD / "tests" / "unit_tests.exe", winbench.BUILD / "unit_tests.exe"):
+    for candidate in (wine.BUILD / "tests" / "unit_tests.exe", wine.BUILD / "unit_tests.exe"):
         if candidate.exists():
             return candidate
-    found = sorted(winbench.BUILD.rglob("unit_tests.exe"))
-    assert found, "unit_tests.exe not built in " + str(winbench.BUILD)
+    found = sorted(wine.BUILD.rglob("unit_tests.exe"))
+    assert found, "unit_tests.exe not built in " + str(wine.BUILD)
     return found[0]
 
 
+def parse_runner_output(output):
+    """What LiveDownload.Case printed: the calls' results, the log texts, the dialogs it watched
+    and the count of status reports."""
+    got = {"steps": [], "log": [], "dialogs": [], "status_messages": None}
+    # The program's log trace goes to standard output too, without line ends: a record may follow
+    # it on the same line.
+    for kind, value in re.findall(r"(STEP|LOG|DIALOG|STATUS_MESSAGES)\t([^\n]*)", output):
+        if kind == "STEP":
+            fields = value.split("\t")
+            values = dict(zip(fields[1::2], fields[2::2]))
+            got["steps"].append({"result": int(values["RESULT"]), "exists": values["EXISTS"] == "1",
+                                 "bytes": int(values["BYTES"]), "pattern": values["PATTERN"] == "1",
+                                 "body": None if values["BODY"] == "-" else bytes.fromhex(values["BODY"]),
+                                 "log_lines": int(values["LOGLINES"]),
+                                 "target": bytes.fromhex(values["TARGET"]).decode("latin-1")})
+        elif kind == "LOG":
+            got["log"].append(bytes.fromhex(value).decode("latin-1"))
+        elif kind == "DIALOG":
+            got["dialogs"].append(bytes.fromhex(value).decode("utf-16-le"))
+        else:
+            got["status_messages"] = int(value)
+    return got
+
+
 def run_case(prefix, display, case, env=None, timeout=120):
-    """Runs one LiveDownload case; returns (gtest output, dialogs answered)."""
-    extra = {"LAUNCHER_TEST_ORIGIN": HOST, "LAUNCHER_TEST_DIALOGS": "outside"}
+    """Runs one case in LiveDownload.Case; returns what it printed (parse_runner_output) with the
+    texts of the dialogs the answerer answered."""
+    extra = {"LAUNCHER_TEST_ORIGIN": HOST, "LAUNCHER_TEST_DIALOGS": "outside",
+             "LAUNCHER_CASE_STEPS": "|".join(step.text() for step in case.steps)}
+    if case.host:
+        extra["LAUNCHER_CASE_HOST"] = case.host
     extra.update(env or {})
-    answerer = launch_bench.DialogAnswerer(prefix, display, CAPTION)
-    try:
-        code = winbench.run(prefix, display, ["--gtest_filter=LiveDownload." + case, "--gtest_color=no"],
-                            exe=unit_tests_exe(), extra_env=extra, timeout=timeout)
-    finally:
-        dialogs = answerer.stop()
+    with dialog.Answerer(prefix, display) as answerer:
+        code = wine.run(prefix, display, ["--gtest_filter=LiveDownload.Case", "--gtest_color=no"],
+                        exe=unit_tests_exe(), extra_env=extra, timeout=timeout)
     output = (Path(prefix) / "last-stdout.txt").read_bytes().decode("latin-1").replace("\r", "")
     assert code == 0, output[-4000:]
     assert "[  PASSED  ] 1 test." in output and "SKIPPED" not in output, output[-4000:]
-    return output, dialogs
+    got = parse_runner_output(output)
+    got["answered"] = answerer.seen
+    return got
+
+
+def check_case(case, got, origin=None):
+    """Every expectation of the case against what the runner printed and the origin received."""
+    assert len(got["steps"]) == len(case.steps), got
+    target = got["steps"][0]["target"]
+
+    def filled(text):
+        return text.replace("{host}", HOST).replace("{target}", target)
+
+    for number, (step, result) in enumerate(zip(case.steps, got["steps"]), 1):
+        where = "call %d (%s): %r" % (number, step.text(), result)
+        assert result["result"] == step.result, where
+        assert step.body is None or step.body.holds(result), where
+        assert step.exists is None or result["exists"] == step.exists, where
+        assert step.log_lines is None or result["log_lines"] == step.log_lines, (where, got["log"])
+    for check in case.log:
+        if hasattr(check, "texts"):
+            check = download_cases.All([filled(t) for t in check.texts])
+        else:
+            check = type(check)(*[filled(v) if isinstance(v, str) else v for v in vars(check).values()])
+        assert check.holds(got["log"]), (vars(check), got["log"])
+    dialogs = [filled(text) for text in case.dialogs]
+    assert got["dialogs"] == dialogs
+    assert all(caption == dialog.WARNING_CAPTION for caption, _ in got["answered"]), got["answered"]
+    assert [text for _, text in got["answered"]] == dialogs
+    if case.status_messages is not None:
+        assert got["status_messages"] == case.status_messages
+    if case.request_paths is not None:
+        assert [r["path"] for r in origin.requests] == case.request_paths, origin.requests
+    if case.requests is not None:
+        seen = Counter((r["path"], r["headers"].get("User-Agent")) for r in origin.requests)
+        assert seen == Counter({(path, agent): count for path, agents in case.requests.items()
+                                for agent, count in agents.items()}), origin.requests
+
+
+def run_and_check(prefix, display, case, origin=None, env=None):
+    if origin is not None:
+        origin.routes.update(case.answers)
+    got = run_case(prefix, display, case, env)
+    check_case(case, got, origin)
+    return got
 
 
 @pytest.fixture
 def bench(prefix, display):
-    runtime_bench.require_network()
+    net.require_network()
     return prefix, display
-
-
-def start_origin(cert="server", **kw):
-    import https_server
-    import net_bench
-    net_bench.install_ca()
-    crt, key = net_bench.cert_pair(cert)
-    return https_server.OriginServer(crt, key, **kw).start()
 
 
 @pytest.fixture
 def origin(bench):
-    server = start_origin()
+    server = servers.start_origin()
     yield server
     server.stop()
 
 
-def texts_of(dialogs):
-    assert all(caption == CAPTION for caption, _ in dialogs), dialogs
-    return [text for _, text in dialogs]
-
-
-# Cases that need nothing but the origin: name -> dialogs it must show (texts or patterns), in order.
-PLAIN_CASES = {
-    "DirectChunkedAndSlowBodiesAreWhole": [],
-    "DirectEmpty200GivesAnEmptyFileAnd1": [],
-    "DirectFirst404WithDialogThenA500StaysSilent": ["Fehler: HTTP-Statuscode=404 Resource nicht gefunden."],
-    "DirectFirstErrorWithoutDialogSilencesLaterOnes": [],
-    "Direct407IsStoredLikeABody": [],
-    "DirectIntoAMissingFolderShowsTheDialogWithoutBeingAsked": [MISSING_FOLDER_TEXT],
-    "DirectShortBodyGives0AndKeepsWhatArrived": [],
-    "DirectResetMidBodyGives0AndKeepsWhatArrived": [],
-    "BothDownloadsGive0ForAChunkedBodyCutBeforeItsLastChunk": [],
-    "DirectWithoutConnectionGives0AndLogsKeinNetzwerkzugriff": [],
-    "BothDownloadsGive0WhenTheServerHangsUpWithoutAnAnswer": [],
-    "AuthWholeBodyLogsEachChunk": [],
-    "AuthEmpty200GivesAnEmptyFileAnd1": [],
-    "Auth503LogsTheDefaultLineAndGives0": [],
-    "Auth401ForeverEndsAtTheSecond401": [],
-    "Auth401And407InTurnEndAfterSixRequests": [],
-    "AuthShortAndResetBodiesGive0": [],
-}
-
-# Cases with a bench of their own below.
-OWN_CASES = {
-    "DirectWholeBodyOverTls12",
-    "BothDownloadsRefuseACertificateTheyCannotTrust",
-    "DirectUnreachableExplicitProxyFailsTheFirstAttemptAndTheSecondGoesDirect",
-    "DirectThroughTheExplicitProxy",
-    "AuthThroughABasicOnlyProxyOverHttp",
-    "AuthThroughABasicOnlyProxyOverHttps",
-}
+# The cases that need more than the origin, each driven by a test of its own below.
+BENCH_CASES = {"DirectWholeBodyOverTls12", "BothDownloadsRefuseACertificateTheyCannotTrust",
+               "DirectUnreachableExplicitProxyFailsTheFirstAttemptAndTheSecondGoesDirect",
+               "DirectThroughTheExplicitProxy", "AuthThroughABasicOnlyProxyOverHttp",
+               "AuthThroughABasicOnlyProxyOverHttps"}
 
 
 def test_every_live_case_is_driven(bench):
+    """One runner in the unit tests, and no case left that no test here drives."""
+    assert {case.name for case in download_cases.CASES if case.bench} == BENCH_CASES
     prefix, display = bench
-    proc = subprocess.run([winbench.WINE, str(unit_tests_exe()), "--gtest_list_tests", "--gtest_filter=LiveDownload.*"],
-                          env=winbench.wine_env(prefix, display), stdin=subprocess.DEVNULL, capture_output=True,
+    proc = subprocess.run([wine.WINE, str(unit_tests_exe()), "--gtest_list_tests", "--gtest_filter=LiveDownload.*"],
+                          env=wine.wine_env(prefix, display), stdin=subprocess.DEVNULL, capture_output=True,
                           timeout=120)
     listed = {line.strip() for line in proc.stdout.decode("latin-1").splitlines() if line.startswith("  ")}
-    assert listed == set(PLAIN_CASES) | OWN_CASES
-
-
-# Cases whose sound result Wine's WinHTTP does not let the program see. Strict: once Wine reports
-# the fault, the case passes and this list must shrink.
-WINE_LIMITS = {
-    # A chunked body cut before its last chunk by a clean close: Wine reports the end of the data
-    # (0 bytes available, no error), and without a Content-Length nothing tells the program that the
-    # body is short, so both downloads return 1.
-    "BothDownloadsGive0ForAChunkedBodyCutBeforeItsLastChunk": "Wine ends a cut chunked body without an error",
-}
+    assert listed == {"Case"}
 
 
 def plain_case_params():
-    return [pytest.param(case, marks=pytest.mark.xfail(strict=True, reason=WINE_LIMITS[case]))
-            if case in WINE_LIMITS else case for case in sorted(PLAIN_CASES)]
+    """The cases that need nothing but the origin; a case Wine does not let pass fails strictly."""
+    return [pytest.param(case.name, marks=pytest.mark.xfail(strict=True, reason=case.wine_limit))
+            if case.wine_limit else case.name for case in download_cases.CASES if case.bench is None]
 
 
-@pytest.mark.parametrize("case", plain_case_params())
-def test_live_case(origin, bench, case):
+@pytest.mark.parametrize("name", plain_case_params())
+def test_live_case(origin, bench, name):
     prefix, display = bench
-    _, dialogs = run_case(prefix, display, case)
-    texts = texts_of(dialogs)
-    expected = PLAIN_CASES[case]
-    assert len(texts) == len(expected), texts
-    for text, want in zip(texts, expected):
-        assert want.fullmatch(text) if isinstance(want, re.Pattern) else text == want, text
-    if case == "DirectFirst404WithDialogThenA500StaysSilent":
-        assert [r["path"] for r in origin.requests] == ["/e2e/404", "/e2e/500"]
-    if case == "Auth401ForeverEndsAtTheSecond401":
-        assert origin.count("/e2e/401") == 2
-    if case == "Auth401And407InTurnEndAfterSixRequests":
-        assert origin.count("/e2e/401-407") == 6
+    run_and_check(prefix, display, CASES[name], origin)
 
 
 def test_whole_body_from_an_origin_that_speaks_tls_1_2_only(bench):
     # Wine 8's TLS stack offers no TLS 1.3: an origin that requires it fails even for a WinHTTP
     # client that leaves the secure protocols at the platform default, so only 1.2 is driven here.
     prefix, display = bench
-    server = start_origin(minimum=ssl.TLSVersion.TLSv1_2, maximum=ssl.TLSVersion.TLSv1_2)
+    server = servers.start_origin(minimum=ssl.TLSVersion.TLSv1_2, maximum=ssl.TLSVersion.TLSv1_2)
     try:
-        run_case(prefix, display, "DirectWholeBodyOverTls12")
+        run_and_check(prefix, display, CASES["DirectWholeBodyOverTls12"], server)
         assert [(r["path"], r["tls"]) for r in server.requests] == [("/e2e/ok", "TLSv1.2")]
-        assert server.requests[0]["headers"]["User-Agent"] == "WinHTTP tarvolin Client Launcher"
+        assert server.requests[0]["headers"]["User-Agent"] == download_cases.DIRECT_AGENT
     finally:
         server.stop()
 
@@ -165,66 +179,27 @@ def test_whole_body_from_an_origin_that_speaks_tls_1_2_only(bench):
 @pytest.mark.parametrize("cert", ["untrusted", "expired", "other-host"])
 def test_certificate_checks_stay_on(bench, cert):
     prefix, display = bench
-    server = start_origin(cert)
+    server = servers.start_origin(cert=cert)
     try:
-        run_case(prefix, display, "BothDownloadsRefuseACertificateTheyCannotTrust")
+        run_and_check(prefix, display, CASES["BothDownloadsRefuseACertificateTheyCannotTrust"], server)
         assert server.requests == []
     finally:
         server.stop()
 
 
-class ClosingListener:
-    """A TCP port that accepts each connection and closes it at once; counts the connections."""
-
-    def __init__(self):
-        self.sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-        self.sock.bind(("127.0.0.1", 0))
-        self.sock.listen(16)
-        self.sock.settimeout(0.3)
-        self.address = "127.0.0.1:%d" % self.sock.getsockname()[1]
-        self.connections = 0
-        self.running = True
-        self.thread = threading.Thread(target=self._run, daemon=True)
-        self.thread.start()
-
-    def _run(self):
-        while self.running:
-            try:
-                conn, _ = self.sock.accept()
-            except socket.timeout:
-                continue
-            except OSError:
-                return
-            self.connections += 1
-            conn.close()
-
-    def stop(self):
-        self.running = False
-        self.thread.join(timeout=5)
-        self.sock.close()
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
 def test_unreachable_explicit_proxy_fails_the_first_attempt_and_the_second_goes_direct(origin, bench):
     prefix, display = bench
-    case = "DirectUnreachableExplicitProxyFailsTheFirstAttemptAndTheSecondGoesDirect"
+    case = CASES["DirectUnreachableExplicitProxyFailsTheFirstAttemptAndTheSecondGoesDirect"]
     # Nothing listens on the proxy's port.
-    run_case(prefix, display, case, {"LAUNCHER_TEST_DEAD_PROXY": "127.0.0.1:%d" % free_port()})
-    assert [r["path"] for r in origin.requests] == ["/e2e/ok"]
+    run_and_check(prefix, display, case, origin, {"LAUNCHER_CASE_PROXY": "127.0.0.1:%d" % servers.free_port()})
     # A proxy that closes every connection: the first attempt reached it, the second went direct.
     origin.clear()
-    dead = ClosingListener()
+    dead = servers.closing_listener()
     try:
-        run_case(prefix, display, case, {"LAUNCHER_TEST_DEAD_PROXY": dead.address})
+        run_and_check(prefix, display, case, origin, {"LAUNCHER_CASE_PROXY": dead.address})
         assert dead.connections == 1
     finally:
         dead.stop()
-    assert [r["path"] for r in origin.requests] == ["/e2e/ok"]
 
 
 def start_tinyproxy(folder):
@@ -233,7 +208,7 @@ def start_tinyproxy(folder):
         pytest.skip("tinyproxy is not installed (scripts/install-deps.sh)")
     folder = Path(folder)
     folder.mkdir(parents=True, exist_ok=True)
-    port = free_port()
+    port = servers.free_port()
     log = folder / "tinyproxy.log"
     log.write_text("")
     (folder / "tinyproxy.conf").write_text(
@@ -245,7 +220,7 @@ def start_tinyproxy(folder):
     def listening():
         with socket.socket() as s:
             return s.connect_ex(("127.0.0.1", port)) == 0
-    assert winbench.wait_for(listening, timeout=10), "tinyproxy did not start"
+    assert wine.wait_for(listening, timeout=10), "tinyproxy did not start"
     return proc, "127.0.0.1:%d" % port, log
 
 
@@ -253,29 +228,28 @@ def test_first_attempt_goes_through_the_explicit_proxy(origin, bench, tmp_path):
     prefix, display = bench
     proc, address, log = start_tinyproxy(tmp_path / "tinyproxy")
     try:
-        run_case(prefix, display, "DirectThroughTheExplicitProxy", {"LAUNCHER_TEST_PROXY": address})
+        run_and_check(prefix, display, CASES["DirectThroughTheExplicitProxy"], origin, {"LAUNCHER_CASE_PROXY": address})
     finally:
         proc.terminate()
         proc.wait(timeout=10)
     assert "CONNECT get.tarvolin.example:443" in log.read_text(errors="replace")
-    assert [r["path"] for r in origin.requests] == ["/e2e/ok"], origin.requests
 
 
 @pytest.fixture
 def basic_proxy(bench):
-    import https_server
-    proxy = https_server.ScriptedProxy(("Basic",)).start()
+    proxy = servers.ScriptedProxy(("Basic",)).start()
     yield proxy
     proxy.stop()
 
 
 def test_basic_only_proxy_over_http_ends_after_two_requests(basic_proxy, bench):
     prefix, display = bench
-    run_case(prefix, display, "AuthThroughABasicOnlyProxyOverHttp", {"http_proxy": "http://" + basic_proxy.proxy_text})
+    run_and_check(prefix, display, CASES["AuthThroughABasicOnlyProxyOverHttp"],
+                  env={"http_proxy": "http://" + basic_proxy.proxy_text})
     requests = basic_proxy.requests
     assert [r["line"] for r in requests] == ["GET http://get.tarvolin.example:80/e2e/ok HTTP/1.1"] * 2
     assert not any("Proxy-Authorization" in r["headers"] for r in requests)
-    assert requests[0]["headers"]["User-Agent"] == "tarvolin Windows Launcher/1.0"
+    assert requests[0]["headers"]["User-Agent"] == download_cases.AUTH_AGENT
 
 
 def test_basic_only_proxy_over_https_fails_at_the_tls_handshake_under_wine(basic_proxy, bench):
@@ -283,5 +257,6 @@ def test_basic_only_proxy_over_https_fails_at_the_tls_handshake_under_wine(basic
     # handshake on the same connection (the proxy sees a TLS record where the next request would
     # be) and the send fails with 12157. One request, the error line, result 0.
     prefix, display = bench
-    run_case(prefix, display, "AuthThroughABasicOnlyProxyOverHttps", {"http_proxy": "http://" + basic_proxy.proxy_text})
+    run_and_check(prefix, display, CASES["AuthThroughABasicOnlyProxyOverHttps"],
+                  env={"http_proxy": "http://" + basic_proxy.proxy_text})
     assert [r["line"] for r in basic_proxy.requests] == ["CONNECT get.tarvolin.example:443 HTTP/1.1", "TLS handshake"]

@@ -12,97 +12,34 @@ import contextlib
 import os
 import shutil
 import subprocess
-import threading
 import time
 from pathlib import Path
 
 import pytest
 
-import launch_bench
-import runtime_bench
-import winbench
+from harness import dialog
+from harness import runtime
+from harness import screen
+from harness import wine
+from harness.figures import figure
 
 CAPTION = "tarvolin Launcher Fehler"
 QUESTION_CAPTION = "RunLauncher: Launcher konnte nicht gestartet werden"
-SERVER_ROOT = winbench.E2E_DIR / "environment-server"
+SERVER_ROOT = wine.E2E_DIR / "environment-server"
 PATH_LIMIT = 259
 
 
-def figure(name, **values):
-    print("FIGURE %s: %s" % (name, ", ".join("%s=%s" % item for item in values.items())))
-
-
-def windows_path(host_path, prefix):
-    """The Windows name of a path inside the prefix's drive C:, or of any other path as drive Z:."""
-    host_path = Path(host_path)
-    drive_c = Path(prefix) / "drive_c"
-    try:
-        return "C:\\" + str(host_path.relative_to(drive_c)).replace("/", "\\")
-    except ValueError:
-        return "Z:" + str(host_path).replace("/", "\\")
-
-
-def xdotool(display, *args):
-    result = subprocess.run(["xdotool", *args], env={"DISPLAY": display}, capture_output=True, text=True,
-                            timeout=20)
-    return result.stdout.strip()
-
-
-class BoxCloser:
-    """Answers every warning box ("tarvolin Launcher Fehler") with OK until stopped, through
-    answer_box, which presses that very box's button: a key press could land on another dialog."""
-
-    def __init__(self, prefix, display):
-        self.prefix = prefix
-        self.display = display
-        self.texts = []
-        self.running = True
-        self.thread = threading.Thread(target=self._run, daemon=True)
-
-    def __enter__(self):
-        self.thread.start()
-        return self
-
-    def __exit__(self, *exc):
-        self.running = False
-        self.thread.join(timeout=30)
-
-    @property
-    def closed(self):
-        return len(self.texts)
-
-    def _run(self):
-        while self.running:
-            found = subprocess.run([winbench.WINE, str(winbench.TOOLS / "answer_box.exe"), CAPTION, "ok", "2"],
-                                   env=winbench.wine_env(self.prefix, self.display), stdin=subprocess.DEVNULL,
-                                   capture_output=True, timeout=60)
-            if found.returncode == 0:
-                text = [l for l in found.stdout.decode("utf-8", "replace").split("\n") if l.startswith("TEXT\t")]
-                self.texts.append(text[0][5:].rstrip("\r") if text else "")
-
-
-def run_closing_boxes(prefix, display, args, timeout=90, extra_env=None, exe=winbench.EXE):
-    """Runs the program to its end while closing its warning boxes; returns (code, boxes, seconds)."""
-    started = time.perf_counter()
-    with BoxCloser(prefix, display) as closer:
-        proc = winbench.start(prefix, display, args, exe=exe, extra_env=extra_env)
-        try:
-            code = proc.wait(timeout=timeout)
-            seconds = time.perf_counter() - started
-        finally:
-            if proc.poll() is None:
-                proc.kill()
-    return code, closer.closed, seconds
+windows_path = wine.windows_path
 
 
 def wait_for_starts(record, count, timeout=20):
-    return winbench.wait_for(lambda: len(launch_bench.read_records(record)) >= count and
-                             launch_bench.read_records(record), timeout=timeout) or []
+    return wine.wait_for(lambda: len(runtime.read_records(record)) >= count and
+                             runtime.read_records(record), timeout=timeout) or []
 
 
 def runtime_snapshot(prefix):
     """The installed runtime's files with their bytes, the stand-in's own record excepted."""
-    jre = winbench.cache_dir(prefix) / "jre"
+    jre = wine.cache_dir(prefix) / "jre"
     return {str(p.relative_to(jre)): p.read_bytes() for p in sorted(jre.rglob("*"))
             if p.is_file() and p.name != "javaw-record.txt"}
 
@@ -135,54 +72,54 @@ def mounts_allowed():
 
 def test_read_only_cache_folder_starts_the_installed_runtime(server, display, mounts_allowed, tmp_path):
     root, origin, prefix = server
-    cache = winbench.cache_dir(prefix)
-    launch_bench.place_runtime(prefix, version="5")
+    cache = wine.cache_dir(prefix)
+    runtime.place_runtime(prefix, version="5")
     before = runtime_snapshot(prefix)
     record = tmp_path / "javaw-record.txt"
     env = {"FAKE_JAVAW_RECORD": windows_path(record, prefix)}
     with mounted(cache, "--bind", str(cache)):
         subprocess.run(["mount", "-o", "remount,ro,bind", str(cache)], check=True, capture_output=True)
-        code, boxes, seconds = run_closing_boxes(prefix, display, ["start.kvnlp"], extra_env=env)
+        code, boxes, seconds = dialog.run(prefix, display, ["start.kvnlp"], extra_env=env)
         starts = wait_for_starts(record, 1)
-    texts = winbench.log_texts(prefix)
+    texts = wine.log_texts(prefix)
     assert code == 0
     assert len(starts) == 1, "the installed runtime did not start"
     # The announced version cannot be stored, so the installed runtime counts as current.
-    assert 'Could not create destination file "%s\\version.tmp"' % runtime_bench.windows_cache(prefix) in texts
+    assert 'Could not create destination file "%s\\version.tmp"' % runtime.windows_cache(prefix) in texts
     assert not any("need to dl java" in t for t in texts)
     assert runtime_snapshot(prefix) == before
-    assert origin.count(runtime_bench.PACK_PATH) == 0
-    figure("read-only cache", exit=code, javaw_starts=len(starts), boxes=boxes, seconds="%.1f" % seconds,
+    assert origin.count(runtime.PACK_PATH) == 0
+    figure("read-only cache", exit=code, javaw_starts=len(starts), boxes=len(boxes), seconds="%.1f" % seconds,
            runtime_kept=runtime_snapshot(prefix) == before)
 
 
 def padded_pack(size):
     """A demo pack of about size bytes: the stand-in javaw with zero padding behind it still runs."""
-    javaw = (winbench.TOOLS / "fake_javaw.exe").read_bytes()
-    return runtime_bench.pack_bytes(javaw=javaw + b"\0" * max(0, size - len(javaw)))
+    javaw = (wine.TOOLS / "fake_javaw.exe").read_bytes()
+    return runtime.pack_bytes(javaw=javaw + b"\0" * max(0, size - len(javaw)))
 
 
 def test_disk_full_during_the_pack_download_keeps_the_old_runtime(server, display, mounts_allowed):
     root, origin, prefix = server
-    cache = winbench.cache_dir(prefix)
+    cache = wine.cache_dir(prefix)
     cache.mkdir(parents=True, exist_ok=True)
-    runtime_bench.set_version(root, "6")
-    runtime_bench.set_pack(root, padded_pack(3 << 20))
+    runtime.set_version(root, "6")
+    runtime.set_pack(root, padded_pack(3 << 20))
     with mounted(cache, "-t", "tmpfs", "-o", "size=1m", "tmpfs"):
-        record = launch_bench.place_runtime(prefix, version="5")
+        record = runtime.place_runtime(prefix, version="5")
         before = runtime_snapshot(prefix)
-        code, boxes, seconds = run_closing_boxes(prefix, display, ["start.kvnlp"])
+        code, boxes, seconds = dialog.run(prefix, display, ["start.kvnlp"])
         starts = wait_for_starts(record, 1)
-        texts = winbench.log_texts(prefix)
+        texts = wine.log_texts(prefix)
         kept = runtime_snapshot(prefix) == before
         marker = (cache / "jre" / "unpack.txt").is_file()
         version_kept = (cache / "version.txt").exists()
 
         # Once more on the still full disk: the same outcome, no hang.
-        code2, boxes2, seconds2 = run_closing_boxes(prefix, display, ["start.kvnlp"])
+        code2, boxes2, seconds2 = dialog.run(prefix, display, ["start.kvnlp"])
         starts2 = wait_for_starts(record, 2)
         kept2 = runtime_snapshot(prefix) == before
-    assert origin.count(runtime_bench.PACK_PATH) >= 2
+    assert origin.count(runtime.PACK_PATH) >= 2
     assert code == 0 and code2 == 0
     # The write that failed ends the download; neither download passes a cut pack on.
     # (Wine reports the disk full as a short write that succeeds.)
@@ -191,10 +128,11 @@ def test_disk_full_during_the_pack_download_keeps_the_old_runtime(server, displa
     assert any(t.startswith("Jre download failed host=get.tarvolin.example") for t in texts)
     assert not any(t.endswith('jre_pack.exe" -y') for t in texts), "a cut pack was started"
     assert kept and marker and kept2
-    # Without the new number the next run on a freed disk installs again.
-    assert not version_kept
+    # version.txt keeps the installed number: an offline start stays quiet, an online one retries.
+    assert version_kept
     assert len(starts) == 1 and len(starts2) == 2
-    figure("disk full during the pack download", exit=code, javaw_starts=len(starts2), boxes="%d+%d" % (boxes, boxes2),
+    figure("disk full during the pack download", exit=code, javaw_starts=len(starts2), 
+           boxes="%d+%d" % (len(boxes), len(boxes2)),
            seconds="%.1f/%.1f" % (seconds, seconds2), runtime_kept=kept2, extracted=False)
 
 
@@ -202,29 +140,29 @@ def test_disk_full_under_the_profile_still_gives_javaw_a_whole_archive(server, d
     """The profile's local folder (log, cache and, as on Windows, the temporary folder) on one
     small disk that the pack download fills."""
     root, origin, prefix = server
-    local = winbench.local_appdata(prefix)
+    local = wine.local_appdata(prefix)
     local.mkdir(parents=True, exist_ok=True)
-    runtime_bench.set_version(root, "6")
-    runtime_bench.set_pack(root, padded_pack(3 << 20))
+    runtime.set_version(root, "6")
+    runtime.set_pack(root, padded_pack(3 << 20))
     windows_local = windows_path(local, prefix)
     batch = tmp_path / "profile-temp.cmd"
     batch.write_bytes(('@set "TMP=%s\\Temp"\r\n@set "TEMP=%s\\Temp"\r\n@"%s" start.kvnlp\r\n' % (
-        windows_local, windows_local, windows_path(winbench.EXE, prefix))).encode())
+        windows_local, windows_local, windows_path(wine.EXE, prefix))).encode())
     with mounted(local, "-t", "tmpfs", "-o", "size=1m", "tmpfs"):
         (local / "Temp").mkdir()
-        launch_bench.place_runtime(prefix, version="5")
+        runtime.place_runtime(prefix, version="5")
         record = tmp_path / "javaw-record.txt"
         env = {"FAKE_JAVAW_RECORD": windows_path(record, prefix)}
         before = runtime_snapshot(prefix)
-        code, boxes, seconds = run_closing_boxes(prefix, display, ["/c", windows_path(batch, prefix)], exe="cmd",
+        code, boxes, seconds = dialog.run(prefix, display, ["/c", windows_path(batch, prefix)], exe="cmd",
                                                  extra_env=env)
         starts = wait_for_starts(record, 1)
-        texts = winbench.log_texts(prefix)
+        texts = wine.log_texts(prefix)
         kept = runtime_snapshot(prefix) == before
         archive = host_path(prefix, starts[0][1][10]).read_bytes() if starts else b""
         properties = host_path(prefix, starts[0][1][11]).read_bytes() if starts else b""
-        pack_left = (winbench.cache_dir(prefix) / "jre_pack.exe").exists()
-        log = winbench.log_path(prefix).read_bytes()
+        pack_left = (wine.cache_dir(prefix) / "jre_pack.exe").exists()
+        log = wine.log_path(prefix).read_bytes()
     assert code == 0 and len(starts) == 1 and kept
     assert any(t.startswith("Jre download failed host=") for t in texts), texts
     # The cut pack is removed, so the log, the probe's archive and the payloads still fit on the
@@ -232,9 +170,9 @@ def test_disk_full_under_the_profile_still_gives_javaw_a_whole_archive(server, d
     assert not pack_left
     assert log.endswith(b"\r\n") and texts[-1].startswith('"') and "-jar" in texts[-1], texts[-3:]
     assert any(t.startswith("Generisches Launcher-Archiv wird verwendet") for t in texts)
-    assert archive == (winbench.ROOT / "res" / "launcher.jar").read_bytes()
-    assert properties == (winbench.ROOT / "res" / "launcher.properties").read_bytes()
-    figure("disk full under the profile", exit=code, javaw_starts=len(starts), boxes=boxes,
+    assert archive == runtime.launcher_archive()
+    assert properties == (wine.ROOT / "res" / "launcher.properties").read_bytes()
+    figure("disk full under the profile", exit=code, javaw_starts=len(starts), boxes=len(boxes),
            seconds="%.1f" % seconds, runtime_kept=kept, archive_whole=True, pack_left=pack_left)
 
 
@@ -252,23 +190,23 @@ def check_launch_with_payloads(prefix, starts):
     argv = starts[0][1]
     assert argv[9] == "-jar" and len(argv) == 12
     jar, properties = host_path(prefix, argv[10]), host_path(prefix, argv[11])
-    assert jar.read_bytes() == (winbench.ROOT / "res" / "launcher.jar").read_bytes()
-    assert properties.read_bytes() == (winbench.ROOT / "res" / "launcher.properties").read_bytes()
+    assert jar.read_bytes() == runtime.launcher_archive()
+    assert properties.read_bytes() == (wine.ROOT / "res" / "launcher.properties").read_bytes()
     return argv
 
 
 def test_missing_temp_folder(server, display):
     root, origin, prefix = server
-    temp = winbench.temp_dir(prefix)
-    record = launch_bench.place_runtime(prefix, version="5")
+    temp = wine.temp_dir(prefix)
+    record = runtime.place_runtime(prefix, version="5")
     saved = temp.with_name("Temp.saved")
     shutil.rmtree(saved, ignore_errors=True)
     if temp.exists():
         temp.rename(saved)
     try:
-        code, boxes, seconds = run_closing_boxes(prefix, display, ["start.kvnlp"])
+        code, boxes, seconds = dialog.run(prefix, display, ["start.kvnlp"])
         starts = wait_for_starts(record, 1)
-        texts = winbench.log_texts(prefix)
+        texts = wine.log_texts(prefix)
         argv = check_launch_with_payloads(prefix, starts)
     finally:
         shutil.rmtree(temp, ignore_errors=True)
@@ -276,15 +214,15 @@ def test_missing_temp_folder(server, display):
             saved.rename(temp)
         temp.mkdir(parents=True, exist_ok=True)
     check_fallback(prefix, code, boxes, texts, argv, "GetTempFileName failed")
-    figure("missing temp folder", exit=code, javaw_starts=len(starts), boxes=boxes, seconds="%.1f" % seconds,
-           archive=argv[10])
+    figure("missing temp folder", exit=code, javaw_starts=len(starts), boxes=len(boxes),
+           seconds="%.1f" % seconds, archive=argv[10])
 
 
 def check_fallback(prefix, code, boxes, texts, argv, failure):
     """The two payload files and the probe's file went to the launcher's own folder, each with the
     failure and the folder in the log."""
-    base = "C:\\users\\" + winbench.user_dir(prefix).name + "\\AppData\\Local\\tarvolin"
-    assert code == 0 and boxes == 0
+    base = "C:\\users\\" + wine.user_dir(prefix).name + "\\AppData\\Local\\tarvolin"
+    assert code == 0 and boxes == []
     for who in ("ThawFile", "ThawFile", "provideGenenricLauncherJar"):
         assert "%s: %s" % (who, failure) in texts
     assert texts.count("ThawFile: Datei im Ordner %s angelegt" % base) == 2
@@ -295,19 +233,19 @@ def check_fallback(prefix, code, boxes, texts, argv, failure):
 
 def test_temp_longer_than_260_characters(server, display, tmp_path):
     root, origin, prefix = server
-    record = launch_bench.place_runtime(prefix, version="5")
+    record = runtime.place_runtime(prefix, version="5")
     long_temp = "C:\\" + "\\".join(["t" * 60] * 5)  # 307 characters
     # Wine keeps the Unix TEMP for itself, so a batch file sets the Windows variables.
     batch = tmp_path / "long-temp.cmd"
     batch.write_bytes(('@set "TMP=%s"\r\n@set "TEMP=%s"\r\n@"%s" start.kvnlp\r\n' % (
-        long_temp, long_temp, windows_path(winbench.EXE, prefix))).encode())
-    code, boxes, seconds = run_closing_boxes(prefix, display, ["/c", windows_path(batch, prefix)], exe="cmd")
+        long_temp, long_temp, windows_path(wine.EXE, prefix))).encode())
+    code, boxes, seconds = dialog.run(prefix, display, ["/c", windows_path(batch, prefix)], exe="cmd")
     starts = wait_for_starts(record, 1)
-    texts = winbench.log_texts(prefix)
+    texts = wine.log_texts(prefix)
     argv = check_launch_with_payloads(prefix, starts)
     check_fallback(prefix, code, boxes, texts, argv, "GetTempPath failed")
-    figure("TEMP of 307 characters", exit=code, javaw_starts=len(starts), boxes=boxes, seconds="%.1f" % seconds,
-           archive=argv[10])
+    figure("TEMP of 307 characters", exit=code, javaw_starts=len(starts), boxes=len(boxes),
+           seconds="%.1f" % seconds, archive=argv[10])
 
 
 # --- the log file ------------------------------------------------------------------------------
@@ -315,32 +253,21 @@ def test_temp_longer_than_260_characters(server, display, tmp_path):
 
 def test_log_held_open_without_sharing_drops_lines_and_the_launch_goes_on(server, display):
     root, origin, prefix = server
-    record = launch_bench.place_runtime(prefix, version="5")
-    log = winbench.log_path(prefix)
+    record = runtime.place_runtime(prefix, version="5")
+    log = wine.log_path(prefix)
     log.parent.mkdir(parents=True, exist_ok=True)
     log.write_bytes(b"")
-    release = winbench.base_dir(prefix) / "release.flag"
-    out = open(Path(prefix) / "hold-stdout.txt", "wb")
-    holder = subprocess.Popen([winbench.WINE, str(winbench.TOOLS / "hold_file.exe"), windows_path(log, prefix), "120",
-                               windows_path(release, prefix)],
-                              env=winbench.wine_env(prefix, display), stdin=subprocess.DEVNULL, stdout=out,
-                              stderr=subprocess.DEVNULL)
-    try:
-        assert winbench.wait_for(lambda: b"HELD" in Path(out.name).read_bytes(), timeout=30)
-        code, boxes, seconds = run_closing_boxes(prefix, display, ["start.kvnlp"])
+    with wine.holding(prefix, display, log):
+        code, boxes, seconds = dialog.run(prefix, display, ["start.kvnlp"])
         starts = wait_for_starts(record, 1)
         held_size = log.stat().st_size
-    finally:
-        release.write_bytes(b"")
-        holder.wait(timeout=30)
-        release.unlink(missing_ok=True)
-    assert code == 0 and boxes == 0
+    assert code == 0 and boxes == []
     assert len(starts) == 1
     assert held_size == 0, "a line reached the held file"
     # Released, the next start logs as before.
-    code2, _, _ = run_closing_boxes(prefix, display, ["start.kvnlp"])
+    code2, _, _ = dialog.run(prefix, display, ["start.kvnlp"])
     assert code2 == 0 and len(wait_for_starts(record, 2)) == 2
-    lines = winbench.log_texts(prefix)
+    lines = wine.log_texts(prefix)
     assert "Start wWinMain:" in lines and lines[-1].startswith('"')
     figure("log held without sharing", exit=code, javaw_starts=len(starts), lines_of_a_start=len(lines),
            lines_written_while_held=held_size, seconds="%.1f" % seconds)
@@ -352,13 +279,13 @@ SHELL_FOLDERS = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\U
 
 
 def reg(prefix, *args):
-    return subprocess.run([winbench.WINE, "reg", *args], env=winbench.wine_env(prefix), stdin=subprocess.DEVNULL,
+    return subprocess.run([wine.WINE, "reg", *args], env=wine.wine_env(prefix), stdin=subprocess.DEVNULL,
                           capture_output=True, timeout=60)
 
 
 def long_local_appdata(prefix, length):
     """A Windows folder path of exactly length characters below the user's profile."""
-    path = "C:\\users\\" + winbench.user_dir(prefix).name + "\\long"
+    path = "C:\\users\\" + wine.user_dir(prefix).name + "\\long"
     while len(path) < length:
         room = length - len(path) - 1
         path += "\\" + "p" * min(room if room > 0 else 1, 120)
@@ -386,7 +313,7 @@ def local_appdata_at(prefix, windows_folder):
             reg(prefix, "add", SHELL_FOLDERS, "/v", "Local AppData", "/t", "REG_EXPAND_SZ", "/d", old, "/f")
         else:
             reg(prefix, "delete", SHELL_FOLDERS, "/v", "Local AppData", "/f")
-        shutil.rmtree(Path(prefix) / "drive_c" / "users" / winbench.user_dir(prefix).name / "long",
+        shutil.rmtree(Path(prefix) / "drive_c" / "users" / wine.user_dir(prefix).name / "long",
                       ignore_errors=True)
 
 
@@ -403,23 +330,23 @@ def plant(folder, name):
 
 
 def answer_question(prefix, display, button):
-    return launch_bench.answer(prefix, display, QUESTION_CAPTION, button, timeout=90)
+    return dialog.answer(prefix, display, QUESTION_CAPTION, button, timeout=90)
 
 
 def run_with_recovery(prefix, display, timeout=120, cwd=None):
     """Starts the program, answers its warnings with Return, its first recovery question with Yes
     (which restarts it) and the restarted instance's question with No; returns the boxes closed."""
-    with BoxCloser(prefix, display) as closer:
-        proc = winbench.start(prefix, display, ["start.kvnlp"], cwd=cwd)
+    with dialog.Answerer(prefix, display) as closer:
+        proc = wine.start(prefix, display, ["start.kvnlp"], cwd=cwd)
         try:
             first = answer_question(prefix, display, "yes")
             assert proc.wait(timeout=timeout) == 0
             second = answer_question(prefix, display, "no")
-            launch_bench.wait_until_no_window(prefix, display, timeout=60)
+            assert screen.wait_until_no_window(display, timeout=60)
         finally:
             if proc.poll() is None:
                 proc.kill()
-    return first, second, closer.closed
+    return first, second, closer.seen
 
 
 def host_files(folder):
@@ -449,7 +376,7 @@ def test_cut_cache_folder_is_never_deleted(clean, display):
     assert all(kept), [str(p) for p, k in zip(sentinels, kept) if not k]
     assert set(before) <= set(after), sorted(set(before) - set(after))
     figure("cache folder cut at 259", cut_path=cut_cache[-20:], refused_deletions=texts.count(refused),
-           sentinels_kept="%d/%d" % (sum(kept), len(kept)), files_lost=len(set(before) - set(after)), boxes=boxes)
+           sentinels_kept="%d/%d" % (sum(kept), len(kept)), files_lost=len(set(before) - set(after)), boxes=len(boxes))
 
 
 def decoy_folder(path):
@@ -464,7 +391,8 @@ def test_cut_runtime_folder_is_never_deleted_during_an_install(server, display, 
     # Handed a tree with deeper paths than 259 characters, the shell under Wine deleted the
     # contents of the program's current folder instead; the program now refuses such a tree.
     cwd, decoys = decoy_folder(tmp_path / "current")
-    # 237 + "\tarvolin\zentrixjre" (257) fits; "\jre" is cut to "\j", which is also where the pack lands.
+    # 237 + "\tarvolin\zentrixjre" (257) fits; "\jre" is cut to "\j", and so are the staging and
+    # set-aside folders: the install must not run on paths that name one another.
     local = long_local_appdata(prefix, 237)
     with local_appdata_at(prefix, local) as local_host:
         base = local_host / "tarvolin"
@@ -475,8 +403,8 @@ def test_cut_runtime_folder_is_never_deleted_during_an_install(server, display, 
         sentinels = [plant(local_host, "above.txt"), plant(base, "next-to-the-cache.txt"),
                      plant(base, "zentrixjre-other/keep.txt")]
         inside = plant(cache, "next-to-the-cut-path.txt")
-        with BoxCloser(prefix, display) as closer:
-            proc = winbench.start(prefix, display, ["start.kvnlp"], cwd=cwd)
+        with dialog.Answerer(prefix, display) as closer:
+            proc = wine.start(prefix, display, ["start.kvnlp"], cwd=cwd)
             try:
                 question = answer_question(prefix, display, "no")
                 assert proc.wait(timeout=60) == 0
@@ -486,20 +414,20 @@ def test_cut_runtime_folder_is_never_deleted_during_an_install(server, display, 
         inside_kept = inside.exists()
         log = host_path(prefix, cut(local + "\\tarvolin\\DesktopLauncher.log"))
         texts = [line.split(": ", 1)[-1] for line in log.read_bytes().decode("latin-1").split("\r\n") if line]
-        # The pack ran as "...\j" and unpacked a runtime whose paths pass 259 characters: the
-        # recovery's Yes must leave that cache alone rather than hand it to the shell.
+        # The cache holds a path beyond 259 characters: the recovery's Yes must leave it alone
+        # rather than hand it to the shell.
         first, second, boxes = run_with_recovery(prefix, display, cwd=cwd)
         after_yes = [line.split(": ", 1)[-1] for line in log.read_bytes().decode("latin-1").split("\r\n") if line]
         cache_left = len(host_files(cache)) if cache.exists() else 0
         inside_kept_after_yes = inside.exists()
         kept = [p.exists() for p in sentinels]
-    refused = "DeleteFolderTree: %s wird nicht gel\xf6scht" % cut_runtime
+    refused = "EnsureRuntime: Pfade im Cache-Ordner zu lang, keine Installation"
     refused_cache = "DeleteFolderTree: %s wird nicht gel\xf6scht" % cache_windows
     assert all(p.exists() for p in decoys), "files in the current folder were deleted"
-    # The unpacked runtime holds paths beyond 259 characters, so Yes leaves the cache alone.
+    # A path in the cache passes 259 characters, so Yes leaves the cache alone.
     assert refused_cache in after_yes
     assert question and first and second
-    assert origin.count(runtime_bench.PACK_PATH) >= 1
+    assert origin.count(runtime.PACK_PATH) == 0
     assert refused in texts, texts
     assert inside_kept and inside_kept_after_yes
     assert all(kept)
@@ -507,4 +435,4 @@ def test_cut_runtime_folder_is_never_deleted_during_an_install(server, display, 
            refused_deletions=texts.count(refused) + after_yes.count(refused_cache),
            sentinels_kept="%d/%d" % (sum(kept) + inside_kept_after_yes, len(kept) + 1),
            decoys_in_current_folder_kept="%d/%d" % (sum(p.exists() for p in decoys), len(decoys)),
-           boxes=closer.closed + boxes, cache_entries_left_after_yes=cache_left)
+           boxes=len(closer.seen) + len(boxes), cache_entries_left_after_yes=cache_left)

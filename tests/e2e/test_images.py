@@ -1,9 +1,9 @@
 """The splash bitmap and the icon as the window and the resource compiler use them."""
 import struct
 
-import winbench
+from harness import wine
 
-RES = winbench.ROOT / "res"
+RES = wine.ROOT / "res"
 
 
 def read_bmp(path):

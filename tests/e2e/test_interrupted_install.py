@@ -2,7 +2,7 @@
 it takes until javaw starts from a complete runtime of the server's version. The aim is the next
 run.
 
-Points: right after version.txt was rewritten (the pack's answer has not begun), during the pack
+Points: right after the second fetch of the version file (the pack's answer has not begun), during the pack
 download (part of the pack is on disk), during the extraction (the pack has written nothing yet)
 and before the marker (the pack has written everything but has not ended). At the last two points
 the program is killed with its extractor (power cut, log-off) or alone (closed from the taskbar,
@@ -14,56 +14,34 @@ The figures of the last run are written to build/e2e/figures/interrupted-install
 import os
 import signal
 import time
-from pathlib import Path
 
 import pytest
 
-import launch_bench
-import runtime_bench
-import winbench
+from harness import dialog
+from harness import figures
+from harness import net
+from harness import runtime
+from harness import servers
+from harness import wine
 
-SERVER_ROOT = winbench.E2E_DIR / "interrupt-server"
+SERVER_ROOT = wine.E2E_DIR / "interrupt-server"
 ARGS = ["start.kvnlp"]
 MAX_RUNS = 3
-FIGURES = []
+FIGURES = figures.Table("interrupted-installs.md", ["install", "killed at", "runs after the kill", "outcome",
+                                                   "dialogs", "killed after (s)", "runs (s)"],
+                        "| %s | %s | %s | %s | %d | %.1f | %.1f |")
 
 SCENARIOS = {"first install": (None, "5"), "update": ("5", "6")}
-POINTS = ["after version.txt", "pack download", "extraction", "extraction, extractor goes on",
+POINTS = ["after the version files", "pack download", "extraction", "extraction, extractor goes on",
           "before marker", "before marker, extractor goes on"]
 # How long the server or the pack keeps the killed run at its point; an extractor that goes on
 # after the kill ends this long after it started.
 SLOW_SECONDS = 8
 
 
-@pytest.fixture(scope="module", autouse=True)
-def figures_table():
-    yield
-    if not FIGURES:
-        return
-    out = winbench.E2E_DIR / "figures" / "interrupted-installs.md"
-    out.parent.mkdir(parents=True, exist_ok=True)
-    lines = ["| install | killed at | runs after the kill | outcome | dialogs | killed after (s) | runs (s) |",
-             "|---|---|---|---|---|---|---|"]
-    lines += ["| %s | %s | %s | %s | %d | %.1f | %.1f |" % row for row in FIGURES]
-    out.write_text("\n".join(lines) + "\n")
-
-
 def extractor_pids(prefix):
-    """The runtime packs running in this prefix: Wine processes whose command line names the pack
-    and whose environment names this prefix (other prefixes on the machine are not looked at)."""
-    wanted = ("WINEPREFIX=%s" % prefix).encode()
-    pids = []
-    for entry in Path("/proc").iterdir():
-        if not entry.name.isdigit():
-            continue
-        try:
-            command = (entry / "cmdline").read_bytes()
-            environment = (entry / "environ").read_bytes().split(b"\0")
-        except OSError:
-            continue
-        if b"jre_pack.exe" in command and wanted in environment:
-            pids.append(int(entry.name))
-    return pids
+    """The runtime packs running in this prefix (other prefixes on the machine are not looked at)."""
+    return [pid for pid, _ in wine.prefix_processes(prefix, ("jre_pack.exe",))]
 
 
 def kill_extractors(prefix):
@@ -72,34 +50,35 @@ def kill_extractors(prefix):
             os.kill(pid, signal.SIGKILL)
         except OSError:
             pass
-    assert winbench.wait_for(lambda: not extractor_pids(prefix), timeout=10)
+    assert wine.wait_for(lambda: not extractor_pids(prefix), timeout=10)
 
 
 def prepare_point(point, root, origin):
     """Makes the server or the pack slow at the point; returns the test for the moment to kill."""
-    cache_pack = lambda prefix: winbench.cache_dir(prefix) / "jre_pack.exe"
-    pack = runtime_bench.pack_bytes()
-    if point == "after version.txt":
-        origin.routes[runtime_bench.PACK_PATH] = ("slow", {"body": pack, "pieces": 1, "delay": 0,
+    cache_pack = lambda prefix: wine.cache_dir(prefix) / "jre_pack.exe"
+    pack = runtime.pack_bytes()
+    if point == "after the version files":
+        origin.routes[runtime.PACK_PATH] = ("slow", {"body": pack, "pieces": 1, "delay": 0,
                                                            "lag": SLOW_SECONDS})
-        return lambda prefix, version: (origin.count(runtime_bench.PACK_PATH) >= 1 and
-                                        read_version(prefix) == version)
+        return lambda prefix, version: (origin.count(runtime.PACK_PATH) >= 1 and
+                                        read_version(prefix, "version.new") == version)
     if point == "pack download":
-        origin.routes[runtime_bench.PACK_PATH] = ("slow", {"body": pack, "pieces": 40,
+        origin.routes[runtime.PACK_PATH] = ("slow", {"body": pack, "pieces": 40,
                                                            "delay": SLOW_SECONDS / 40})
         return lambda prefix, version: (cache_pack(prefix).exists() and
                                         0 < cache_pack(prefix).stat().st_size < len(pack) // 2)
     if point.startswith("extraction"):
-        runtime_bench.set_pack(root, runtime_bench.pack_bytes(delay_ms=SLOW_SECONDS * 1000))
+        runtime.set_pack(root, runtime.pack_bytes(delay_ms=SLOW_SECONDS * 1000))
         # The pack's own process must be up: its command line is logged just before it is created.
-        return lambda prefix, version: (any(t.endswith('jre_pack.exe" -y') for t in winbench.log_texts(prefix))
+        return lambda prefix, version: (any(t.endswith('jre_pack.exe" -y') for t in wine.log_texts(prefix))
                                         and extractor_pids(prefix))
-    runtime_bench.set_pack(root, runtime_bench.pack_bytes(hold_ms=SLOW_SECONDS * 1000))
-    return lambda prefix, version: (winbench.cache_dir(prefix) / "jre" / "lib" / "pack-record.txt").is_file()
+    runtime.set_pack(root, runtime.pack_bytes(hold_ms=SLOW_SECONDS * 1000))
+    staged_record = lambda prefix: wine.cache_dir(prefix) / "jre.staging" / "jre" / "lib" / "pack-record.txt"
+    return lambda prefix, version: staged_record(prefix).is_file()
 
 
-def read_version(prefix):
-    path = winbench.cache_dir(prefix) / "version.txt"
+def read_version(prefix, name="version.txt"):
+    path = wine.cache_dir(prefix) / name
     try:
         return path.read_bytes().decode("latin-1")
     except OSError:
@@ -109,28 +88,25 @@ def read_version(prefix):
 def working_runtime_started(prefix, version):
     """javaw started once in the run, from a runtime the server's pack unpacked completely and
     that the cache records as that version."""
-    cache = winbench.cache_dir(prefix)
+    cache = wine.cache_dir(prefix)
     record = cache / "jre" / "bin" / "javaw-record.txt"
-    starts = winbench.wait_for(lambda: launch_bench.read_records(record), timeout=5) or []
+    starts = wine.wait_for(lambda: runtime.read_records(record), timeout=5) or []
     return (len(starts) == 1 and (cache / "jre" / "release").is_file() and (cache / "jre" / "unpack.txt").is_file()
             and read_version(prefix) == version)
 
 
 @pytest.fixture
 def origin_for(clean):
-    runtime_bench.require_network()
-    servers = []
+    net.require_network()
+    origins = []
 
     def start(version):
-        root = runtime_bench.lay_out_server(SERVER_ROOT, version=version)
-        archive = root / runtime_bench.GENERIC_ARCHIVE
-        archive.parent.mkdir(parents=True, exist_ok=True)
-        archive.write_bytes((winbench.ROOT / "res" / "launcher.jar").read_bytes())
-        servers.append(runtime_bench.start_origin(root))
-        return root, servers[-1]
+        root = runtime.lay_out_server(SERVER_ROOT, version=version, archive=True)
+        origins.append(servers.start_origin(root))
+        return root, origins[-1]
     yield start
     kill_extractors(clean)
-    for server in servers:
+    for server in origins:
         server.stop()
 
 
@@ -140,14 +116,14 @@ def test_killed_install_works_again_on_the_next_run(origin_for, clean, display, 
     prefix = clean
     installed, version = SCENARIOS[scenario]
     if installed:
-        launch_bench.place_runtime(prefix, version=installed)
+        runtime.place_runtime(prefix, version=installed)
     root, origin = origin_for(version)
     ready = prepare_point(point, root, origin)
 
     started = time.perf_counter()
-    proc = winbench.start(prefix, display, ARGS)
+    proc = wine.start(prefix, display, ARGS)
     try:
-        assert winbench.wait_for(lambda: ready(prefix, version), timeout=60, interval=0.05), "point not reached"
+        assert wine.wait_for(lambda: ready(prefix, version), timeout=60, interval=0.05), "point not reached"
         if point.startswith("extraction"):
             time.sleep(1.0)  # the new process has finished starting and waits in the pack's delay
     finally:
@@ -160,23 +136,26 @@ def test_killed_install_works_again_on_the_next_run(origin_for, clean, display, 
         assert extractor_pids(prefix)
 
     # Started again with a good server.
-    runtime_bench.set_pack(root, runtime_bench.pack_bytes())
+    runtime.set_pack(root, runtime.pack_bytes())
     origin.clear()
     runs, answered, seconds, outcome = 0, [], 0.0, "no working runtime"
     while runs < MAX_RUNS:
         runs += 1
-        (winbench.cache_dir(prefix) / "jre" / "bin" / "javaw-record.txt").unlink(missing_ok=True)
-        code, boxes, took = runtime_bench.run_answering_dialogs(prefix, display, ARGS)
+        (wine.cache_dir(prefix) / "jre" / "bin" / "javaw-record.txt").unlink(missing_ok=True)
+        code, boxes, took = dialog.run(prefix, display, ARGS, dialog.AS_A_USER, timeout=180)
         answered += boxes
         seconds += took
         assert code == 0
         if working_runtime_started(prefix, version):
             outcome = "javaw from the complete runtime %s" % version
             break
-    FIGURES.append((scenario, point, runs if "complete" in outcome else "more than %d" % MAX_RUNS, outcome,
-                    len(answered), killed_after, seconds))
+    FIGURES.add(scenario, point, runs if "complete" in outcome else "more than %d" % MAX_RUNS, outcome,
+                len(answered), killed_after, seconds)
     assert outcome.startswith("javaw") and runs == 1 and answered == [], (runs, outcome, answered)
     # One download of the pack, never over the one an earlier extractor still runs from.
-    assert origin.count(runtime_bench.PACK_PATH) == 1
+    assert origin.count(runtime.PACK_PATH) == 1
     waited = "RunExtract: Entpacker eines fr\xfcheren Starts l\xe4uft noch, warte auf sein Ende"
-    assert (waited in winbench.log_texts(prefix)) == ("goes on" in point)
+    assert (waited in wine.log_texts(prefix)) == ("goes on" in point)
+    # The killed start held the cache lock; the next start takes it over.
+    taken_over = "EnsureRuntime: ein anderer Start endete mitten in der Arbeit an der Java-Runtime, sie wird hier fortgesetzt"
+    assert taken_over in wine.log_texts(prefix)

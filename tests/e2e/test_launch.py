@@ -1,22 +1,24 @@
 """The Java launch on a filled runtime cache: what javaw receives, byte for byte."""
-import launch_bench
-import winbench
+from harness import dialog
+from harness import runtime
+from harness import screen
+from harness import wine
 
 HOST = "get.tarvolin.example"
 TEST_HOST = "test.tarvolin.example"
 
 
 def launch(prefix, display, argument):
-    record = launch_bench.place_runtime(prefix)
-    assert winbench.run(prefix, display, [argument], timeout=90) == 0
+    record = runtime.place_runtime(prefix)
+    assert wine.run(prefix, display, [argument], timeout=90) == 0
     # Nothing waits for javaw, so its record may come a moment after the launcher ended.
-    starts = winbench.wait_for(lambda: launch_bench.read_records(record), timeout=20)
+    starts = wine.wait_for(lambda: runtime.read_records(record), timeout=20)
     assert len(starts) == 1
     return starts[0]
 
 
 def expected_head(prefix, argument, variant, source):
-    cache = "C:\\users\\" + winbench.user_dir(prefix).name + "\\AppData\\Local\\tarvolin\\zentrixjre"
+    cache = "C:\\users\\" + wine.user_dir(prefix).name + "\\AppData\\Local\\tarvolin\\zentrixjre"
     return [cache + "\\jre\\bin\\javaw",
             "-Djava.net.useSystemProxies=true",
             "-Dde.tarvolin.launchURL=" + argument,
@@ -28,7 +30,7 @@ def expected_head(prefix, argument, variant, source):
 def check_argv(prefix, argv, argument, variant, source):
     assert argv[:6] == expected_head(prefix, argument, variant, source)
     # Wine shows the Unix file system as drive Z:.
-    assert argv[6] == "-Dcom.tarvolin.launch.exe=Z:" + str(winbench.EXE).replace("/", "\\")
+    assert argv[6] == "-Dcom.tarvolin.launch.exe=Z:" + str(wine.EXE).replace("/", "\\")
     assert argv[7:10] == ["-Dde.tarvolin.LocalLowPath=", "-Dde.tarvolin.RoamingPath=", "-jar"]
     assert len(argv) == 12
 
@@ -38,12 +40,12 @@ def test_each_variant_gets_its_properties(clean, display):
              ("https://x/app.kvbnlp", "berk", HOST + "/apps/zentrix/windows/jre/"),
              ("https://x/app.jnlp", "", TEST_HOST + "/apps/zentrix/test/windows/test/jre/")]
     for argument, variant, source in cases:
-        winbench.clear_user_state(clean)
+        wine.clear_user_state(clean)
         cmdline, argv = launch(clean, display, argument)
         check_argv(clean, argv, argument, variant, source)
         # Ordinary values come out in the plain quoted form.
         assert ' "-Dde.tarvolin.appVariant=%s" ' % variant in cmdline
-        assert "RunLauncher: Launcher konnte nicht gestartet werden" not in winbench.read_log(clean)
+        assert "RunLauncher: Launcher konnte nicht gestartet werden" not in wine.read_log(clean)
 
 
 def test_quotes_and_backslashes_in_the_argument_cannot_inject_options(clean, display):
@@ -62,7 +64,7 @@ def test_long_argument_is_cut_to_a_255_character_property(clean, display):
 
 def host_path(prefix, windows_path):
     assert windows_path.lower().startswith("c:\\")
-    return winbench.Path(prefix) / "drive_c" / windows_path[3:].replace("\\", "/")
+    return wine.Path(prefix) / "drive_c" / windows_path[3:].replace("\\", "/")
 
 
 def test_javaw_gets_the_embedded_archive_and_property_file_as_new_temp_files(clean, display):
@@ -71,10 +73,10 @@ def test_javaw_gets_the_embedded_archive_and_property_file_as_new_temp_files(cle
         _, argv = launch(clean, display, "start.kvnlp")
         jar, properties = host_path(clean, argv[10]), host_path(clean, argv[11])
         assert jar.name.startswith("TPL") and properties.name.startswith("TPL")
-        assert jar.read_bytes() == (winbench.ROOT / "res" / "launcher.jar").read_bytes()
-        assert properties.read_bytes() == (winbench.ROOT / "res" / "launcher.properties").read_bytes()
+        assert jar.read_bytes() == runtime.launcher_archive()
+        assert properties.read_bytes() == (wine.ROOT / "res" / "launcher.properties").read_bytes()
         seen.update({jar, properties})
-        winbench.clear_user_state(clean)
+        wine.clear_user_state(clean)
     assert len(seen) == 4
 
 
@@ -84,15 +86,11 @@ PACK_FAILURE_CAPTION = "tarvolin Launcher Fehler"
 
 
 def test_failed_start_asks_and_no_ends_the_program(clean, display):
-    cache = launch_bench.place_runtime_without_javaw(clean)
-    proc = winbench.start(clean, display, ["start.kvnlp"])
-    try:
-        assert launch_bench.answer(clean, display, QUESTION_CAPTION, "no") == (QUESTION_CAPTION, QUESTION)
+    cache = runtime.place_runtime_without_javaw(clean)
+    with wine.running(clean, display, ["start.kvnlp"]) as proc:
+        assert dialog.answer(clean, display, QUESTION_CAPTION, "no") == (QUESTION_CAPTION, QUESTION)
         assert proc.wait(timeout=30) == 0
-    finally:
-        if proc.poll() is None:
-            proc.kill()
-    texts = winbench.log_texts(clean)
+    texts = wine.log_texts(clean)
     # The command line is logged before the start, then the error and the question with the same code.
     line = [i for i, t in enumerate(texts) if t.startswith('"') and "-jar" in t]
     assert line and texts.index("Fehler 2: " + QUESTION_CAPTION) > line[-1]
@@ -102,22 +100,18 @@ def test_failed_start_asks_and_no_ends_the_program(clean, display):
 
 
 def test_failed_start_answered_yes_deletes_the_cache_and_starts_again(clean, display):
-    cache = launch_bench.place_runtime_without_javaw(clean)
+    cache = runtime.place_runtime_without_javaw(clean)
     (cache / "leftover.txt").write_text("old")
-    proc = winbench.start(clean, display, ["start.kvnlp"])
-    try:
-        assert launch_bench.answer(clean, display, QUESTION_CAPTION, "yes") == (QUESTION_CAPTION, QUESTION)
+    with wine.running(clean, display, ["start.kvnlp"]) as proc:
+        assert dialog.answer(clean, display, QUESTION_CAPTION, "yes") == (QUESTION_CAPTION, QUESTION)
         assert proc.wait(timeout=30) == 0
-    finally:
-        if proc.poll() is None:
-            proc.kill()
     assert not (cache / "leftover.txt").exists()
     # The new instance finds no runtime and no server: the pack download fails, javaw is still
     # missing, and it asks again.
-    assert launch_bench.answer(clean, display, PACK_FAILURE_CAPTION, "ok")
-    assert launch_bench.answer(clean, display, QUESTION_CAPTION, "no") == (QUESTION_CAPTION, QUESTION)
-    texts = winbench.wait_for(lambda: [t for t in winbench.log_texts(clean) if t == QUESTION][1:] and
-                              winbench.log_texts(clean), timeout=30)
+    assert dialog.answer(clean, display, PACK_FAILURE_CAPTION, "ok")
+    assert dialog.answer(clean, display, QUESTION_CAPTION, "no") == (QUESTION_CAPTION, QUESTION)
+    texts = wine.wait_for(lambda: [t for t in wine.log_texts(clean) if t == QUESTION][1:] and
+                              wine.log_texts(clean), timeout=30)
     assert texts.count("Start wWinMain:") == 2
     assert texts.count(QUESTION) == 2
-    launch_bench.wait_until_no_window(clean, display)
+    assert screen.wait_until_no_window(display)

@@ -9,12 +9,14 @@ import zipfile
 
 import pytest
 
-import launch_bench
-import runtime_bench
-import winbench
+from harness import dialog
+from harness import net
+from harness import runtime
+from harness import servers
+from harness import wine
 
 CAPTION = "tarvolin Launcher Fehler"
-ARCHIVE_PATH = "/" + runtime_bench.GENERIC_ARCHIVE
+ARCHIVE_PATH = "/" + runtime.GENERIC_ARCHIVE
 GENERIC = "Generisches Launcher-Archiv wird verwendet: "
 EMBEDDED = "Eingebettetes Launcher-Archiv wird verwendet: "
 
@@ -54,23 +56,23 @@ OUTCOMES = {
 
 def host_path(prefix, windows_path):
     assert windows_path.lower().startswith("c:\\"), windows_path
-    return winbench.Path(prefix) / "drive_c" / windows_path[3:].replace("\\", "/")
+    return wine.Path(prefix) / "drive_c" / windows_path[3:].replace("\\", "/")
 
 
 @pytest.mark.parametrize("outcome", list(OUTCOMES))
 def test_probe_leaves_its_file_shows_no_dialog_and_the_launch_follows(clean, display, outcome):
-    runtime_bench.require_network()
+    net.require_network()
     answer, received, holds = OUTCOMES[outcome]
-    root = runtime_bench.lay_out_server(winbench.E2E_DIR / "probe-server", version="5")
+    root = runtime.lay_out_server(wine.E2E_DIR / "probe-server", version="5")
     origin = None
     if answer is not None:
-        origin = runtime_bench.start_origin(root)
+        origin = servers.start_origin(root)
         origin.routes[ARCHIVE_PATH] = answer
-    record = launch_bench.place_runtime(clean, version="5")
-    dialogs = launch_bench.DialogAnswerer(clean, display, CAPTION)
+    record = runtime.place_runtime(clean, version="5")
+    dialogs = dialog.Answerer(clean, display, {CAPTION: "ok"})
     try:
-        assert winbench.run(clean, display, ["start.kvnlp"], timeout=120) == 0
-        starts = winbench.wait_for(lambda: launch_bench.read_records(record), timeout=20)
+        assert wine.run(clean, display, ["start.kvnlp"], timeout=120) == 0
+        starts = wine.wait_for(lambda: runtime.read_records(record), timeout=20)
     finally:
         shown = dialogs.stop()
         if origin:
@@ -78,14 +80,14 @@ def test_probe_leaves_its_file_shows_no_dialog_and_the_launch_follows(clean, dis
     assert shown == []
     assert len(starts) == 1
     argv = starts[0][1]
-    texts = winbench.log_texts(clean)
+    texts = wine.log_texts(clean)
 
     probe = [t for t in texts if t.startswith("DownloadfileDirect https://get.tarvolin.example%s to " % ARCHIVE_PATH)]
     assert len(probe) == 1, texts
     probe_file = probe[0].rsplit(" to ", 1)[1]
     assert re.fullmatch(r"lnc[0-9A-F]{1,4}\.tmp", probe_file.rsplit("\\", 1)[1], re.I), probe_file
     local = host_path(clean, probe_file)
-    assert local.parent == winbench.temp_dir(clean)
+    assert local.parent == wine.temp_dir(clean)
     assert local.is_file() and holds(local.read_bytes())
 
     jar = argv[10]
@@ -97,7 +99,7 @@ def test_probe_leaves_its_file_shows_no_dialog_and_the_launch_follows(clean, dis
         assert host_path(clean, jar).read_bytes() == ARCHIVE
     else:
         assert host_path(clean, jar).name.startswith("TPL")
-        assert host_path(clean, jar).read_bytes() == (winbench.ROOT / "res" / "launcher.jar").read_bytes()
+        assert host_path(clean, jar).read_bytes() == runtime.launcher_archive()
     if outcome == "404":
         assert "Fehler: HTTP-Statuscode=404 Resource nicht gefunden." in texts
     if origin:

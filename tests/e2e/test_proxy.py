@@ -2,8 +2,8 @@
 import struct
 import subprocess
 
-import launch_bench
-import winbench
+from harness import runtime
+from harness import wine
 
 KEY = r"HKEY_CURRENT_USER\Software\Microsoft\Windows\CurrentVersion\Internet Settings\Connections"
 
@@ -20,19 +20,19 @@ def connection_settings(proxy, bypass="", script=""):
 def set_registry(prefix, display, data):
     value = ",".join("%02x" % b for b in data) if data is not None else None
     body = "REGEDIT4\n\n[%s]\n\"DefaultConnectionSettings\"=%s\n" % (KEY, "hex:" + value if value else "-")
-    reg = winbench.Path(prefix) / "proxy.reg"
+    reg = wine.Path(prefix) / "proxy.reg"
     reg.write_text(body)
-    subprocess.run([winbench.WINE, "regedit", "/S", str(reg)], env=winbench.wine_env(prefix, display),
+    subprocess.run([wine.WINE, "regedit", "/S", str(reg)], env=wine.wine_env(prefix, display),
                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
 
 
 def test_proxy_server_is_logged_and_reaches_javaw_as_two_properties(clean, display):
     set_registry(clean, display, connection_settings("proxy.example:3128", "<local>"))
     try:
-        record = launch_bench.place_runtime(clean)
-        assert winbench.run(clean, display, ["start.kvnlp"], timeout=120) == 0
-        starts = winbench.wait_for(lambda: launch_bench.read_records(record), timeout=20)
-        texts = winbench.log_texts(clean)
+        record = runtime.place_runtime(clean)
+        assert wine.run(clean, display, ["start.kvnlp"], timeout=120) == 0
+        starts = wine.wait_for(lambda: runtime.read_records(record), timeout=20)
+        texts = wine.log_texts(clean)
         assert "Proxy: detect=0, url=proxy.example:3128, config=(null), bypass=<local>" in texts
         assert "windowsProxyParams len %d" % (400 + 2 * (len("proxy.example:3128") + len("<local>"))) in texts
         cmdline, argv = starts[0]
@@ -47,10 +47,10 @@ def test_proxy_server_is_logged_and_reaches_javaw_as_two_properties(clean, displ
 def test_per_scheme_list_without_scheme_gives_no_properties(clean, display):
     set_registry(clean, display, connection_settings("http=p:1;https=p:2"))
     try:
-        record = launch_bench.place_runtime(clean)
-        assert winbench.run(clean, display, ["start.kvnlp"], timeout=120) == 0
-        starts = winbench.wait_for(lambda: launch_bench.read_records(record), timeout=20)
-        assert any(t.startswith("Proxy: detect=0, url=http=p:1;https=p:2") for t in winbench.log_texts(clean))
+        record = runtime.place_runtime(clean)
+        assert wine.run(clean, display, ["start.kvnlp"], timeout=120) == 0
+        starts = wine.wait_for(lambda: runtime.read_records(record), timeout=20)
+        assert any(t.startswith("Proxy: detect=0, url=http=p:1;https=p:2") for t in wine.log_texts(clean))
         assert starts[0][1][1] == "-Djava.net.useSystemProxies=true"
     finally:
         set_registry(clean, display, None)

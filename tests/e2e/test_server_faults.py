@@ -10,26 +10,30 @@ longer than the platform's receive time-out. The figures of the last run are wri
 build/e2e/figures/server-faults.md.
 """
 import os
-import time
 
 import pytest
 
-import launch_bench
-import runtime_bench
-import winbench
+from harness import dialog
+from harness import figures
+from harness import net
+from harness import runtime
+from harness import servers
+from harness import wine
 
-SERVER_ROOT = winbench.E2E_DIR / "fault-server"
+SERVER_ROOT = wine.E2E_DIR / "fault-server"
 INSTALLED = "5"
 NEWER = "6"
 ARGS = ["start.kvnlp"]
 FULL = os.environ.get("LAUNCHER_FAULTS_FULL") == "1"
-FIGURES = []
+FIGURES = figures.Table("server-faults.md", ["download", "fault", "faulty run: javaw from", "dialogs", "time (s)",
+                                             "good run: packs", "time (s)"],
+                        "| %s | %s | %s | %d | %.1f | %d | %.1f |")
 
 PATHS = {
-    "version": runtime_bench.VERSION_PATH,
-    "version again": runtime_bench.VERSION_PATH,
-    "pack": runtime_bench.PACK_PATH,
-    "probe": "/" + runtime_bench.GENERIC_ARCHIVE,
+    "version": runtime.VERSION_PATH,
+    "version again": runtime.VERSION_PATH,
+    "pack": runtime.PACK_PATH,
+    "probe": "/" + runtime.GENERIC_ARCHIVE,
 }
 FAULTS = ["reset", "short", "slow", "503"] + (["stall"] if FULL else [])
 CERTIFICATES = ["other-host", "expired", "untrusted"]
@@ -48,49 +52,33 @@ def faulty_answer(fault, body):
     return "status", {"status": 503}
 
 
-@pytest.fixture(scope="module", autouse=True)
-def figures_table():
-    yield
-    if not FIGURES:
-        return
-    out = winbench.E2E_DIR / "figures" / "server-faults.md"
-    out.parent.mkdir(parents=True, exist_ok=True)
-    lines = ["| download | fault | faulty run: javaw from | dialogs | time (s) | good run: packs | time (s) |",
-             "|---|---|---|---|---|---|---|"]
-    lines += ["| %s | %s | %s | %d | %.1f | %d | %.1f |" % row for row in FIGURES]
-    out.write_text("\n".join(lines) + "\n")
-
-
 @pytest.fixture
 def layout(clean):
     """A server root with the given version and the installed runtime 5 in the cache."""
-    runtime_bench.require_network()
+    net.require_network()
 
     def lay_out(version):
-        root = runtime_bench.lay_out_server(SERVER_ROOT, version=version)
-        archive = root / runtime_bench.GENERIC_ARCHIVE
-        archive.parent.mkdir(parents=True, exist_ok=True)
-        archive.write_bytes((winbench.ROOT / "res" / "launcher.jar").read_bytes())
-        launch_bench.place_runtime(clean, version=INSTALLED)
+        root = runtime.lay_out_server(SERVER_ROOT, version=version, archive=True)
+        runtime.place_runtime(clean, version=INSTALLED)
         return root
     return lay_out
 
 
 def javaw_record(prefix):
-    return winbench.cache_dir(prefix) / "jre" / "bin" / "javaw-record.txt"
+    return wine.cache_dir(prefix) / "jre" / "bin" / "javaw-record.txt"
 
 
 def started_runtime(prefix):
     """Which runtime's javaw started: "new" (unpacked from the server's pack), "old" (the one
     installed before), or None when javaw did not start exactly once."""
     record = javaw_record(prefix)
-    if len(winbench.wait_for(lambda: launch_bench.read_records(record), timeout=20) or []) != 1:
+    if len(wine.wait_for(lambda: runtime.read_records(record), timeout=20) or []) != 1:
         return None
-    return "new" if (winbench.cache_dir(prefix) / "jre" / "release").is_file() else "old"
+    return "new" if (wine.cache_dir(prefix) / "jre" / "release").is_file() else "old"
 
 
 def assert_sound_cache(prefix, version):
-    cache = winbench.cache_dir(prefix)
+    cache = wine.cache_dir(prefix)
     assert (cache / "version.txt").read_bytes() == version.encode()
     assert (cache / "jre" / "unpack.txt").is_file() and (cache / "jre" / "bin" / "javaw.exe").is_file()
     assert not (cache / "version.tmp").exists()
@@ -100,9 +88,9 @@ def good_run(prefix, display, origin):
     """The run after the fault, with every answer good; returns (packs fetched, seconds)."""
     origin.clear()
     javaw_record(prefix).unlink(missing_ok=True)
-    code, answered, seconds = runtime_bench.run_answering_dialogs(prefix, display, ARGS)
+    code, answered, seconds = dialog.run(prefix, display, ARGS, dialog.AS_A_USER, timeout=180)
     assert code == 0 and answered == []
-    packs = origin.count(runtime_bench.PACK_PATH)
+    packs = origin.count(runtime.PACK_PATH)
     assert started_runtime(prefix) in (("new",) if packs else ("new", "old"))
     return packs, seconds
 
@@ -115,7 +103,7 @@ def test_fault_during_a_download_keeps_a_runtime_that_starts(layout, clean, disp
     # runtime that is current.
     server_version = INSTALLED if download == "probe" else NEWER
     root = layout(server_version)
-    origin = runtime_bench.start_origin(root)
+    origin = servers.start_origin(root)
     try:
         body = (root / PATHS[download].lstrip("/")).read_bytes()
         answer = faulty_answer(fault, body)
@@ -123,11 +111,11 @@ def test_fault_during_a_download_keeps_a_runtime_that_starts(layout, clean, disp
             answer = ("sequence", {"answers": [("body", {"body": body}), answer]})
         origin.routes[PATHS[download]] = answer
 
-        code, answered, seconds = runtime_bench.run_answering_dialogs(prefix, display, ARGS)
+        code, answered, seconds = dialog.run(prefix, display, ARGS, dialog.AS_A_USER, timeout=180)
         assert code == 0
         started = started_runtime(prefix)
-        texts = winbench.log_texts(prefix)
-        cache = winbench.cache_dir(prefix)
+        texts = wine.log_texts(prefix)
+        cache = wine.cache_dir(prefix)
         assert not (cache / "version.tmp").exists()
         delivered = fault == "slow"
         if download == "version":
@@ -139,9 +127,10 @@ def test_fault_during_a_download_keeps_a_runtime_that_starts(layout, clean, disp
             assert started == ("new" if delivered else "old")
             if not delivered:
                 failure = "Jre download failed host=get.tarvolin.example, path=%s, to file %s\\jre_pack.exe" % (
-                    runtime_bench.PACK_PATH, runtime_bench.windows_cache(prefix))
+                    runtime.PACK_PATH, runtime.windows_cache(prefix))
                 assert failure in texts and answered
-                assert (cache / "jre" / "unpack.txt").is_file() and not (cache / "version.txt").exists()
+                assert (cache / "jre" / "unpack.txt").is_file()
+                assert (cache / "version.txt").read_bytes() == INSTALLED.encode()
                 assert not any(t.endswith('jre_pack.exe" -y') for t in texts)
         else:
             assert started == "old" and answered == []
@@ -150,7 +139,7 @@ def test_fault_during_a_download_keeps_a_runtime_that_starts(layout, clean, disp
 
         packs, good_seconds = good_run(prefix, display, origin)
         assert_sound_cache(prefix, server_version)
-        FIGURES.append((download, fault, started, len(answered), seconds, packs, good_seconds))
+        FIGURES.add(download, fault, started, len(answered), seconds, packs, good_seconds)
     finally:
         origin.stop()
 
@@ -160,28 +149,25 @@ def test_bad_certificate_fails_every_download_and_the_installed_runtime_starts(l
                                                                                certificate):
     prefix = clean
     root = layout(NEWER)
-    net_bench, https_server = runtime_bench.require_network()
-    net_bench.install_ca()
-    cert, key = net_bench.cert_pair(certificate)
-    bad = https_server.OriginServer(cert, key, root).start()
+    bad = servers.start_origin(root, cert=certificate)
     try:
-        code, answered, seconds = runtime_bench.run_answering_dialogs(prefix, display, ARGS)
+        code, answered, seconds = dialog.run(prefix, display, ARGS, dialog.AS_A_USER, timeout=180)
     finally:
         bad.stop()
     assert code == 0 and answered == []
     # The checks stay on: no request got through the refused handshake, nothing was installed.
     assert bad.requests == []
     assert started_runtime(prefix) == "old"
-    assert (winbench.cache_dir(prefix) / "version.txt").read_bytes() == INSTALLED.encode()
-    texts = winbench.log_texts(prefix)
+    assert (wine.cache_dir(prefix) / "version.txt").read_bytes() == INSTALLED.encode()
+    texts = wine.log_texts(prefix)
     assert any(t.startswith("Fehler ") and t.endswith("Kein Netzwerkzugriff") for t in texts)
     assert not any("need to dl java" in t for t in texts)
 
-    origin = runtime_bench.start_origin(root)
+    origin = servers.start_origin(root)
     try:
         packs, good_seconds = good_run(prefix, display, origin)
     finally:
         origin.stop()
     assert packs == 1
     assert_sound_cache(prefix, NEWER)
-    FIGURES.append(("all", "certificate " + certificate, "old", len(answered), seconds, packs, good_seconds))
+    FIGURES.add("all", "certificate " + certificate, "old", len(answered), seconds, packs, good_seconds)

@@ -9,38 +9,16 @@ The default run makes LAUNCHER_SOAK_STARTS=15 starts; the long run makes 200:
 import os
 import statistics
 import time
-from pathlib import Path
 
-import launch_bench
-import runtime_bench
-import winbench
+from harness import runtime
+from harness import wine
 
 STARTS = max(1, int(os.environ.get("LAUNCHER_SOAK_STARTS", "15")))
-SERVER_ROOT = winbench.E2E_DIR / "soak-server"
-# Programs of a run that must all have ended once it is over.
-RUN_PROGRAMS = ("DesktopLauncher.exe", "javaw.exe", "jre_pack.exe", "answer_box.exe")
-
-
-def prefix_processes(prefix, programs=RUN_PROGRAMS):
-    """Processes of this prefix (by WINEPREFIX) whose command line names one of the programs."""
-    marker = ("WINEPREFIX=%s" % prefix).encode()
-    found = []
-    for entry in Path("/proc").iterdir():
-        if not entry.name.isdigit():
-            continue
-        try:
-            if marker not in (entry / "environ").read_bytes().split(b"\0"):
-                continue
-            cmdline = (entry / "cmdline").read_bytes().replace(b"\0", b" ").decode("utf-8", "replace")
-        except OSError:
-            continue
-        if any(program.lower() in cmdline.lower() for program in programs):
-            found.append((int(entry.name), cmdline.strip()))
-    return found
+SERVER_ROOT = wine.E2E_DIR / "soak-server"
 
 
 def temp_files(prefix):
-    temp = winbench.temp_dir(prefix)
+    temp = wine.temp_dir(prefix)
     return {p.name for p in temp.iterdir()} if temp.exists() else set()
 
 
@@ -55,32 +33,34 @@ def unended_lines(data):
 
 def test_consecutive_starts_on_a_warm_cache(server, display):
     root, origin, prefix = server
-    record = launch_bench.place_runtime(prefix, version="5")
+    record = runtime.place_runtime(prefix, version="5")
     times, leftovers, wrong_temp = [], [], []
     for number in range(STARTS):
         before = temp_files(prefix)
         started = time.perf_counter()
-        assert winbench.run(prefix, display, ["start.kvnlp"], timeout=90) == 0
+        code = wine.run(prefix, display, ["start.kvnlp"], timeout=90)
+        # An exit code the program does not return names its start and the report kept of it.
+        assert code == 0, "soak start %d of %d ended with %r" % (number + 1, STARTS, code)
         times.append(time.perf_counter() - started)
-        starts = winbench.wait_for(lambda: len(launch_bench.read_records(record)) > number and
-                                   launch_bench.read_records(record), timeout=20) or []
+        starts = wine.wait_for(lambda: len(runtime.read_records(record)) > number and
+                                   runtime.read_records(record), timeout=20) or []
         assert len(starts) == number + 1, "start %d did not launch javaw" % (number + 1)
         new = sorted(temp_files(prefix) - before)
         if sorted(name[:3].upper() for name in new) != ["LNC", "TPL", "TPL"]:
             wrong_temp.append((number + 1, new))
         # javaw ends by itself right after it recorded; nothing of the run may stay.
-        if not winbench.wait_for(lambda: not prefix_processes(prefix), timeout=15):
-            leftovers.append((number + 1, prefix_processes(prefix)))
+        if not wine.wait_for(lambda: not wine.prefix_processes(prefix), timeout=15):
+            leftovers.append((number + 1, wine.prefix_processes(prefix)))
 
-    data = winbench.log_path(prefix).read_bytes()
-    texts = winbench.log_texts(prefix)
+    data = wine.log_path(prefix).read_bytes()
+    texts = wine.log_texts(prefix)
     assert wrong_temp == [], wrong_temp
     assert leftovers == [], leftovers
     assert unended_lines(data) == []
     assert texts.count("Start wWinMain:") == STARTS
-    assert origin.count(runtime_bench.VERSION_PATH) == STARTS
-    assert origin.count(runtime_bench.PACK_PATH) == 0
+    assert origin.count(runtime.VERSION_PATH) == STARTS
+    assert origin.count(runtime.PACK_PATH) == 0
     print("FIGURE soak: starts=%d, launched=%d, median=%.2f s, max=%.2f s, min=%.2f s, temp_files_per_start=3, "
           "log_lines=%d, lines_without_crlf=0, processes_left=0" %
-          (STARTS, len(launch_bench.read_records(record)), statistics.median(times), max(times), min(times),
+          (STARTS, len(runtime.read_records(record)), statistics.median(times), max(times), min(times),
            len(texts)))

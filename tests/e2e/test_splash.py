@@ -4,15 +4,14 @@ The launch argument names the first variant and the cache holds no runtime, so t
 the failed Java start, whose dialog blocks it while the splash keeps animating.
 """
 import socket
-import subprocess
 import threading
 import time
 
 import pytest
 
-import runtime_bench
-import splash_bench
-import winbench
+from harness import net
+from harness import screen
+from harness import wine
 
 TEAL = (0, 160, 160)
 FRAME = (209, 209, 209)
@@ -20,8 +19,8 @@ FRAME = (209, 209, 209)
 
 @pytest.fixture
 def splash(clean, display):
-    proc = winbench.start(clean, display, ["https://apps.example/zentrix.kvnlp"])
-    window = splash_bench.find_splash(display)
+    proc = wine.start(clean, display, ["https://apps.example/zentrix.kvnlp"])
+    window = screen.find_splash(display)
     if window is None:
         proc.kill()
         pytest.fail("no splash window")
@@ -34,10 +33,10 @@ def splash(clean, display):
 
 def test_window_is_centred_and_shows_image_bar_and_texts(splash, display):
     _, window = splash
-    assert splash_bench.geometry(display, window) == (355, 345, 570, 333)
+    assert screen.geometry(display, window) == (355, 345, 570, 333)
     bars = []
     for _ in range(3):
-        pixel = splash_bench.screenshot(display)
+        pixel = screen.screenshot(display)
         at = lambda x, y: pixel(355 + x, 345 + y)  # noqa: E731
         for x in (5, 300, 560):
             assert at(x, 332) == FRAME
@@ -64,7 +63,7 @@ def test_window_is_centred_and_shows_image_bar_and_texts(splash, display):
 def busy_worker(clean):
     """A download host that accepts connections and never answers: the worker waits in its first
     download, no dialog owns the splash, and the window takes keys."""
-    runtime_bench.require_network()
+    net.require_network()
     listener = socket.socket()
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     listener.bind(("127.0.0.1", 443))
@@ -92,24 +91,18 @@ def busy_worker(clean):
 
 @pytest.mark.parametrize("keys", ["Escape", "alt+F4"])
 def test_escape_or_the_system_close_ends_the_program_with_code_0(busy_worker, display, keys):
-    proc = winbench.start(busy_worker, display, ["start.kvnlp"])
+    proc = wine.start(busy_worker, display, ["start.kvnlp"])
     try:
-        window = splash_bench.find_splash(display)
+        window = screen.find_splash(display)
         assert window is not None
-        assert winbench.wait_for(lambda: any(t.startswith("DownloadfileDirect https://") for t in
-                                             winbench.log_texts(busy_worker)), timeout=30)
+        assert wine.wait_for(lambda: any(t.startswith("DownloadfileDirect https://") for t in
+                                             wine.log_texts(busy_worker)), timeout=30)
         time.sleep(0.5)
         assert proc.poll() is None
-        # Real key presses (XTEST) on the focused window; Wine ignores keys sent to a window.
-        env = {"DISPLAY": display}
-        subprocess.run(["xdotool", "windowfocus", "--sync", window], env=env, timeout=20)
-        subprocess.run(["xdotool", "mousemove", "--window", window, "285", "100", "click", "1"], env=env,
-                       timeout=20)
-        time.sleep(0.3)
-        subprocess.run(["xdotool", "key", keys], env=env, timeout=20)
+        screen.press_on_splash(display, window, keys)
         assert proc.wait(timeout=15) == 0
         # The worker was still waiting for the host: nothing was launched.
-        assert not any("javaw" in t for t in winbench.log_texts(busy_worker))
+        assert not any("javaw" in t for t in wine.log_texts(busy_worker))
     finally:
         if proc.poll() is None:
             proc.kill()

@@ -1,27 +1,27 @@
 """Start-up: folders, the first log lines, and the argument counts that show no window."""
 import re
 
-import winbench
+from harness import wine
 
 UNSUPPORTED = "Error: Anzahl der Aufrufargumente nicht unterst\xfctzt "
 
 
 def first_texts(prefix):
-    return winbench.log_texts(prefix)
+    return wine.log_texts(prefix)
 
 
 def test_unsupported_argument_counts_log_and_end_without_window(clean, display):
     for args in ([], ["a", "b", "c"]):
-        winbench.clear_user_state(clean)
-        assert winbench.run(clean, display, args) == 0
-        texts = winbench.log_texts(clean)
+        wine.clear_user_state(clean)
+        assert wine.run(clean, display, args) == 0
+        texts = wine.log_texts(clean)
         assert texts[-1] == UNSUPPORTED
         assert not any(t.startswith("Start ") and t != "Start wWinMain:" for t in texts)
 
 
 def test_first_lines_come_in_their_order(clean, display):
-    assert winbench.run(clean, display, []) == 0
-    texts = winbench.log_texts(clean)
+    assert wine.run(clean, display, []) == 0
+    texts = wine.log_texts(clean)
     # Program path and Program Files path, each with the last error code of the moment.
     assert re.fullmatch(r"Fehler -?\d+: .*DesktopLauncher\.exe", texts[0], re.I)
     assert re.fullmatch(r"Fehler -?\d+: C:\\Program Files", texts[1])
@@ -31,8 +31,8 @@ def test_first_lines_come_in_their_order(clean, display):
 
 
 def test_log_lines_use_one_byte_per_umlaut_and_end_in_crlf(clean, display):
-    winbench.run(clean, display, [])
-    raw = winbench.log_path(clean).read_bytes()
+    wine.run(clean, display, [])
+    raw = wine.log_path(clean).read_bytes()
     assert b"unterst\xfctzt \r\n" in raw
     assert raw.endswith(b"\r\n")
     assert all(line.endswith(b"\r") for line in raw.split(b"\n")[:-1])
@@ -40,9 +40,9 @@ def test_log_lines_use_one_byte_per_umlaut_and_end_in_crlf(clean, display):
 
 
 def test_folders_are_created_once_and_a_second_start_logs_no_error(clean, display):
-    winbench.run(clean, display, [])
-    assert winbench.cache_dir(clean).is_dir()
-    winbench.log_path(clean).unlink()
-    winbench.run(clean, display, [])
-    assert "Verzeichnis konnte nicht angelegt werden" not in winbench.read_log(clean)
+    wine.run(clean, display, [])
+    assert wine.cache_dir(clean).is_dir()
+    wine.log_path(clean).unlink()
+    wine.run(clean, display, [])
+    assert "Verzeichnis konnte nicht angelegt werden" not in wine.read_log(clean)
 

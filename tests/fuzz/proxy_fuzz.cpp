@@ -1,6 +1,7 @@
 // Proxy texts and bypass lists: when the 8-bit rules let the launcher have the proxy properties,
 // the wide rules find a server text; the fragment is framed by blanks and splits into exactly the
-// two properties, each cut at its field; the log line of the settings stays inside its buffer.
+// two properties, each holding its whole value; the 8-bit copy stays in its field and matches the
+// model of the conversion; the log line of the settings stays inside its buffer.
 #include <stdlib.h>
 #include <wchar.h>
 
@@ -24,7 +25,7 @@ std::string EightBitCopy(const std::wstring& text)
 
 std::wstring Property(const wchar_t* prefix, const wchar_t* value)
 {
-    return (prefix + std::wstring(value)).substr(0, 1023);
+    return prefix + std::wstring(value);
 }
 
 } // namespace
@@ -44,8 +45,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FUZZ_CHECK(wcsnlen(line.data(), capacity) < capacity);
     FUZZ_CHECK(wcsncmp(line.data(), L"Proxy: detect=", capacity - 1 < 14 ? capacity - 1 : 14) == 0);
 
+    std::vector<char> copy(2048 + canary, '#');
+    CopyProxyTextNarrow(copy.data(), 2048, proxy.c_str());
+    FUZZ_CHECK(std::string(copy.data() + 2048, canary) == std::string(canary, '#'));
+    FUZZ_CHECK(std::string(copy.data()) == EightBitCopy(proxy).c_str());
+
     const wchar_t* server = ProxyServerText(proxy.c_str());
-    if (ProxyTextNamesServer(EightBitCopy(proxy).c_str()))
+    if (ProxyTextNamesServer(copy.data()))
         FUZZ_CHECK(server != nullptr);
     if (!server)
         return 0;

@@ -1,4 +1,5 @@
-// Holds a file open without sharing, as another program that locks it would:
+// Holds a file or folder open without sharing, as another program that locks it would (a running
+// javaw holds its runtime folder so that it cannot be moved):
 //     hold_file <path> <seconds> [<release file>]
 // opens (or creates) <path> with share mode 0, prints "HELD" on standard output, and keeps it open
 // until <release file> exists or <seconds> have passed. Exit code 0, or 1 when the open failed.
@@ -18,8 +19,9 @@ int main()
         fputs("usage: hold_file <path> <seconds> [<release file>]\n", stderr);
         return 2;
     }
-    HANDLE file = CreateFileW(argv[1], GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
+    // Backup semantics let the same call open a folder; a file opens as before.
+    HANDLE file = CreateFileW(argv[1], GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         printf("FAILED\t%lu\n", GetLastError());
         fflush(stdout);

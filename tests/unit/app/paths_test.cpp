@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <stdio.h>
-
 #include <string>
 #include <vector>
 
@@ -11,6 +9,7 @@
 #include "app/build_config.h"
 #include "app/folders.h"
 #include "app/state.h"
+#include "test_helpers.h"
 
 TEST(ChooseVariant, FirstMarkerInPrecedenceOrderDecidesAnywhereAndInAnyCase)
 {
@@ -87,9 +86,7 @@ TEST(DeleteFolderTree, RefusesCutPathsAndForeignFolders)
 
 TEST(DeleteFolderTree, RemovesNestedFoldersAndFiles)
 {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    std::wstring root = std::wstring(temp) + L"tree-test-" + std::to_wstring(GetCurrentProcessId());
+    std::wstring root = TempPath(L"tree-test-" + std::to_wstring(GetCurrentProcessId()));
     CreateDirectoryW(root.c_str(), nullptr);
     CreateDirectoryW((root + L"\\a").c_str(), nullptr);
     CreateDirectoryW((root + L"\\a\\b").c_str(), nullptr);
@@ -107,9 +104,7 @@ TEST(DeleteFolderTree, NeverHandsTheShellATreeWithPathsBeyond259Characters)
 {
     // Under Wine the shell, given such a tree, deleted the current folder's contents instead; the
     // test runs in a folder of its own with a decoy in it.
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    std::wstring scratch = std::wstring(temp) + L"long-tree-" + std::to_wstring(GetCurrentProcessId());
+    std::wstring scratch = TempPath(L"long-tree-" + std::to_wstring(GetCurrentProcessId()));
     std::wstring root = scratch + L"\\zentrixjre";
     CreateDirectoryW(scratch.c_str(), nullptr);
     CreateDirectoryW(root.c_str(), nullptr);
@@ -139,14 +134,9 @@ TEST(DeleteFolderTree, NeverHandsTheShellATreeWithPathsBeyond259Characters)
     EXPECT_EQ(ERROR_FILENAME_EXCED_RANGE, DeleteCacheFolderTree(root.c_str(), L"zentrixjre", false));
     EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(file.c_str()));
     EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(decoy.c_str()));
-    FILE* f = _wfopen(log.c_str(), L"rb");
-    char line[4096] = {};
-    if (f) {
-        fread(line, 1, sizeof line - 1, f);
-        fclose(f);
-    }
+    std::string lines = ReadWholeFile(log);
     std::string expected = ": DeleteFolderTree: " + std::string(root.begin(), root.end()) + " wird nicht gel\xf6scht\r\n";
-    EXPECT_NE(std::string::npos, std::string(line).find(expected)) << line;
+    EXPECT_NE(std::string::npos, lines.find(expected)) << lines;
 
     SetCurrentDirectoryW(saved);
     DeleteFileW(file.c_str());

@@ -4,7 +4,6 @@
 
 #include <windows.h>
 
-#include <shellapi.h>
 #include <stdlib.h>
 #include <wchar.h>
 
@@ -15,6 +14,7 @@
 #include "app/state.h"
 #include "net/proxy.h"
 #include "seeds.h"
+#include "test_helpers.h"
 #include "worker/cmdline.h"
 #include "worker/launch.h"
 
@@ -51,17 +51,6 @@ std::vector<std::wstring> SeedValues()
     return values;
 }
 
-std::vector<std::wstring> Split(const wchar_t* line)
-{
-    int count = 0;
-    wchar_t** arguments = CommandLineToArgvW(line, &count);
-    std::vector<std::wstring> result;
-    if (arguments)
-        result.assign(arguments, arguments + count);
-    LocalFree(arguments);
-    return result;
-}
-
 std::wstring Property(const wchar_t* prefix, const std::wstring& value, size_t limit)
 {
     return (prefix + value).substr(0, limit);
@@ -84,7 +73,7 @@ TEST(RandomInputs, QuotedValueListsComeBackWhole)
             wcscat(line.data(), L" ");
             ASSERT_TRUE(AppendQuotedArgument(line.data(), line.size(), value.c_str()));
         }
-        std::vector<std::wstring> split = Split(line.data());
+        std::vector<std::wstring> split = SplitCommandLine(line.data());
         ASSERT_EQ(values.size() + 1, split.size()) << i;
         for (size_t k = 0; k < values.size(); ++k)
             ASSERT_EQ(values[k], split[k + 1]) << i << " value " << k;
@@ -143,8 +132,8 @@ TEST(RandomInputs, LauncherCommandLinesSplitIntoTheirLeadingArguments)
 
         std::vector<std::wstring> expected = {javaw};
         if (fragment && fragment[1]) {
-            expected.push_back(Property(L"-Dde.tarvolin.windowsProxyServer=", server, 1023));
-            expected.push_back(Property(L"-Dde.tarvolin.windowsProxyBypass=", bypass, 1023));
+            expected.push_back(Property(L"-Dde.tarvolin.windowsProxyServer=", server, std::wstring::npos));
+            expected.push_back(Property(L"-Dde.tarvolin.windowsProxyBypass=", bypass, std::wstring::npos));
         }
         std::vector<std::wstring> properties = {
             L"-Djava.net.useSystemProxies=true",
@@ -162,7 +151,7 @@ TEST(RandomInputs, LauncherCommandLinesSplitIntoTheirLeadingArguments)
         ASSERT_TRUE(CanaryIntact(line.data() + capacity, kCanary)) << i;
         size_t length = wcsnlen(line.data(), capacity);
         ASSERT_LT(length, capacity) << i;
-        std::vector<std::wstring> split = length ? Split(line.data()) : std::vector<std::wstring>();
+        std::vector<std::wstring> split = length ? SplitCommandLine(line.data()) : std::vector<std::wstring>();
         ASSERT_LE(split.size(), expected.size()) << i;
         ASSERT_EQ(whole, split.size() == expected.size()) << i;
         // The program name follows its own rule (no escapes): a trailing backslash run comes back

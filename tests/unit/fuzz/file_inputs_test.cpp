@@ -17,6 +17,7 @@
 #include "provision/properties.h"
 #include "provision/runtime.h"
 #include "seeds.h"
+#include "test_helpers.h"
 
 namespace {
 
@@ -64,14 +65,6 @@ PropertyResult ExpectedProperties(const std::string& file)
     return result;
 }
 
-std::wstring Widen(const std::string& text)
-{
-    std::wstring wide;
-    for (unsigned char c : text)
-        wide += static_cast<wchar_t>(c);
-    return wide;
-}
-
 void SetField(wchar_t* field, const std::string& text)
 {
     wcscpy(field, Widen(text).c_str());
@@ -98,7 +91,7 @@ TEST(RandomInputs, PropertyFilesSetWhatTheirLastKeyLinesSay)
 {
     std::vector<std::string> seeds = LoadCorpus("properties");
     ASSERT_FALSE(seeds.empty());
-    std::wstring path = TempFilePath(L"fuzz_properties.txt");
+    std::wstring path = TempPath(L"fuzz_properties.txt");
     std::mt19937 random(4242);
     int runs = FuzzRuns(20000) / 10;
     for (int i = 0; i < runs; ++i) {
@@ -129,7 +122,7 @@ TEST(RandomInputs, VersionFilesGiveTheNumberOfTheirFirst500Bytes)
 {
     std::vector<std::string> seeds = LoadCorpus("version");
     ASSERT_FALSE(seeds.empty());
-    std::wstring path = TempFilePath(L"fuzz_version.txt");
+    std::wstring path = TempPath(L"fuzz_version.txt");
     std::mt19937 random(1000);
     int runs = FuzzRuns(20000) / 10;
     for (int i = 0; i < runs; ++i) {
@@ -149,7 +142,7 @@ TEST(RandomInputs, PayloadRecordsWriteNoByteFromBehindTheirBlock)
 {
     std::vector<std::string> seeds = LoadCorpus("payload");
     ASSERT_FALSE(seeds.empty());
-    std::wstring path = TempFilePath(L"fuzz_payload.bin");
+    std::wstring path = TempPath(L"fuzz_payload.bin");
     std::mt19937 random(12);
     int runs = FuzzRuns(20000) / 20;
     for (int i = 0; i < runs; ++i) {
@@ -173,13 +166,8 @@ TEST(RandomInputs, PayloadRecordsWriteNoByteFromBehindTheirBlock)
         bool fits = block.size() >= kPayloadHeaderSize &&
                     PayloadDataLength(bytes) <= block.size() - kPayloadHeaderSize;
         ASSERT_EQ(fits, written) << i;
-        FILE* back = _wfopen(path.c_str(), L"rb");
-        ASSERT_NE(nullptr, back);
-        std::string data;
-        int c;
-        while ((c = fgetc(back)) != EOF)
-            data += static_cast<char>(c);
-        fclose(back);
+        ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(path.c_str())) << i;
+        std::string data = ReadWholeFile(path);
         ASSERT_EQ(fits ? block.substr(kPayloadHeaderSize, PayloadDataLength(bytes)) : std::string(), data) << i;
     }
     DeleteFileW(path.c_str());

@@ -4,23 +4,19 @@
 
 #include <windows.h>
 
-#include <shellapi.h>
 #include <stdlib.h>
 
 #include <random>
 #include <string>
+#include <vector>
 
 #include "net/proxy.h"
 #include "provision/properties.h"
+#include "seeds.h"
+#include "test_helpers.h"
 #include "worker/cmdline.h"
 
 namespace {
-
-int Runs()
-{
-    const char* text = getenv("LAUNCHER_FUZZ_RUNS");
-    return text ? atoi(text) : 20000;
-}
 
 // Mostly characters that mean something to the parsers, now and then any byte.
 std::string RandomText(std::mt19937& random, size_t maxLength)
@@ -32,20 +28,12 @@ std::string RandomText(std::mt19937& random, size_t maxLength)
     return text;
 }
 
-std::wstring Widen(const std::string& text)
-{
-    std::wstring wide;
-    for (unsigned char c : text)
-        wide += static_cast<wchar_t>(c);
-    return wide;
-}
-
 } // namespace
 
 TEST(RandomInputs, PropertyLinesNeverReadPastTheLine)
 {
     std::mt19937 random(20261207);
-    for (int i = 0; i < Runs(); ++i) {
+    for (int i = 0; i < FuzzRuns(20000); ++i) {
         std::string line = RandomText(random, 120);
         const char* value = nullptr;
         size_t length = 0;
@@ -60,7 +48,7 @@ TEST(RandomInputs, PropertyLinesNeverReadPastTheLine)
 TEST(RandomInputs, ProxyTextsGiveServerTextsInsideTheProxyText)
 {
     std::mt19937 random(7);
-    for (int i = 0; i < Runs(); ++i) {
+    for (int i = 0; i < FuzzRuns(20000); ++i) {
         std::string proxy = RandomText(random, 80);
         ProxyTextNamesServer(proxy.c_str());
         std::wstring wide = Widen(proxy);
@@ -71,19 +59,17 @@ TEST(RandomInputs, ProxyTextsGiveServerTextsInsideTheProxyText)
         ASSERT_LE(server, wide.c_str() + wide.size());
         wchar_t* fragment = BuildProxyFragment(server, wide.c_str());
         ASSERT_NE(nullptr, fragment);
-        int count = 0;
-        wchar_t** split = CommandLineToArgvW((std::wstring(L"javaw") + fragment).c_str(), &count);
-        ASSERT_EQ(3, count) << proxy;
-        EXPECT_EQ(L"-Dde.tarvolin.windowsProxyServer=" + std::wstring(server), split[1]);
-        LocalFree(split);
+        std::vector<std::wstring> split = SplitCommandLine(std::wstring(L"javaw") + fragment);
         free(fragment);
+        ASSERT_EQ(3u, split.size()) << proxy;
+        EXPECT_EQ(L"-Dde.tarvolin.windowsProxyServer=" + std::wstring(server), split[1]);
     }
 }
 
 TEST(RandomInputs, QuotedValuesComeBackWhole)
 {
     std::mt19937 random(99);
-    for (int i = 0; i < Runs(); ++i) {
+    for (int i = 0; i < FuzzRuns(20000); ++i) {
         std::wstring values[3] = {Widen(RandomText(random, 40)), Widen(RandomText(random, 40)),
                                   Widen(RandomText(random, 40))};
         wchar_t line[1024] = L"prog";
@@ -91,11 +77,9 @@ TEST(RandomInputs, QuotedValuesComeBackWhole)
             wcscat(line, L" ");
             ASSERT_TRUE(AppendQuotedArgument(line, 1024, value.c_str()));
         }
-        int count = 0;
-        wchar_t** split = CommandLineToArgvW(line, &count);
-        ASSERT_EQ(4, count) << i;
+        std::vector<std::wstring> split = SplitCommandLine(line);
+        ASSERT_EQ(4u, split.size()) << i;
         for (int k = 0; k < 3; ++k)
             ASSERT_EQ(values[k], split[k + 1]) << i;
-        LocalFree(split);
     }
 }

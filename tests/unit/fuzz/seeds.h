@@ -90,19 +90,3 @@ inline std::string Mutate(std::mt19937& random, const std::vector<std::string>& 
         text.resize(maxSize);
     return text;
 }
-
-inline std::wstring TempFilePath(const wchar_t* name)
-{
-    wchar_t folder[MAX_PATH];
-    GetTempPathW(MAX_PATH, folder);
-    return std::wstring(folder) + name;
-}
-
-inline void WriteWholeFile(const std::wstring& path, const std::string& bytes)
-{
-    FILE* file = _wfopen(path.c_str(), L"wb");
-    if (!file)
-        return;
-    fwrite(bytes.data(), 1, bytes.size(), file);
-    fclose(file);
-}

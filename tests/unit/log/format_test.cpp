@@ -46,3 +46,33 @@ TEST(BoundedFormat, RefusesZeroAndHugeCapacity)
     EXPECT_EQ(kFormatCut, BoundedFormat(field, 1, L"x"));
     EXPECT_EQ(0, field[0]);
 }
+
+TEST(BoundedAppend, AppendsBehindTheTextCutsAndRefusesAnUnterminatedField)
+{
+    struct {
+        const wchar_t* before;
+        size_t capacity;
+        const wchar_t* text;
+        unsigned result;
+        const wchar_t* after;
+    } cases[] = {
+        {L"ab", 8, L"cd", kFormatOk, L"abcd"},
+        {L"ab", 5, L"cd", kFormatOk, L"abcd"},   // exactly full
+        {L"ab", 4, L"cd", kFormatCut, L"abc"},   // cut at capacity - 1
+        {L"abc", 4, L"d", kFormatCut, L"abc"},   // no room left at all
+        {L"", 3, nullptr, kFormatOk, L""},       // null appends nothing
+        {L"ab", 8, L"", kFormatOk, L"ab"},
+    };
+    for (const auto& c : cases) {
+        wchar_t field[8];
+        wmemset(field, L'#', 8);
+        wmemcpy(field, c.before, wcslen(c.before) + 1);
+        EXPECT_EQ(c.result, BoundedAppend(field, c.capacity, c.text)) << c.before << "+" << c.capacity;
+        EXPECT_STREQ(c.after, field) << c.before << "+" << c.capacity;
+        EXPECT_EQ(L'#', field[7]) << "nothing written behind the capacity";
+    }
+    wchar_t unterminated[4] = {L'a', L'b', L'c', L'd'};
+    EXPECT_EQ(kFormatBadCapacity, BoundedAppend(unterminated, 4, L"x"));
+    EXPECT_EQ(L'd', unterminated[3]);
+    EXPECT_EQ(kFormatBadCapacity, BoundedAppend(unterminated, 0, L"x"));
+}

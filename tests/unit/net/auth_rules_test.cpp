@@ -2,6 +2,7 @@
 // with the two ends that keep it from looping (second 401 in a row, at most six passes).
 #include <gtest/gtest.h>
 
+#include <utility>
 #include <vector>
 
 #include "net/auth_rules.h"
@@ -49,6 +50,33 @@ TEST(ChooseProxyAuthScheme, PrefersNegotiateThenNtlmPassportDigestAndNeverBasic)
     EXPECT_EQ(0u, ChooseProxyAuthScheme(kAuthSchemeBasic));
     EXPECT_EQ(0u, ChooseProxyAuthScheme(0));
     EXPECT_EQ(0u, ChooseProxyAuthScheme(0x20)); // unknown bits
+}
+
+TEST(DirectStatus, A407GoesToTheFallbackOtherErrorsAreReportedTheRestIsABody)
+{
+    const std::pair<unsigned, DirectStatus> cases[] = {
+        {200, DirectStatus::Body},      {0, DirectStatus::Body},        {302, DirectStatus::Body},
+        {399, DirectStatus::Body},      {400, DirectStatus::HttpError}, {401, DirectStatus::HttpError},
+        {407, DirectStatus::ProxyLogin}, {408, DirectStatus::HttpError}, {599, DirectStatus::HttpError},
+        {600, DirectStatus::Body},
+    };
+    for (const auto& [status, outcome] : cases)
+        EXPECT_EQ(outcome, ClassifyDirectStatus(status)) << status;
+}
+
+// The user's Windows logon answers Negotiate and NTLM; Basic is never chosen, so never answered.
+TEST(ChooseProxyAuthScheme, OnlyNegotiateAndNtlmAreAnsweredWithTheWindowsLogon)
+{
+    const std::pair<unsigned, bool> cases[] = {
+        {kAuthSchemeNegotiate | kAuthSchemeNtlm | kAuthSchemeBasic, true},
+        {kAuthSchemeNtlm | kAuthSchemeBasic, true},
+        {kAuthSchemeDigest | kAuthSchemeBasic, false},
+        {kAuthSchemePassport, false},
+        {kAuthSchemeBasic, false},
+        {0, false},
+    };
+    for (const auto& [offered, logon] : cases)
+        EXPECT_EQ(logon, AnswersWithWindowsLogon(ChooseProxyAuthScheme(offered))) << offered;
 }
 
 TEST(AuthExchange, StartsWithNoSchemeNoPreviousStatusAndSendsFirst)

@@ -1,12 +1,17 @@
 // DownloadfileDirect, ReportHttpStatus and DownloadWithAuthentication called directly.
 //
-// The tests that need a server read its host name from LAUNCHER_TEST_ORIGIN and skip when it is
-// unset; tests/e2e/test_download.py runs them inside the test namespace against the scripted
-// HTTPS origin of tests/e2e/https_server.py (paths /e2e/...), one test per process, so the
-// once-per-process status report starts fresh each time. A proxy address for the proxy tests
-// comes from LAUNCHER_TEST_PROXY (explicit proxy), LAUNCHER_TEST_DEAD_PROXY (an explicit proxy
-// that fails) or from Wine's http_proxy (default proxy). With LAUNCHER_TEST_DIALOGS=outside the
-// tests only watch the warning dialogs and leave answering them to the driver.
+// LiveDownload.Case is the one runner of the live download cases: tests/e2e/harness/
+// download_cases.py holds each case (what the scripted origin answers, the calls, what is
+// expected) and tests/e2e/test_download.py runs it here inside the test namespace, one case per
+// process, so the once-per-process status report starts fresh each time. The runner takes the
+// calls from the environment and prints what they gave; the checks are on the Python side.
+//   LAUNCHER_TEST_ORIGIN  the download host (the runner skips without it)
+//   LAUNCHER_CASE_HOST    another host for the calls (a name no resolver knows)
+//   LAUNCHER_CASE_PROXY   an explicit proxy for the first attempt of DownloadfileDirect
+//   LAUNCHER_CASE_STEPS   the calls, separated by "|": "<call> <path> [missing-folder]", call one
+//                         of direct, direct-dialog, auth, auth-plain (useTls 0)
+// Wine's http_proxy gives the default proxy. With LAUNCHER_TEST_DIALOGS=outside the runner only
+// watches the warning dialogs and leaves answering them to the driver.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -26,30 +31,12 @@
 
 namespace {
 
-const size_t kOkSize = 100000;
-const size_t kShortAnnounced = 50000;
-const size_t kShortSent = 20000;
-
 std::string Pattern(size_t size)
 {
     std::string out(size, '\0');
     for (size_t i = 0; i < size; ++i)
         out[i] = static_cast<char>(i % 251);
     return out;
-}
-
-// Whether bytes are the scripted pattern of the given size; on failure it says where they differ
-// instead of printing them.
-::testing::AssertionResult IsPattern(const std::string& bytes, size_t size)
-{
-    std::string want = Pattern(size);
-    if (bytes == want)
-        return ::testing::AssertionSuccess();
-    size_t at = 0;
-    while (at < bytes.size() && at < want.size() && bytes[at] == want[at])
-        ++at;
-    return ::testing::AssertionFailure() << bytes.size() << " bytes instead of " << size
-                                         << ", first difference at byte " << at;
 }
 
 std::wstring Widen(const char* text)
@@ -115,22 +102,6 @@ int CountLines(const std::string& text)
     int n = 0;
     for (const std::string& t : LogTexts())
         n += t == text;
-    return n;
-}
-
-int CountPrefix(const std::string& prefix)
-{
-    int n = 0;
-    for (const std::string& t : LogTexts())
-        n += t.compare(0, prefix.size(), prefix) == 0;
-    return n;
-}
-
-int CountSuffix(const std::string& suffix)
-{
-    int n = 0;
-    for (const std::string& t : LogTexts())
-        n += t.size() >= suffix.size() && t.compare(t.size() - suffix.size(), suffix.size(), suffix) == 0;
     return n;
 }
 
@@ -207,28 +178,6 @@ protected:
     std::wstring target_;
 };
 
-// The tests against the scripted origin.
-class LiveDownload : public Download {
-protected:
-    void SetUp() override
-    {
-        Download::SetUp();
-        std::string host = Env("LAUNCHER_TEST_ORIGIN");
-        if (host.empty())
-            GTEST_SKIP() << "LAUNCHER_TEST_ORIGIN names no origin";
-        wcscpy(launcherState.downloadHost, Widen(host.c_str()).c_str());
-        host_ = host;
-    }
-    int Direct(const wchar_t* path, bool dialog = false)
-    {
-        return DownloadfileDirect(path, 1, target_.c_str(), dialog);
-    }
-    int Auth(const wchar_t* path) { return DownloadWithAuthentication(path, 1, target_.c_str()); }
-    std::string Body() { return ReadBytes(target_); }
-    std::string host_;
-    std::wstring proxyText_;
-};
-
 } // namespace
 
 // --- without a server -------------------------------------------------------------------------
@@ -294,252 +243,101 @@ TEST_F(Download, AChunkThatCannotBeWrittenIsReportedAndLogged)
     EXPECT_EQ(1u, LogTexts().size());
 }
 
-// --- against the scripted origin ---------------------------------------------------------------
+// --- the live download cases ------------------------------------------------------------------
 
-TEST_F(LiveDownload, DirectWholeBodyOverTls12)
+namespace {
+
+std::string Hex(const void* data, size_t size)
 {
-    EXPECT_EQ(1, Direct(L"/e2e/ok"));
-    EXPECT_TRUE(IsPattern(Body(), kOkSize));
-    std::vector<std::string> texts = LogTexts();
-    ASSERT_EQ(1u, texts.size()) << AllLog();
-    std::string target(target_.begin(), target_.end());
-    EXPECT_EQ("DownloadfileDirect https://" + host_ + "/e2e/ok to " + target, texts[0]);
+    static const char digits[] = "0123456789abcdef";
+    const unsigned char* bytes = static_cast<const unsigned char*>(data);
+    std::string out;
+    for (size_t i = 0; i < size; ++i) {
+        out += digits[bytes[i] >> 4];
+        out += digits[bytes[i] & 15];
+    }
+    return out;
 }
 
-TEST_F(LiveDownload, DirectChunkedAndSlowBodiesAreWhole)
+std::vector<std::string> Split(const std::string& text, char separator)
 {
-    EXPECT_EQ(1, Direct(L"/e2e/chunked"));
-    EXPECT_TRUE(IsPattern(Body(), kOkSize));
-    EXPECT_EQ(1, Direct(L"/e2e/slow"));
-    EXPECT_TRUE(IsPattern(Body(), kOkSize));
-    EXPECT_EQ(2u, LogTexts().size()) << AllLog();
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find(separator, start);
+        if (end == std::string::npos)
+            end = text.size();
+        if (end > start)
+            parts.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return parts;
 }
 
-TEST_F(LiveDownload, DirectEmpty200GivesAnEmptyFileAnd1)
+// Runs one call of a case and prints what it gave: result, whether the target exists, its size,
+// whether it is the scripted pattern of that size, the body itself when short, the log lines so
+// far and the target's name.
+void RunStep(size_t number, const std::string& step, const std::wstring& defaultTarget)
 {
-    EXPECT_EQ(1, Direct(L"/e2e/empty"));
-    EXPECT_TRUE(Exists(target_));
-    EXPECT_EQ("", Body());
+    std::vector<std::string> words = Split(step, ' ');
+    ASSERT_GE(words.size(), 2u) << step;
+    std::wstring path = Widen(words[1].c_str());
+    std::wstring target = words.size() > 2 && words[2] == "missing-folder" ? TempPath(L"no-such-folder-4711\\file.bin")
+                                                                         : defaultTarget;
+    int result = -1;
+    if (words[0] == "direct" || words[0] == "direct-dialog")
+        result = DownloadfileDirect(path.c_str(), 1, target.c_str(), words[0] == "direct-dialog");
+    else if (words[0] == "auth" || words[0] == "auth-plain")
+        result = DownloadWithAuthentication(path.c_str(), words[0] == "auth" ? 1 : 0, target.c_str());
+    ASSERT_NE(-1, result) << "unknown call " << words[0];
+    std::string body = ReadBytes(target);
+    std::string narrowTarget(target.begin(), target.end());
+    printf("STEP\t%u\tRESULT\t%d\tEXISTS\t%d\tBYTES\t%u\tPATTERN\t%d\tBODY\t%s\tLOGLINES\t%u\tTARGET\t%s\n",
+           static_cast<unsigned>(number), result, Exists(target) ? 1 : 0, static_cast<unsigned>(body.size()),
+           body == Pattern(body.size()) ? 1 : 0, body.size() <= 256 ? Hex(body.data(), body.size()).c_str() : "-",
+           static_cast<unsigned>(LogTexts().size()), Hex(narrowTarget.data(), narrowTarget.size()).c_str());
 }
 
-TEST_F(LiveDownload, DirectFirst404WithDialogThenA500StaysSilent)
-{
-    DialogWatcher dialogs;
-    EXPECT_EQ(0, Direct(L"/e2e/404", true));
-    EXPECT_EQ("", Body());
-    EXPECT_EQ(0, Direct(L"/e2e/500", true));
-    EXPECT_EQ("", Body());
-    EXPECT_EQ((std::vector<std::wstring>{L"Fehler: HTTP-Statuscode=404 Resource nicht gefunden."}), dialogs.Texts());
-    EXPECT_EQ(1, CountLines("Fehler: HTTP-Statuscode=404 Resource nicht gefunden.")) << AllLog();
-    EXPECT_EQ(0, CountPrefix("Fehler: HTTP-Statuscode=500")) << AllLog();
-    EXPECT_EQ(2, launcherState.statusMessageCount);
-}
+class LiveDownload : public Download {
+protected:
+    void SetUp() override
+    {
+        Download::SetUp();
+        std::string host = Env("LAUNCHER_TEST_ORIGIN");
+        if (host.empty())
+            GTEST_SKIP() << "LAUNCHER_TEST_ORIGIN names no origin";
+        if (!Env("LAUNCHER_CASE_HOST").empty())
+            host = Env("LAUNCHER_CASE_HOST");
+        wcscpy(launcherState.downloadHost, Widen(host.c_str()).c_str());
+        proxyText_ = Widen(Env("LAUNCHER_CASE_PROXY").c_str());
+        if (!proxyText_.empty())
+            launcherState.proxyConfig.lpszProxy = &proxyText_[0];
+    }
+    void TearDown() override
+    {
+        launcherState.proxyConfig.lpszProxy = nullptr;
+        Download::TearDown();
+    }
+    std::wstring proxyText_;
+};
 
-TEST_F(LiveDownload, DirectFirstErrorWithoutDialogSilencesLaterOnes)
-{
-    DialogWatcher dialogs;
-    EXPECT_EQ(0, Direct(L"/e2e/503", false));
-    EXPECT_EQ(0, Direct(L"/e2e/404", true));
-    EXPECT_TRUE(dialogs.Texts().empty());
-    EXPECT_EQ(1, CountLines("Fehler: HTTP-Statuscode=503.")) << AllLog();
-    EXPECT_EQ(0, CountPrefix("Fehler: HTTP-Statuscode=404")) << AllLog();
-}
+} // namespace
 
-TEST_F(LiveDownload, Direct407IsStoredLikeABody)
+TEST_F(LiveDownload, Case)
 {
-    EXPECT_EQ(1, Direct(L"/e2e/407", true));
-    EXPECT_EQ("<html>Proxy Authentication Required</html>", Body());
-    EXPECT_EQ(0, launcherState.statusMessageCount);
-}
-
-TEST_F(LiveDownload, DirectIntoAMissingFolderShowsTheDialogWithoutBeingAsked)
-{
-    DialogWatcher dialogs;
-    std::wstring target = TempPath(L"no-such-folder-4711\\file.bin");
-    EXPECT_EQ(0, DownloadfileDirect(L"/e2e/ok", 1, target.c_str(), false));
-    std::wstring text = L"Could not create destination file \"" + target + L"\"";
-    EXPECT_EQ((std::vector<std::wstring>{text}), dialogs.Texts());
-    EXPECT_EQ(1, CountLines(std::string(text.begin(), text.end()))) << AllLog();
-}
-
-TEST_F(LiveDownload, DirectShortBodyGives0AndKeepsWhatArrived)
-{
-    EXPECT_EQ(0, Direct(L"/e2e/short"));
-    std::string body = Body();
-    EXPECT_LT(body.size(), kShortAnnounced);
-    EXPECT_TRUE(IsPattern(body, body.size()));
-    EXPECT_EQ(1, CountPrefix("DownloadfileDirect: Antwort unvollst")) << AllLog();
-}
-
-// A chunked body has no Content-Length: only its last chunk tells that it is whole.
-TEST_F(LiveDownload, BothDownloadsGive0ForAChunkedBodyCutBeforeItsLastChunk)
-{
-    EXPECT_EQ(0, Direct(L"/e2e/chunked-cut")) << AllLog();
-    std::string body = Body();
-    EXPECT_LE(body.size(), 20000u);
-    EXPECT_TRUE(IsPattern(body, body.size()));
-    EXPECT_EQ(0, Auth(L"/e2e/chunked-cut")) << AllLog();
-    body = Body();
-    EXPECT_LE(body.size(), 20000u);
-    EXPECT_TRUE(IsPattern(body, body.size()));
-}
-
-TEST_F(LiveDownload, DirectResetMidBodyGives0AndKeepsWhatArrived)
-{
-    EXPECT_EQ(0, Direct(L"/e2e/reset"));
-    std::string body = Body();
-    EXPECT_LE(body.size(), kShortSent);
-    EXPECT_TRUE(IsPattern(body, body.size()));
-    EXPECT_EQ(2u, LogTexts().size()) << AllLog(); // the start line and one failure line
-}
-
-TEST_F(LiveDownload, DirectWithoutConnectionGives0AndLogsKeinNetzwerkzugriff)
-{
-    // A name that no resolver knows (the namespace has no route to any name server): both
-    // attempts fail before a request goes out.
-    wcscpy(launcherState.downloadHost, L"no-such-host.invalid");
-    EXPECT_EQ(0, Direct(L"/e2e/ok"));
-    EXPECT_TRUE(Exists(target_));
-    EXPECT_EQ("", Body());
-    std::vector<std::string> texts = LogTexts();
-    ASSERT_EQ(2u, texts.size()) << AllLog();
-    EXPECT_EQ(0u, texts[1].find("Fehler ")) << texts[1];
-    EXPECT_NE(std::string::npos, texts[1].find(": Kein Netzwerkzugriff")) << texts[1];
-}
-
-// A port where nothing listens by default; the driver also names a proxy that accepts and closes
-// at once, which shows that the first attempt really went to it.
-TEST_F(LiveDownload, DirectUnreachableExplicitProxyFailsTheFirstAttemptAndTheSecondGoesDirect)
-{
-    std::string proxy = Env("LAUNCHER_TEST_DEAD_PROXY");
-    proxyText_ = Widen(proxy.empty() ? "127.0.0.1:9" : proxy.c_str());
-    launcherState.proxyConfig.lpszProxy = &proxyText_[0];
-    EXPECT_EQ(1, Direct(L"/e2e/ok"));
-    EXPECT_TRUE(IsPattern(Body(), kOkSize));
-    EXPECT_EQ(1u, LogTexts().size()) << AllLog();
-    launcherState.proxyConfig.lpszProxy = nullptr;
-}
-
-TEST_F(LiveDownload, DirectThroughTheExplicitProxy)
-{
-    std::string proxy = Env("LAUNCHER_TEST_PROXY");
-    if (proxy.empty())
-        GTEST_SKIP() << "LAUNCHER_TEST_PROXY names no proxy";
-    proxyText_ = Widen(proxy.c_str());
-    launcherState.proxyConfig.lpszProxy = &proxyText_[0];
-    EXPECT_EQ(1, Direct(L"/e2e/ok"));
-    EXPECT_TRUE(IsPattern(Body(), kOkSize));
-    EXPECT_EQ(1u, LogTexts().size()) << AllLog();
-    launcherState.proxyConfig.lpszProxy = nullptr;
-}
-
-TEST_F(LiveDownload, BothDownloadsGive0WhenTheServerHangsUpWithoutAnAnswer)
-{
-    EXPECT_EQ(0, Direct(L"/e2e/hangup"));
-    EXPECT_TRUE(Exists(target_));
-    EXPECT_EQ("", Body());
-    std::vector<std::string> texts = LogTexts();
-    ASSERT_EQ(2u, texts.size()) << AllLog();
-    EXPECT_EQ(0u, texts[1].find("Fehler ")) << texts[1];
-    EXPECT_NE(std::string::npos, texts[1].find(": Kein Netzwerkzugriff")) << texts[1];
-
-    EXPECT_EQ(0, Auth(L"/e2e/hangup"));
-    EXPECT_EQ("", Body());
-    EXPECT_EQ(1, CountSuffix(": DownloadWithAuthentication results=0: Error has occurred.\n")) << AllLog();
-}
-
-// The driver serves this with a certificate of an unknown CA, an expired one and one for another
-// host name: the checks stay on, so nothing is received.
-TEST_F(LiveDownload, BothDownloadsRefuseACertificateTheyCannotTrust)
-{
-    EXPECT_EQ(0, Direct(L"/e2e/ok"));
-    EXPECT_EQ("", Body());
-    EXPECT_EQ(1, CountSuffix(": Kein Netzwerkzugriff")) << AllLog();
-    EXPECT_EQ(0, Auth(L"/e2e/ok"));
-    EXPECT_EQ("", Body());
-    EXPECT_EQ(1, CountSuffix(": DownloadWithAuthentication results=0: Error has occurred.\n")) << AllLog();
-    EXPECT_EQ(2, CountPrefix("Fehler ")) << AllLog();
-}
-
-TEST_F(LiveDownload, AuthWholeBodyLogsEachChunk)
-{
-    EXPECT_EQ(1, Auth(L"/e2e/ok"));
-    EXPECT_TRUE(IsPattern(Body(), kOkSize));
-    EXPECT_GE(CountPrefix("from https://" + host_ + "//e2e/ok loading "), 1) << AllLog();
-    EXPECT_EQ(0, CountPrefix("Fehler")) << AllLog();
-}
-
-TEST_F(LiveDownload, AuthEmpty200GivesAnEmptyFileAnd1)
-{
-    EXPECT_EQ(1, Auth(L"/e2e/empty"));
-    EXPECT_TRUE(Exists(target_));
-    EXPECT_EQ("", Body());
-}
-
-TEST_F(LiveDownload, Auth503LogsTheDefaultLineAndGives0)
-{
-    EXPECT_EQ(0, Auth(L"/e2e/503"));
-    EXPECT_EQ("", Body());
-    EXPECT_EQ(1, CountLines("DownloadWithAuthentication default: error. HTTP Status code 503 returned.\n")) << AllLog();
-}
-
-TEST_F(LiveDownload, Auth401ForeverEndsAtTheSecond401)
-{
-    EXPECT_EQ(0, Auth(L"/e2e/401"));
-    EXPECT_EQ("", Body());
-    EXPECT_EQ(1, CountPrefix("DownloadWithAuthentication 401: ")) << AllLog();
-}
-
-TEST_F(LiveDownload, Auth401And407InTurnEndAfterSixRequests)
-{
-    EXPECT_EQ(0, Auth(L"/e2e/401-407"));
-    EXPECT_EQ("", Body());
-    EXPECT_EQ(3, CountLines("DownloadWithAuthentication 407: The proxy requires authentication.  Sending credentials...\n"))
-        << AllLog();
-    EXPECT_EQ(1, CountLines("DownloadWithAuthentication: No usable answer after 6 requests (last status 407). Giving up."))
-        << AllLog();
-    EXPECT_EQ(0, CountPrefix("Fehler")) << AllLog();
-}
-
-TEST_F(LiveDownload, AuthShortAndResetBodiesGive0)
-{
-    EXPECT_EQ(0, Auth(L"/e2e/short"));
-    std::string body = Body();
-    EXPECT_LT(body.size(), kShortAnnounced);
-    EXPECT_TRUE(IsPattern(body, body.size()));
-    EXPECT_EQ(0, Auth(L"/e2e/reset"));
-    body = Body();
-    EXPECT_LE(body.size(), kShortSent);
-    EXPECT_TRUE(IsPattern(body, body.size()));
-}
-
-// DownloadWithAuthentication through the default proxy (Wine takes it from http_proxy), a
-// scripted proxy that offers Basic only. Over plain HTTP the proxy answers the GET itself: the
-// 407 is a status, Basic is never chosen, so the second request goes out as the first and its 407
-// ends the exchange.
-TEST_F(LiveDownload, AuthThroughABasicOnlyProxyOverHttp)
-{
-    if (Env("http_proxy").empty())
-        GTEST_SKIP() << "no http_proxy";
-    EXPECT_EQ(0, DownloadWithAuthentication(L"/e2e/ok", 0, target_.c_str()));
-    EXPECT_EQ("", Body());
-    EXPECT_EQ(0, CountPrefix("Fehler")) << AllLog();
-    EXPECT_EQ(2, CountLines("DownloadWithAuthentication 407: The proxy requires authentication.  Sending credentials...\n"))
-        << AllLog();
-}
-
-// Over HTTPS the proxy answers the CONNECT with 407. Wine's WinHTTP does not surface that as a
-// status: it ignores the answer to its CONNECT and starts the TLS handshake on the same
-// connection, which fails with 12157 (ERROR_WINHTTP_SECURE_CHANNEL_ERROR). The exchange then ends
-// after one request with the error line and 0. (Windows reports the 407 as the status, and the
-// plain-HTTP case above shows what the program does with it.)
-TEST_F(LiveDownload, AuthThroughABasicOnlyProxyOverHttps)
-{
-    if (Env("http_proxy").empty())
-        GTEST_SKIP() << "no http_proxy";
-    EXPECT_EQ(0, Auth(L"/e2e/ok"));
-    EXPECT_EQ("", Body());
-    EXPECT_EQ(0, CountLines("DownloadWithAuthentication 407: The proxy requires authentication.  Sending credentials...\n"))
-        << AllLog();
-    EXPECT_EQ(1, CountLines("Fehler 12157: DownloadWithAuthentication results=0: Error has occurred.\n")) << AllLog();
+    std::vector<std::string> steps = Split(Env("LAUNCHER_CASE_STEPS"), '|');
+    ASSERT_FALSE(steps.empty()) << "LAUNCHER_CASE_STEPS names no call";
+    std::vector<std::wstring> dialogs;
+    {
+        DialogWatcher watcher;
+        for (size_t i = 0; i < steps.size(); ++i)
+            RunStep(i + 1, steps[i], target_);
+        dialogs = watcher.Texts();
+    }
+    for (const std::string& text : LogTexts())
+        printf("LOG\t%s\n", Hex(text.data(), text.size()).c_str());
+    for (const std::wstring& text : dialogs)
+        printf("DIALOG\t%s\n", Hex(text.data(), text.size() * sizeof(wchar_t)).c_str());
+    printf("STATUS_MESSAGES\t%d\n", launcherState.statusMessageCount);
+    fflush(stdout);
 }

@@ -39,6 +39,31 @@ TEST(ProxyFragment, FramesQuotedPropertiesAndCountsItsSize)
     free(fragment);
 }
 
+// A company's long bypass list reaches Java whole, entries unbroken.
+TEST(ProxyFragment, HoldsAWholeLongBypassList)
+{
+    std::wstring bypass;
+    for (int i = 0; bypass.size() < 4000; ++i)
+        bypass += L"host" + std::to_wstring(i) + L".intra.example;";
+    std::wstring server(1500, L's');
+    wchar_t* fragment = BuildProxyFragment(server.c_str(), bypass.c_str());
+    ASSERT_NE(nullptr, fragment);
+    EXPECT_EQ(L" \"-Dde.tarvolin.windowsProxyServer=" + server + L"\" \"-Dde.tarvolin.windowsProxyBypass=" + bypass + L"\" ",
+              std::wstring(fragment));
+    free(fragment);
+}
+
+TEST(ProxyTextCopy, OneBytePerCharacterUpToU00FFStopsBeyondAndStaysInItsField)
+{
+    char copy[8];
+    CopyProxyTextNarrow(copy, 8, L"p\u00e4:1\u20ac:2");
+    EXPECT_STREQ("p\xe4:1", copy);
+    CopyProxyTextNarrow(copy, 8, L"proxy.example:3128");
+    EXPECT_STREQ("proxy.e", copy);
+    CopyProxyTextNarrow(copy, 1, L"p:1");
+    EXPECT_STREQ("", copy);
+}
+
 TEST(ProxyLogLine, AbsentTextsShowAsNull)
 {
     wchar_t line[4096];

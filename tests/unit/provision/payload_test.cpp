@@ -2,43 +2,12 @@
 
 #include <windows.h>
 
-#include <stdio.h>
-
 #include <string>
 #include <vector>
 
 #include "app/state.h"
 #include "provision/payload.h"
-
-namespace {
-
-std::vector<unsigned char> ReadWholeFile(const wchar_t* path)
-{
-    std::vector<unsigned char> bytes;
-    FILE* file = _wfopen(path, L"rb");
-    if (!file)
-        return bytes;
-    int c;
-    while ((c = fgetc(file)) != EOF)
-        bytes.push_back(static_cast<unsigned char>(c));
-    fclose(file);
-    return bytes;
-}
-
-std::string ReadText(const std::wstring& path)
-{
-    std::vector<unsigned char> bytes = ReadWholeFile(path.c_str());
-    return std::string(bytes.begin(), bytes.end());
-}
-
-std::wstring EnvironmentValue(const wchar_t* name)
-{
-    wchar_t value[32768] = {};
-    DWORD length = GetEnvironmentVariableW(name, value, 32768);
-    return length ? value : L"";
-}
-
-} // namespace
+#include "test_helpers.h"
 
 TEST(Payload, RecordsCarryTheirTagsAndBigEndianLengths)
 {
@@ -56,11 +25,10 @@ TEST(Payload, ThawFileWritesTheDataBytesToNewTempFiles)
     ResetLauncherState();
     ASSERT_EQ(1, ThawFile(kPropertyFilePayload));
     ASSERT_EQ(1, ThawFile(kLauncherJarPayload));
-    std::vector<unsigned char> properties = ReadWholeFile(launcherState.propertyFilePath);
-    std::string text(properties.begin(), properties.end());
-    EXPECT_EQ(PayloadDataLength(propertyFilePayload), properties.size());
+    std::string text = ReadWholeFile(launcherState.propertyFilePath);
+    EXPECT_EQ(PayloadDataLength(propertyFilePayload), text.size());
     EXPECT_EQ(0u, text.find("# prod property file\n#\n# hostname for initial jre, https is used\nhostname="));
-    std::vector<unsigned char> jar = ReadWholeFile(launcherState.launcherJarPath);
+    std::string jar = ReadWholeFile(launcherState.launcherJarPath);
     ASSERT_EQ(PayloadDataLength(launcherJarPayload), jar.size());
     EXPECT_EQ(0, memcmp(launcherJarPayload + kPayloadHeaderSize, jar.data(), jar.size()));
     EXPECT_EQ('P', jar[0]);
@@ -99,13 +67,11 @@ TEST(Payload, RecordClaimingMoreThanItsBlockGivesNoData)
 TEST(Payload, AnUnusableTemporaryFolderSendsThePayloadsToTheLauncherFolder)
 {
     std::wstring savedTmp = EnvironmentValue(L"TMP"), savedTemp = EnvironmentValue(L"TEMP");
-    wchar_t temp[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, temp);
-    std::wstring base = std::wstring(temp) + L"payload_base_4711";
+    std::wstring base = TempPath(L"payload_base_4711");
     CreateDirectoryW(base.c_str(), nullptr);
     std::wstring log = base + L"\\DesktopLauncher.log";
     std::wstring tooLong = L"C:\\" + std::wstring(300, L't');
-    std::wstring missing = std::wstring(temp) + L"no-such-temp-4711";
+    std::wstring missing = TempPath(L"no-such-temp-4711");
     const std::pair<std::wstring, const char*> cases[] = {{tooLong, "GetTempPath failed"},
                                                           {missing, "GetTempFileName failed"}};
     for (const auto& [folder, failure] : cases) {
@@ -117,8 +83,8 @@ TEST(Payload, AnUnusableTemporaryFolderSendsThePayloadsToTheLauncherFolder)
         ASSERT_EQ(1, ThawFile(kPropertyFilePayload));
         std::wstring path = launcherState.propertyFilePath;
         EXPECT_EQ(0u, path.find(base + L"\\TPL")) << failure;
-        EXPECT_EQ(PayloadDataLength(propertyFilePayload), ReadWholeFile(path.c_str()).size());
-        std::string lines = ReadText(log);
+        EXPECT_EQ(PayloadDataLength(propertyFilePayload), ReadWholeFile(path).size());
+        std::string lines = ReadWholeFile(log);
         EXPECT_NE(std::string::npos, lines.find(std::string(": ThawFile: ") + failure + "\r\n")) << lines;
         EXPECT_NE(std::string::npos, lines.find(": ThawFile: Datei im Ordner ")) << lines;
         DeleteFileW(path.c_str());

@@ -2,12 +2,11 @@
 
 #include <windows.h>
 
-#include <stdio.h>
-
 #include <string>
 
 #include "app/state.h"
 #include "provision/properties.h"
+#include "test_helpers.h"
 
 namespace {
 
@@ -17,9 +16,7 @@ void ReadProperties(const std::string& bytes)
     wchar_t folder[MAX_PATH];
     GetTempPathW(MAX_PATH, folder);
     GetTempFileNameW(folder, L"prp", 0, launcherState.propertyFilePath);
-    FILE* file = _wfopen(launcherState.propertyFilePath, L"wb");
-    fwrite(bytes.data(), 1, bytes.size(), file);
-    fclose(file);
+    WriteWholeFile(launcherState.propertyFilePath, bytes);
     EXPECT_EQ(0, ReadLauncherProperties());
     DeleteFileW(launcherState.propertyFilePath);
 }

@@ -4,50 +4,19 @@
 
 #include <shlwapi.h>
 
-#include <stdio.h>
-
 #include <string>
 
 #include "app/state.h"
 #include "log/format.h"
 #include "provision/runtime.h"
+#include "test_helpers.h"
 
 namespace {
-
-std::wstring TempFolder(const wchar_t* name)
-{
-    wchar_t base[MAX_PATH];
-    GetTempPathW(MAX_PATH, base);
-    std::wstring folder = std::wstring(base) + name;
-    CreateDirectoryW(folder.c_str(), nullptr);
-    return folder;
-}
-
-void WriteFileBytes(const std::wstring& path, const std::string& bytes)
-{
-    FILE* file = _wfopen(path.c_str(), L"wb");
-    ASSERT_NE(nullptr, file);
-    fwrite(bytes.data(), 1, bytes.size(), file);
-    fclose(file);
-}
-
-std::string ReadFileBytes(const std::wstring& path)
-{
-    std::string bytes;
-    FILE* file = _wfopen(path.c_str(), L"rb");
-    if (!file)
-        return bytes;
-    int c;
-    while ((c = fgetc(file)) != EOF)
-        bytes.push_back(char(c));
-    fclose(file);
-    return bytes;
-}
 
 int VersionOf(const std::string& bytes)
 {
     std::wstring path = TempFolder(L"runtime-test") + L"\\version.txt";
-    WriteFileBytes(path, bytes);
+    WriteWholeFile(path, bytes);
     int value = ReadVersionNumber(path.c_str());
     DeleteFileW(path.c_str());
     return value;
@@ -80,6 +49,9 @@ std::wstring PrepareCache(const wchar_t* name)
     std::wstring cache = TempFolder(name);
     BoundedFormat(launcherState.cacheFolder, kPathCapacity, L"%s", cache.c_str());
     BoundedFormat(launcherState.runtimePackFile, kPathCapacity, L"%s\\jre_pack.exe", cache.c_str());
+    // The extractor's own folder is the cache folder itself here.
+    BoundedFormat(launcherState.stagingFolder, kPathCapacity, L"%s", cache.c_str());
+    BoundedFormat(launcherState.stagedPackFile, kPathCapacity, L"%s", launcherState.runtimePackFile);
     BoundedFormat(launcherState.logFilePath, kPathCapacity, L"%s\\test.log", cache.c_str());
     DeleteFileW(launcherState.logFilePath);
     return cache;
@@ -136,9 +108,9 @@ TEST(RuntimePackPresent, NeedsAReadableNonEmptyFile)
     std::wstring cache = PrepareCache(L"runtime-test-pack");
     DeleteFileW(launcherState.runtimePackFile);
     EXPECT_FALSE(RuntimePackPresent());
-    WriteFileBytes(launcherState.runtimePackFile, "");
+    WriteWholeFile(launcherState.runtimePackFile, "");
     EXPECT_FALSE(RuntimePackPresent());
-    WriteFileBytes(launcherState.runtimePackFile, "M");
+    WriteWholeFile(launcherState.runtimePackFile, "M");
     EXPECT_TRUE(RuntimePackPresent());
     DeleteFileW(launcherState.runtimePackFile);
     CreateDirectoryW(launcherState.runtimePackFile, nullptr);
@@ -152,17 +124,17 @@ TEST(RunExtract, NoPackStartsNothingAndLogsNothing)
     DeleteFileW(launcherState.runtimePackFile);
     EXPECT_EQ(0, RunExtract());
     EXPECT_FALSE(launcherState.extracting);
-    EXPECT_EQ("", ReadFileBytes(launcherState.logFilePath));
+    EXPECT_EQ("", ReadWholeFile(launcherState.logFilePath));
 }
 
 TEST(RunExtract, APackThatCannotBeStartedLogsOneErrorAndClearsExtracting)
 {
     PrepareCache(L"runtime-test-badpack");
-    WriteFileBytes(launcherState.runtimePackFile, "this is not a program");
+    WriteWholeFile(launcherState.runtimePackFile, "this is not a program");
     launcherState.extracting = FALSE;
     EXPECT_EQ(0, RunExtract());
     EXPECT_FALSE(launcherState.extracting);
-    std::string log = ReadFileBytes(launcherState.logFilePath);
+    std::string log = ReadWholeFile(launcherState.logFilePath);
     std::string pack(launcherState.runtimePackFile, launcherState.runtimePackFile + wcslen(launcherState.runtimePackFile));
     EXPECT_NE(std::string::npos, log.find(": \"" + pack + "\" -y\r\n"));
     EXPECT_NE(std::string::npos, log.find(": Fehler "));
@@ -172,30 +144,30 @@ TEST(RunExtract, APackThatCannotBeStartedLogsOneErrorAndClearsExtracting)
 
 TEST(RunExtract, UnpacksInTheCacheFolderAndReportsTheExitCode)
 {
-    std::string demo = ReadFileBytes(ToolPath(L"demo_pack.exe"));
-    std::string javaw = ReadFileBytes(ToolPath(L"fake_javaw.exe"));
+    std::string demo = ReadWholeFile(ToolPath(L"demo_pack.exe"));
+    std::string javaw = ReadWholeFile(ToolPath(L"fake_javaw.exe"));
     if (demo.empty() || javaw.empty())
         GTEST_SKIP() << "the test tools are not built";
     std::wstring cache = PrepareCache(L"runtime-test-extract");
     RemoveDemoRuntime(cache);
 
     std::string body = demo + javaw + Le32(unsigned(javaw.size())) + Le32(0);
-    WriteFileBytes(launcherState.runtimePackFile, body + Le32(0) + Le32(0) + "ZXPACK01");
+    WriteWholeFile(launcherState.runtimePackFile, body + Le32(0) + Le32(0) + "ZXPACK01");
     EXPECT_EQ(1, RunExtract());
     EXPECT_FALSE(launcherState.extracting);
-    EXPECT_EQ(javaw, ReadFileBytes(cache + L"\\jre\\bin\\javaw.exe"));
-    std::string record = ReadFileBytes(cache + L"\\jre\\lib\\pack-record.txt");
+    EXPECT_EQ(javaw, ReadWholeFile(cache + L"\\jre\\bin\\javaw.exe"));
+    std::string record = ReadWholeFile(cache + L"\\jre\\lib\\pack-record.txt");
     std::string cacheText(cache.begin(), cache.end());
     EXPECT_NE(std::string::npos, record.find(" -y\n")) << record;
     EXPECT_NE(std::string::npos, record.find("CWD\t" + cacheText)) << record;
-    EXPECT_EQ(std::string::npos, ReadFileBytes(launcherState.logFilePath).find("Exitcode"));
+    EXPECT_EQ(std::string::npos, ReadWholeFile(launcherState.logFilePath).find("Exitcode"));
     RemoveDemoRuntime(cache);
 
     // A pack that unpacked everything but failed: the run does not count as complete.
-    WriteFileBytes(launcherState.runtimePackFile, body + Le32(7) + Le32(0) + "ZXPACK01");
+    WriteWholeFile(launcherState.runtimePackFile, body + Le32(7) + Le32(0) + "ZXPACK01");
     EXPECT_EQ(0, RunExtract());
     EXPECT_FALSE(launcherState.extracting);
-    EXPECT_NE(std::string::npos, ReadFileBytes(launcherState.logFilePath)
+    EXPECT_NE(std::string::npos, ReadWholeFile(launcherState.logFilePath)
                                      .find(": RunExtract: Java JRE nicht vollst\xe4ndig entpackt, Exitcode 7\r\n"));
     RemoveDemoRuntime(cache);
     DeleteFileW(launcherState.runtimePackFile);

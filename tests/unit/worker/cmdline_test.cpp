@@ -1,24 +1,12 @@
 #include <gtest/gtest.h>
 
-#include <windows.h>
-
-#include <shellapi.h>
-
 #include <string>
 #include <vector>
 
+#include "test_helpers.h"
 #include "worker/cmdline.h"
 
 namespace {
-
-std::vector<std::wstring> Split(const std::wstring& line)
-{
-    int count = 0;
-    wchar_t** arguments = CommandLineToArgvW(line.c_str(), &count);
-    std::vector<std::wstring> result(arguments, arguments + count);
-    LocalFree(arguments);
-    return result;
-}
 
 std::wstring Quote(const wchar_t* value)
 {
@@ -52,7 +40,7 @@ TEST(QuoteCommandLineArgument, EveryValueComesBackAsOneArgument)
         wcscat(line, L" ");
         ASSERT_TRUE(AppendQuotedArgument(line, 2048, value));
     }
-    std::vector<std::wstring> split = Split(line);
+    std::vector<std::wstring> split = SplitCommandLine(line);
     ASSERT_EQ(std::size(values) + 1, split.size());
     for (size_t i = 0; i < std::size(values); ++i)
         EXPECT_EQ(values[i], split[i + 1]);

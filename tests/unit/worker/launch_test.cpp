@@ -1,24 +1,12 @@
 #include <gtest/gtest.h>
 
-#include <windows.h>
-
-#include <shellapi.h>
-
 #include <string>
 #include <vector>
 
+#include "test_helpers.h"
 #include "worker/launch.h"
 
 namespace {
-
-std::vector<std::wstring> Split(const std::wstring& line)
-{
-    int count = 0;
-    wchar_t** arguments = CommandLineToArgvW(line.c_str(), &count);
-    std::vector<std::wstring> result(arguments, arguments + count);
-    LocalFree(arguments);
-    return result;
-}
 
 LauncherCommandValues SampleValues(const wchar_t* variant = L"alda")
 {
@@ -89,7 +77,7 @@ TEST(LauncherCommandLine, LongValuesAreCutAtTheirPropertyLimitBeforeQuoting)
     values.launchExe = longPath.c_str();
     values.localLowPath = longPath.c_str();
     values.roamingPath = longPath.c_str();
-    std::vector<std::wstring> split = Split(Build(values));
+    std::vector<std::wstring> split = SplitCommandLine(Build(values));
     ASSERT_EQ(12u, split.size());
     EXPECT_EQ(L"-Dde.tarvolin.launchURL=" + longArgument.substr(0, 231), split[2]);
     EXPECT_EQ(255u, split[2].size());
@@ -103,7 +91,7 @@ TEST(LauncherCommandLine, LongValuesAreCutAtTheirPropertyLimitBeforeQuoting)
     // A cut that ends in a backslash still leaves one whole argument.
     std::wstring backslashes = L"a.kvnlp" + std::wstring(300, L'\\');
     values.launchArgument = backslashes.c_str();
-    split = Split(Build(values));
+    split = SplitCommandLine(Build(values));
     ASSERT_EQ(12u, split.size());
     EXPECT_EQ(L"-Dde.tarvolin.launchURL=" + backslashes.substr(0, 231), split[2]);
 }
@@ -116,7 +104,7 @@ TEST(LauncherCommandLine, InjectedQuotesAndBackslashesStayInsideTheirArgument)
         LauncherCommandValues values = SampleValues();
         values.launchArgument = argument;
         values.cacheFolder = L"C:\\c\\zentrix\"jre\\";
-        std::vector<std::wstring> split = Split(Build(values));
+        std::vector<std::wstring> split = SplitCommandLine(Build(values));
         ASSERT_EQ(12u, split.size()) << argument;
         EXPECT_EQ(std::wstring(L"-Dde.tarvolin.launchURL=") + argument, split[2]);
         EXPECT_EQ(L"-Dde.tarvolin.jreCacheBasePath=C:\\c\\zentrix\"jre\\", split[5]);
@@ -129,7 +117,7 @@ TEST(LauncherCommandLine, LeavesOffWholeArgumentsThatDoNotFit)
 {
     wchar_t line[200];
     EXPECT_FALSE(BuildLauncherCommandLine(SampleValues(), line, 200));
-    std::vector<std::wstring> split = Split(line);
+    std::vector<std::wstring> split = SplitCommandLine(line);
     EXPECT_EQ(L"C:\\c\\zentrixjre\\jre\\bin\\javaw", split[0]);
     EXPECT_EQ(L'"', line[wcslen(line) - 1]);
     EXPECT_LT(wcslen(line), 200u);

@@ -1,187 +1,21 @@
-// The generic-archive probe's decision: which received files count as a whole ZIP archive, and
-// the probe's temporary file when no server answers.
+// The generic-archive probe: its temporary file when no server answers.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
-#include <stdint.h>
+#include <stdlib.h>
 
 #include <string>
-#include <vector>
 
 #include "app/state.h"
+#include "log/format.h"
+#include "test_helpers.h"
 #include "worker/worker.h"
-
-namespace {
-
-using Bytes = std::vector<unsigned char>;
-
-void Put16(Bytes& b, uint32_t v)
-{
-    b.push_back(v & 0xFF);
-    b.push_back((v >> 8) & 0xFF);
-}
-
-void Put32(Bytes& b, uint32_t v)
-{
-    Put16(b, v & 0xFFFF);
-    Put16(b, v >> 16);
-}
-
-void PutText(Bytes& b, const std::string& s)
-{
-    b.insert(b.end(), s.begin(), s.end());
-}
-
-// A stored (uncompressed) archive with the given entries; the CRC is left 0, which the probe does
-// not check.
-Bytes MakeZip(const std::vector<std::pair<std::string, std::string>>& entries, const std::string& comment = "")
-{
-    Bytes zip;
-    std::vector<uint32_t> offsets;
-    for (const auto& [name, data] : entries) {
-        offsets.push_back(static_cast<uint32_t>(zip.size()));
-        Put32(zip, 0x04034b50);
-        Put16(zip, 10);
-        Put16(zip, 0);
-        Put16(zip, 0);
-        Put32(zip, 0);
-        Put32(zip, 0);
-        Put32(zip, static_cast<uint32_t>(data.size()));
-        Put32(zip, static_cast<uint32_t>(data.size()));
-        Put16(zip, static_cast<uint32_t>(name.size()));
-        Put16(zip, 0);
-        PutText(zip, name);
-        PutText(zip, data);
-    }
-    uint32_t central = static_cast<uint32_t>(zip.size());
-    for (size_t i = 0; i < entries.size(); ++i) {
-        const auto& [name, data] = entries[i];
-        Put32(zip, 0x02014b50);
-        Put16(zip, 20);
-        Put16(zip, 10);
-        Put16(zip, 0);
-        Put16(zip, 0);
-        Put32(zip, 0);
-        Put32(zip, 0);
-        Put32(zip, static_cast<uint32_t>(data.size()));
-        Put32(zip, static_cast<uint32_t>(data.size()));
-        Put16(zip, static_cast<uint32_t>(name.size()));
-        Put16(zip, 0);
-        Put16(zip, 0);
-        Put16(zip, 0);
-        Put16(zip, 0);
-        Put32(zip, 0);
-        Put32(zip, offsets[i]);
-        PutText(zip, name);
-    }
-    uint32_t centralSize = static_cast<uint32_t>(zip.size()) - central;
-    Put32(zip, 0x06054b50);
-    Put16(zip, 0);
-    Put16(zip, 0);
-    Put16(zip, static_cast<uint32_t>(entries.size()));
-    Put16(zip, static_cast<uint32_t>(entries.size()));
-    Put32(zip, centralSize);
-    Put32(zip, central);
-    Put16(zip, static_cast<uint32_t>(comment.size()));
-    PutText(zip, comment);
-    return zip;
-}
-
-bool Whole(const Bytes& b)
-{
-    return IsWholeZipArchive(b.data(), b.size());
-}
-
-Bytes Sample()
-{
-    return MakeZip({{"META-INF/MANIFEST.MF", "Manifest-Version: 1.0\r\nMain-Class: x.Main\r\n\r\n"},
-                    {"x/Main.class", std::string(300, '\xCA')}});
-}
-
-} // namespace
-
-TEST(IsWholeZipArchive, AcceptsAWholeArchiveWithOrWithoutComment)
-{
-    EXPECT_TRUE(Whole(Sample()));
-    EXPECT_TRUE(Whole(MakeZip({{"a.txt", "alpha"}}, "a comment with PK\x05\x06 inside")));
-    EXPECT_TRUE(Whole(MakeZip({{"a.txt", ""}})));
-}
-
-TEST(IsWholeZipArchive, RejectsEmptyAndForeignFiles)
-{
-    EXPECT_FALSE(IsWholeZipArchive(nullptr, 0));
-    EXPECT_FALSE(Whole(Bytes{}));
-    EXPECT_FALSE(Whole(Bytes{'P', 'K', 3, 4}));
-    std::string html = "<html><body>Proxy Authentication Required</body></html>";
-    EXPECT_FALSE(Whole(Bytes(html.begin(), html.end())));
-    // An empty archive (only the end record) has no local file at its start.
-    EXPECT_FALSE(Whole(MakeZip({})));
-}
-
-TEST(IsWholeZipArchive, RejectsEveryTruncation)
-{
-    Bytes zip = Sample();
-    for (size_t cut = 1; cut < zip.size(); ++cut) {
-        Bytes part(zip.begin(), zip.begin() + cut);
-        EXPECT_FALSE(Whole(part)) << "cut at " << cut;
-    }
-}
-
-TEST(IsWholeZipArchive, RejectsTrailingBytesAndABrokenCentralDirectory)
-{
-    Bytes zip = Sample();
-    Bytes longer = zip;
-    longer.push_back(0);
-    EXPECT_FALSE(Whole(longer));
-
-    Bytes badOffset = zip;
-    badOffset[badOffset.size() - 6] ^= 1; // central directory offset
-    EXPECT_FALSE(Whole(badOffset));
-
-    Bytes badEntries = zip;
-    badEntries[badEntries.size() - 14] = 5; // entries on this disk differ from the total
-    EXPECT_FALSE(Whole(badEntries));
-
-    // A file whose middle is missing: start and end record of the same archive, joined.
-    Bytes gap(zip.begin(), zip.begin() + 40);
-    gap.insert(gap.end(), zip.end() - 22, zip.end());
-    EXPECT_FALSE(Whole(gap));
-}
-
-TEST(IsWholeZipArchive, AcceptsAZip64EndRecordWithItsLocator)
-{
-    Bytes zip = MakeZip({{"a.txt", "alpha"}});
-    size_t end = zip.size() - 22;
-    Bytes z64(zip.begin(), zip.begin() + static_cast<long>(end));
-    uint64_t record = z64.size();
-    Put32(z64, 0x06064b50);
-    z64.insert(z64.end(), 52, 0);
-    Put32(z64, 0x07064b50);
-    Put32(z64, 0);
-    Put32(z64, static_cast<uint32_t>(record));
-    Put32(z64, 0);
-    Put32(z64, 1);
-    Put32(z64, 0x06054b50);
-    Put16(z64, 0xFFFF);
-    Put16(z64, 0xFFFF);
-    Put16(z64, 0xFFFF);
-    Put16(z64, 0xFFFF);
-    Put32(z64, 0xFFFFFFFF);
-    Put32(z64, 0xFFFFFFFF);
-    Put16(z64, 0);
-    EXPECT_TRUE(Whole(z64));
-    Bytes noLocator = z64;
-    noLocator[noLocator.size() - 42] ^= 0xFF;
-    EXPECT_FALSE(Whole(noLocator));
-}
 
 TEST(ProvideGenericLauncherJar, NoServerLeavesAnEmptyLncTempFileAndReturnsFalse)
 {
     ResetLauncherState();
-    wchar_t temp[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, temp);
-    swprintf(launcherState.logFilePath, kPathCapacity, L"%sworker_test.log", temp);
+    BoundedFormat(launcherState.logFilePath, kPathCapacity, L"%s", TempPath(L"worker_test.log").c_str());
     // Loopback port 443 without a listener refuses at once (the e2e tests serve it in the namespace).
     const char* origin = getenv("LAUNCHER_TEST_ORIGIN");
     if (origin && *origin)

@@ -1,8 +1,11 @@
-"""The loopback HTTPS origin and a scripted proxy for the download tests.
+"""The scripted origin, the proxies and the one accept loop: the loopback HTTPS origin, a scripted
+proxy, and TCP listeners that drop or hold every connection.
 
 OriginServer listens on 127.0.0.1:443 (inside the test namespace), refuses anything older than
-TLS 1.2, answers scripted paths (see SCRIPTS, or set routes per test) and serves every other path
-from a folder. Each request is recorded (method, path, headers) so tests can count them.
+TLS 1.2, answers the paths a test scripts (routes: path -> (answer kind, parameters), the kinds
+being the answer_* methods of Handler; download_cases.py holds the download cases' answers) and
+serves every other path from a folder. Each request is recorded (method, path, headers) so tests
+can count them.
 
 ScriptedProxy answers every request, CONNECT or plain, with 407 and the Proxy-Authenticate
 schemes it was given, and records the requests too. A client that goes on with a TLS handshake on
@@ -10,7 +13,7 @@ the connection after a 407 to its CONNECT is recorded as a request with the line
 and the connection is closed.
 
 Run as a program for manual use or benchmarks:
-    ip netns exec tarvolin-e2e python3 tests/e2e/https_server.py --root DIR [--port 443]
+    cd tests/e2e && ip netns exec tarvolin-e2e python3 -m harness.servers --root DIR [--port 443]
 """
 import argparse
 import http.server
@@ -22,35 +25,6 @@ import struct
 import threading
 import time
 from pathlib import Path
-
-
-def pattern(size):
-    block = bytes(i % 251 for i in range(251))
-    return (block * (size // 251 + 1))[:size]
-
-
-OK_SIZE = 100_000
-SHORT_ANNOUNCED = 50_000
-SHORT_SENT = 20_000
-
-# Scripted answers: path -> (kind, parameters). Kinds are handled by Handler.answer_*.
-SCRIPTS = {
-    "/e2e/ok": ("body", {"body": pattern(OK_SIZE)}),
-    "/e2e/empty": ("body", {"body": b""}),
-    "/e2e/chunked": ("chunked", {"body": pattern(OK_SIZE), "chunk": 7000}),
-    "/e2e/404": ("status", {"status": 404}),
-    "/e2e/500": ("status", {"status": 500}),
-    "/e2e/503": ("status", {"status": 503}),
-    "/e2e/407": ("status", {"status": 407, "body": b"<html>Proxy Authentication Required</html>",
-                            "headers": {"Proxy-Authenticate": 'Basic realm="tarvolin"'}}),
-    "/e2e/401": ("status", {"status": 401, "headers": {"WWW-Authenticate": 'Basic realm="tarvolin"'}}),
-    "/e2e/short": ("short", {"body": pattern(SHORT_ANNOUNCED), "sent": SHORT_SENT}),
-    "/e2e/reset": ("reset", {"body": pattern(SHORT_ANNOUNCED), "sent": SHORT_SENT}),
-    "/e2e/slow": ("slow", {"body": pattern(OK_SIZE), "pieces": 10, "delay": 0.2}),
-    "/e2e/hangup": ("hangup", {}),
-    "/e2e/401-407": ("turns", {"statuses": (401, 407)}),
-    "/e2e/chunked-cut": ("chunked", {"body": pattern(OK_SIZE), "chunk": 7000, "cut": 20000}),
-}
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -72,7 +46,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.path = "/" + self.path.split("/", 3)[3] if self.path.count("/") >= 3 else "/"
         self.server.record(self)
         path = self.path.split("?", 1)[0]
-        script = self.server.routes.get(path) or SCRIPTS.get(path)
+        script = self.server.routes.get(path)
         if script is None:
             return self.answer_file(path)
         kind, params = script
@@ -225,6 +199,16 @@ class _Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
         pass  # clients that go away mid-answer are part of the tests
 
 
+def start_origin(root=None, cert="server", **options):
+    """The one origin starter: the HTTPS origin on 127.0.0.1:443 serving root with one of the
+    bench's certificates (net.SERVER_CERTS); skips the test outside the test namespace."""
+    from . import net
+    net.require_network()
+    net.install_ca()
+    cert_file, key_file = net.cert_pair(cert)
+    return OriginServer(cert_file, key_file, root, **options).start()
+
+
 class OriginServer:
     """The scripted HTTPS origin, run on a thread of the calling process."""
 
@@ -272,19 +256,19 @@ def challenge(scheme):
     return scheme
 
 
-class ScriptedProxy:
-    """A proxy that answers every request with 407 and the given Proxy-Authenticate schemes."""
+class Listener:
+    """The one accept loop: a TCP port on 127.0.0.1 (0: any free one) whose connections are each
+    given to handle(conn) on the loop's thread; counts them. Stops with stop()."""
 
-    def __init__(self, schemes=("Basic",), host="127.0.0.1", port=0):
-        self.schemes = list(schemes)
-        self.requests = []
-        self.lock = threading.Lock()
+    def __init__(self, handle, port=0, host="127.0.0.1"):
+        self.handle = handle
+        self.connections = 0
         self.sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
         self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
         self.sock.bind((host, port))
         self.sock.listen(16)
-        self.sock.settimeout(0.5)
-        self.address = self.sock.getsockname()
+        self.sock.settimeout(0.3)
+        self.address = "%s:%d" % self.sock.getsockname()
         self.running = True
         self.thread = threading.Thread(target=self._accept, daemon=True)
 
@@ -297,10 +281,6 @@ class ScriptedProxy:
         self.thread.join(timeout=5)
         self.sock.close()
 
-    @property
-    def proxy_text(self):
-        return f"{self.address[0]}:{self.address[1]}"
-
     def _accept(self):
         while self.running:
             try:
@@ -309,7 +289,57 @@ class ScriptedProxy:
                 continue
             except OSError:
                 return
-            threading.Thread(target=self._serve, args=(conn,), daemon=True).start()
+            self.connections += 1
+            self.handle(conn)
+
+
+def closing_listener():
+    """A port that accepts each connection and closes it at once (a proxy that drops everyone)."""
+    return Listener(lambda conn: conn.close()).start()
+
+
+def holding_listener(port):
+    """A port that accepts connections and never answers them; held connections close at stop."""
+    held = []
+    listener = Listener(held.append, port=port)
+    plain_stop = listener.stop
+
+    def stop():
+        plain_stop()
+        for conn in held:
+            conn.close()
+    listener.stop = stop
+    return listener.start()
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class ScriptedProxy:
+    """A proxy that answers every request with 407 and the given Proxy-Authenticate schemes."""
+
+    def __init__(self, schemes=("Basic",), host="127.0.0.1", port=0):
+        self.schemes = list(schemes)
+        self.requests = []
+        self.lock = threading.Lock()
+        self.listener = Listener(self._serve_on_thread, port, host)
+
+    def start(self):
+        self.listener.start()
+        return self
+
+    def stop(self):
+        self.listener.stop()
+
+    @property
+    def proxy_text(self):
+        return self.listener.address
+
+    def _serve_on_thread(self, conn):
+        threading.Thread(target=self._serve, args=(conn,), daemon=True).start()
 
     def _serve(self, conn):
         conn.settimeout(10)
@@ -351,9 +381,9 @@ def main():
     parser.add_argument("--seconds", type=float, default=3600, help="stops by itself after this time")
     args = parser.parse_args()
     if not args.cert:
-        import net_bench
-        net_bench.make_certs()
-        args.cert, args.key = net_bench.cert_pair("server")
+        from . import net
+        net.make_certs()
+        args.cert, args.key = net.cert_pair("server")
     server = OriginServer(args.cert, args.key, args.root, args.host, args.port).start()
     print(f"serving https://{args.host}:{args.port}/ for {args.seconds:.0f} s", flush=True)
     try:

@@ -1,9 +1,12 @@
-"""The Wine test bench: a private prefix, a private X display and the launcher started in them.
+"""Prefix, display and program start: a private Wine prefix, a private X display and the launcher
+started in them.
 
 Everything lives under build/e2e/ of the checkout; ~/.wine is never touched. The test command runs
 pytest inside the network namespace whose hosts file maps the download hosts to 127.0.0.1, so the
 wineserver started here (detached, or pytest would wait on its pipes) lives in that namespace too.
 """
+import contextlib
+import itertools
 import os
 import shutil
 import signal
@@ -12,7 +15,7 @@ import time
 import warnings
 from pathlib import Path
 
-ROOT = Path(__file__).resolve().parents[2]
+ROOT = Path(__file__).resolve().parents[3]
 BUILD = Path(os.environ.get("LAUNCHER_BUILD_DIR", ROOT / "build"))
 EXE = BUILD / "DesktopLauncher.exe"
 TOOLS = BUILD / "tools"
@@ -22,7 +25,9 @@ WINE = "/usr/lib/wine/wine64"
 
 def wine_env(prefix, display=None, extra=None):
     env = dict(os.environ)
-    env.update(WINEPREFIX=str(prefix), WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+    # LAUNCHER_WINEDEBUG turns Wine's trace channels on for a run that hunts a fault in Wine.
+    env.update(WINEPREFIX=str(prefix), WINEDEBUG=os.environ.get("LAUNCHER_WINEDEBUG", "-all"),
+               WINEDLLOVERRIDES="mscoree,mshtml=")
     if display:
         env["DISPLAY"] = display
     env.update(extra or {})
@@ -104,14 +109,59 @@ def clear_user_state(prefix):
 def start(prefix, display, args, exe=EXE, extra_env=None, cwd=None):
     """Starts a Windows program; returns the Popen. Output goes to files, never to our pipes.
     Without a cwd the program runs in build/e2e/cwd, never in the checkout: a fault that works on
-    the current folder must not reach the sources."""
+    the current folder must not reach the sources. Each start gets a number (proc.start_number)."""
     if cwd is None:
         cwd = E2E_DIR / "cwd"
         cwd.mkdir(parents=True, exist_ok=True)
     out = open(Path(prefix) / "last-stdout.txt", "wb")
     err = open(Path(prefix) / "last-stderr.txt", "wb")
-    return subprocess.Popen([WINE, str(exe), *args], env=wine_env(prefix, display, extra_env),
+    proc = subprocess.Popen([WINE, str(exe), *args], env=wine_env(prefix, display, extra_env),
                             stdin=subprocess.DEVNULL, stdout=out, stderr=err, cwd=cwd)
+    proc.start_number = next(_start_numbers)
+    proc.args_given = list(args)
+    return proc
+
+
+_start_numbers = itertools.count(1)
+# The exit codes the launcher itself returns; any other code comes from Wine or from a crash.
+PROGRAM_EXIT_CODES = (0, 10)
+ODD_EXITS = E2E_DIR / "odd-exits"
+
+
+class ExitCode(int):
+    """An exit code that, when it is not one the program returns, names its start, the report
+    kept of it and the end of what Wine printed, so that a failed assertion on it says which
+    start failed and why."""
+
+    def __new__(cls, code, proc=None, prefix=None):
+        self = super().__new__(cls, code)
+        self.report = None
+        if proc is not None and code not in PROGRAM_EXIT_CODES:
+            self.start_number = proc.start_number
+            self.report = keep_odd_exit(prefix, proc, code)
+            self.stderr_tail = (Path(prefix) / "last-stderr.txt").read_bytes()[-300:].decode("utf-8", "replace")
+        return self
+
+    def __repr__(self):
+        if self.report is None:
+            return int.__repr__(self)
+        return "%d (start %d, report %s, stderr ends %r)" % (self, self.start_number, self.report,
+                                                             self.stderr_tail)
+
+
+def keep_odd_exit(prefix, proc, code):
+    """Keeps the stdout, stderr, exit code and start number of a start that ended with a code the
+    program does not return; returns the report file."""
+    ODD_EXITS.mkdir(parents=True, exist_ok=True)
+    report = ODD_EXITS / ("start-%d-exit-%d.txt" % (proc.start_number, code))
+    with open(report, "wb") as out:
+        out.write(b"start %d, exit code %d, args %r, prefix %s\n" % (proc.start_number, code,
+                                                                      proc.args_given, str(prefix).encode()))
+        for name in ("stdout", "stderr"):
+            out.write(b"--- %s\n" % name.encode())
+            out.write((Path(prefix) / ("last-%s.txt" % name)).read_bytes())
+            out.write(b"\n")
+    return report
 
 
 def loader_crashed(code):
@@ -122,14 +172,15 @@ def loader_crashed(code):
 
 
 def run(prefix, display, args, timeout=60, **kw):
-    """Runs the launcher to its end; returns its exit code."""
+    """Runs the launcher to its end; returns its exit code (an ExitCode)."""
     code = _run_once(prefix, display, args, timeout, **kw)
     if loader_crashed(code):
         # Seen once in CI after a complete run (signal 11 of the Wine loader). Keep what Wine said
         # and start once more, so the test judges the program and not the loader.
         crash = Path(prefix) / "loader-crash.txt"
         with open(crash, "ab") as report:
-            report.write(b"signal %d, args %r\n" % (-code, args))
+            report.write(b"signal %d, args %r, start %d, kept in %s\n" % (-code, args, code.start_number,
+                                                                          str(code.report).encode()))
             report.write((Path(prefix) / "last-stderr.txt").read_bytes()[-4000:])
         warnings.warn("Wine loader ended by signal %d; started once more (see %s)" % (-code, crash))
         code = _run_once(prefix, display, args, timeout, **kw)
@@ -139,10 +190,48 @@ def run(prefix, display, args, timeout=60, **kw):
 def _run_once(prefix, display, args, timeout, **kw):
     proc = start(prefix, display, args, **kw)
     try:
-        return proc.wait(timeout=timeout)
+        return ExitCode(proc.wait(timeout=timeout), proc, prefix)
     except subprocess.TimeoutExpired:
         proc.kill()
         raise
+
+
+@contextlib.contextmanager
+def running(prefix, display, args, **start_options):
+    """A started program for the time of a with block; killed at its end if it is still running."""
+    proc = start(prefix, display, args, **start_options)
+    try:
+        yield proc
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+
+
+def finish(proc, prefix, timeout):
+    """Waits for a started program to end; returns its exit code (an ExitCode)."""
+    return ExitCode(proc.wait(timeout=timeout), proc, prefix)
+
+
+# The programs of a launcher run: the launcher, the runtime's javaw, the pack and the answerer.
+RUN_PROGRAMS = ("DesktopLauncher.exe", "javaw.exe", "jre_pack.exe", "answer_box.exe")
+
+
+def prefix_processes(prefix, programs=RUN_PROGRAMS):
+    """Processes of this prefix (by WINEPREFIX) whose command line names one of the programs."""
+    marker = ("WINEPREFIX=%s" % prefix).encode()
+    found = []
+    for entry in Path("/proc").iterdir():
+        if not entry.name.isdigit():
+            continue
+        try:
+            if marker not in (entry / "environ").read_bytes().split(b"\0"):
+                continue
+            cmdline = (entry / "cmdline").read_bytes().replace(b"\0", b" ").decode("utf-8", "replace")
+        except OSError:
+            continue
+        if any(program.lower() in cmdline.lower() for program in programs):
+            found.append((int(entry.name), cmdline.strip()))
+    return found
 
 
 def wait_for(predicate, timeout=30, interval=0.2):
@@ -168,3 +257,33 @@ def start_xvfb():
                             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     wait_for(lambda: Path(f"/tmp/.X11-unix/X{display[1:]}").exists(), timeout=10)
     return proc, display
+
+
+def windows_path(host_path, prefix):
+    """The Windows name of a path inside the prefix's drive C:, or of any other path as drive Z:."""
+    host_path = Path(host_path)
+    drive_c = Path(prefix) / "drive_c"
+    try:
+        return "C:\\" + str(host_path.relative_to(drive_c)).replace("/", "\\")
+    except ValueError:
+        return "Z:" + str(host_path).replace("/", "\\")
+
+
+@contextlib.contextmanager
+def holding(prefix, display, path):
+    """hold_file keeps path (a file or a folder) open without sharing, as another program that
+    locks it would, for the time of a with block."""
+    release = Path(prefix) / "hold-release.flag"
+    release.unlink(missing_ok=True)
+    out_path = Path(prefix) / "hold-stdout.txt"
+    with open(out_path, "wb") as out:
+        holder = subprocess.Popen([WINE, str(TOOLS / "hold_file.exe"), windows_path(path, prefix), "120",
+                                   windows_path(release, prefix)], env=wine_env(prefix, display),
+                                  stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.DEVNULL)
+    try:
+        assert wait_for(lambda: b"HELD" in out_path.read_bytes(), timeout=30), "not held: %s" % path
+        yield
+    finally:
+        release.write_bytes(b"")
+        holder.wait(timeout=30)
+        release.unlink(missing_ok=True)

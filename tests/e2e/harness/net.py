@@ -1,8 +1,8 @@
-"""The network test bench: a test CA and server certificates, the CA in the system store (which
-Wine's crypt32 reads), the loopback HTTPS origin and the scripted proxies.
+"""The network: the test namespace, a test CA and server certificates, and the CA in the system
+store (which Wine's crypt32 reads).
 
-Everything runs inside the network namespace "tarvolin-e2e" (scripts/netns.sh), whose hosts file
-maps get.tarvolin.example and test.tarvolin.example to 127.0.0.1. Certificates are generated at
+Everything runs inside a network namespace made by scripts/netns.sh ("tarvolin-e2e" or a name
+that starts with it), whose hosts file maps the download hosts to 127.0.0.1. Certificates are generated at
 test time under build/e2e/certs and never committed.
 """
 import filecmp
@@ -12,9 +12,9 @@ import subprocess
 import tempfile
 from pathlib import Path
 
-import winbench
+from . import wine
 
-CERTS = winbench.E2E_DIR / "certs"
+CERTS = wine.E2E_DIR / "certs"
 HOSTS = ("get.tarvolin.example", "test.tarvolin.example")
 OTHER_HOST = "other.tarvolin.example"
 NAMESPACE = "tarvolin-e2e"
@@ -40,6 +40,13 @@ def in_namespace():
     except (OSError, subprocess.SubprocessError):
         return False
     return out.startswith(NAMESPACE)
+
+
+def require_network():
+    """Skips the test outside the test namespace."""
+    if not in_namespace():
+        import pytest
+        pytest.skip("needs the network namespace " + NAMESPACE + " (scripts/test.sh sets it up)")
 
 
 def _openssl(*args, cwd=None):
@@ -137,9 +144,3 @@ def install_ca():
     subprocess.run(["update-ca-certificates"], check=True, stdin=subprocess.DEVNULL,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     return True
-
-
-def body_pattern(size):
-    """The bytes of the scripted bodies: byte i is i % 251 (the unit-level driver builds the same)."""
-    block = bytes(i % 251 for i in range(251))
-    return (block * (size // 251 + 1))[:size]

@@ -8,7 +8,7 @@ against the loopback HTTPS origin, inside the test namespace:
   (GetProcessMemoryInfo) and the Linux view (VmHWM of the Wine process, polled).
 
 Not part of the test run. Run from the checkout:
-    ip netns exec tarvolin-e2e python3 tests/e2e/download_bench.py [--runs 5] [--megabytes 200]
+    ip netns exec tarvolin-e2e python3 tests/e2e/bench/download_bench.py [--runs 5] [--megabytes 200]
 """
 import argparse
 import os
@@ -19,11 +19,12 @@ import sys
 import time
 from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parent))
+sys.path.insert(0, str(Path(__file__).resolve().parents[1]))
 
-import https_server  # noqa: E402
-import net_bench  # noqa: E402
-import winbench  # noqa: E402
+from harness import download_cases  # noqa: E402
+from harness import net  # noqa: E402
+from harness import servers  # noqa: E402
+from harness import wine  # noqa: E402
 
 HOST = "get.tarvolin.example"
 MB = 1 << 20
@@ -34,7 +35,7 @@ def write_file(path, size):
     if path.exists() and path.stat().st_size == size:
         return
     path.parent.mkdir(parents=True, exist_ok=True)
-    block = https_server.pattern(MB)
+    block = download_cases.pattern(MB)
     with open(path, "wb") as f:
         for _ in range(size // MB):
             f.write(block)
@@ -61,8 +62,8 @@ def run_tool(prefix, path, target):
     target.unlink(missing_ok=True)
     out = Path(prefix) / "download-bench-stdout.txt"
     with open(out, "wb") as stdout:
-        proc = subprocess.Popen([winbench.WINE, str(winbench.TOOLS / "download_bench.exe"), HOST, path,
-                                 windows_path(target)], env=winbench.wine_env(prefix), stdin=subprocess.DEVNULL,
+        proc = subprocess.Popen([wine.WINE, str(wine.TOOLS / "download_bench.exe"), HOST, path,
+                                 windows_path(target)], env=wine.wine_env(prefix), stdin=subprocess.DEVNULL,
                                 stdout=stdout, stderr=subprocess.DEVNULL)
         peak = 0
         while proc.poll() is None:
@@ -79,7 +80,7 @@ def run_tool(prefix, path, target):
 def run_curl(path, target):
     target.unlink(missing_ok=True)
     result = subprocess.run(["curl", "-sS", "--fail", "--tlsv1.2", "--tls-max", "1.2",
-                             "--cacert", str(net_bench.CERTS / "ca.crt"), "-o", str(target),
+                             "--cacert", str(net.CERTS / "ca.crt"), "-o", str(target),
                              "-w", "%{time_total}", "https://%s%s" % (HOST, path)],
                             capture_output=True, text=True, timeout=600, check=True)
     return float(result.stdout.strip())
@@ -92,17 +93,15 @@ def main():
     args = parser.parse_args()
     runs = min(max(args.runs, 1), 50)
     size = max(args.megabytes, 2) * MB
-    if not net_bench.in_namespace():
-        raise SystemExit("run inside the namespace " + net_bench.NAMESPACE + " (scripts/netns.sh)")
-    net_bench.install_ca()
-    root = winbench.E2E_DIR / "download-bench"
+    if not net.in_namespace():
+        raise SystemExit("run inside the namespace " + net.NAMESPACE + " (scripts/netns.sh)")
+    root = wine.E2E_DIR / "download-bench"
     write_file(root / "bench" / "large.bin", size)
     write_file(root / "bench" / "small.bin", MB)
     targets = root / "targets"
     targets.mkdir(parents=True, exist_ok=True)
-    prefix = winbench.boot_prefix(winbench.E2E_DIR / "bench-prefix", None)
-    cert, key = net_bench.cert_pair("server")
-    origin = https_server.OriginServer(cert, key, root).start()
+    prefix = wine.boot_prefix(wine.E2E_DIR / "bench-prefix", None)
+    origin = servers.start_origin(root)
     try:
         run_tool(prefix, "/bench/small.bin", targets / "warm.bin")  # Wine's DLLs in the page cache
         tool, curl, large, small = [], [], [], []
@@ -118,7 +117,7 @@ def main():
             f.unlink()
     finally:
         origin.stop()
-        winbench.stop_prefix(prefix)
+        wine.stop_prefix(prefix)
 
     megabytes = size / MB
     # Each run pairs the two clients back to back, so a change of load on the machine between runs
@@ -142,5 +141,5 @@ def main():
 
 
 if __name__ == "__main__":
-    os.environ.setdefault("LAUNCHER_BUILD_DIR", str(winbench.BUILD))
+    os.environ.setdefault("LAUNCHER_BUILD_DIR", str(wine.BUILD))
     main()

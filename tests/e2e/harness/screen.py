@@ -1,10 +1,11 @@
-"""Screenshots and window handling for the splash tests: xwd read directly, xdotool for the rest."""
+"""The X display: windows found and keys pressed with xdotool (the only module that calls it),
+screenshots read from xwd, and the CPU time of the program's process."""
 import os
 import struct
 import subprocess
 import time
 
-import winbench
+from . import wine
 
 
 def xdotool(display, *args, timeout=10):
@@ -14,9 +15,39 @@ def xdotool(display, *args, timeout=10):
     return out.stdout.decode().split()
 
 
+def windows_named(display, caption):
+    """The X windows whose title is exactly caption."""
+    return xdotool(display, "search", "--name", "^" + caption + "$")
+
+
+def find_window(display, caption, timeout=40):
+    """The X windows titled caption once there is one, or an empty list."""
+    return wine.wait_for(lambda: windows_named(display, caption), timeout=timeout) or []
+
+
+def wait_until_no_window(display, caption="Zentrix", timeout=30):
+    """True once no window titled caption is left (a launcher instance no test owns has ended)."""
+    return wine.wait_for(lambda: not windows_named(display, caption), timeout=timeout)
+
+
+def press(display, window, key):
+    """Activates a window and sends it a key (dialog boxes take keys sent to their window)."""
+    xdotool(display, "windowactivate", "--sync", window)
+    xdotool(display, "key", "--window", window, key)
+
+
+def press_on_splash(display, window, keys):
+    """A real key press (XTEST) on the focused splash; Wine ignores keys sent to a window, so the
+    splash is focused and clicked first."""
+    xdotool(display, "windowfocus", "--sync", window)
+    xdotool(display, "mousemove", "--window", window, "285", "100", "click", "1")
+    time.sleep(0.3)
+    xdotool(display, "key", keys)
+
+
 def find_splash(display, timeout=60):
     """The X window id of the splash (title "Zentrix"), or None."""
-    found = winbench.wait_for(lambda: xdotool(display, "search", "--onlyvisible", "--name", "^Zentrix$"),
+    found = wine.wait_for(lambda: xdotool(display, "search", "--onlyvisible", "--name", "^Zentrix$"),
                               timeout=timeout, interval=0.5)
     return found[0] if found else None
 
@@ -79,20 +110,3 @@ def cpu_share(pid, seconds=20.0):
     before, started = cpu_ticks(pid), time.monotonic()
     time.sleep(seconds)
     return (cpu_ticks(pid) - before) / ticks / (time.monotonic() - started)
-
-
-if __name__ == "__main__":
-    # Benchmark: python3 splash_bench.py (with LAUNCHER_BUILD_DIR set); prints the CPU share.
-    xvfb, display = winbench.start_xvfb()
-    prefix = winbench.boot_prefix(winbench.E2E_DIR / "bench-prefix", display)
-    winbench.clear_user_state(prefix)
-    proc = winbench.start(prefix, display, ["zentrix.kvnlp"])
-    try:
-        assert find_splash(display), "no splash window"
-        time.sleep(3)
-        share = cpu_share(exe_pid(prefix=prefix), 20.0)
-        print(f"splash CPU: {100 * share:.2f}% of one core over 20 s")
-    finally:
-        proc.kill()
-        winbench.stop_prefix(prefix)
-        xvfb.terminate()

@@ -1,0 +1,98 @@
+#include "net/request.h"
+
+#include "app/state.h"
+#include "log/log.h"
+
+static_assert(kSecureProtocolTls12 == WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2, "protocol bits");
+static_assert(kSecureProtocolTls13 == 0x00002000, "protocol bits (WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3)");
+
+namespace {
+
+// TLS 1.2 and 1.3, or 1.2 alone on stacks that predate 1.3 and refuse the pair; when even that is
+// refused the platform default applies, and the log says so once per run.
+void AskForSecureProtocols(HINTERNET session)
+{
+    DWORD protocols = kSecureProtocolTls12 | kSecureProtocolTls13;
+    DWORD error = 0;
+    while (protocols) {
+        if (WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols))
+            return;
+        error = GetLastError();
+        protocols = SecureProtocolsAfterRefusal(protocols);
+    }
+    if (launcherState.secureProtocolsRefusalLogged)
+        return;
+    launcherState.secureProtocolsRefusalLogged = TRUE;
+    LogSystemError(error, L"WinHttpSetOption: TLS 1.2 refused, the platform's default protocols apply");
+}
+
+HINTERNET OpenSession(const wchar_t* userAgent, const DownloadRoute& route)
+{
+    switch (route.kind) {
+    case RouteKind::NamedProxy:
+        // Named when the session opens as well as set as an option: Wine accepts
+        // WINHTTP_OPTION_PROXY but ignores it, and would send the request past the proxy.
+        return WinHttpOpen(userAgent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, route.proxy,
+                           route.bypass ? route.bypass : WINHTTP_NO_PROXY_BYPASS, 0);
+    case RouteKind::Direct:
+        return WinHttpOpen(userAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+    case RouteKind::PlatformDefault:
+        break;
+    }
+    return WinHttpOpen(userAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+}
+
+void SetNamedProxy(HINTERNET session, const DownloadRoute& route)
+{
+    WINHTTP_PROXY_INFO proxy = {};
+    proxy.dwAccessType = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
+    proxy.lpszProxy = const_cast<wchar_t*>(route.proxy);
+    proxy.lpszProxyBypass = const_cast<wchar_t*>(route.bypass);
+    WinHttpSetOption(session, WINHTTP_OPTION_PROXY, &proxy, sizeof proxy);
+}
+
+} // namespace
+
+DWORD OpenDownloadRequest(const wchar_t* userAgent, const DownloadRoute& route, const wchar_t* serverPath, int useTls,
+                          DownloadRequest* out)
+{
+    DWORD error = 0;
+    *out = DownloadRequest{};
+    out->session = OpenSession(userAgent, route);
+    if (!out->session) {
+        error = GetLastError();
+        goto quit;
+    }
+    if (useTls)
+        AskForSecureProtocols(out->session);
+    if (route.kind == RouteKind::NamedProxy)
+        SetNamedProxy(out->session, route);
+    out->connection = WinHttpConnect(out->session, launcherState.downloadHost,
+                                     useTls ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT, 0);
+    if (!out->connection) {
+        error = GetLastError();
+        goto quit;
+    }
+    out->request = WinHttpOpenRequest(out->connection, L"GET", serverPath, nullptr, WINHTTP_NO_REFERER,
+                                      WINHTTP_DEFAULT_ACCEPT_TYPES, useTls ? WINHTTP_FLAG_SECURE : 0);
+    if (!out->request) {
+        error = GetLastError();
+        goto quit;
+    }
+    return 0;
+
+quit:
+    CloseDownloadRequest(out);
+    return error;
+}
+
+void CloseDownloadRequest(DownloadRequest* handles)
+{
+    if (handles->request)
+        WinHttpCloseHandle(handles->request);
+    if (handles->connection)
+        WinHttpCloseHandle(handles->connection);
+    if (handles->session)
+        WinHttpCloseHandle(handles->session);
+    *handles = DownloadRequest{};
+}

@@ -1,0 +1,287 @@
+#include "provision/release_rules.h"
+
+#include <string.h>
+
+#include "log/format.h"
+#include "provision/version_rules.h"
+
+namespace {
+
+enum : size_t {
+    kDigestHexLength = 2 * kReleaseDigestSize,
+    kMaxSizeDigits = 20,
+    kNumberReadLimit = 500, // what ReadVersionNumber takes of a file
+};
+
+bool StartsWith(const char* text, size_t length, const char* prefix)
+{
+    size_t prefixLength = strlen(prefix);
+    return length >= prefixLength && memcmp(text, prefix, prefixLength) == 0;
+}
+
+int HexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// Decimal digits only, no sign, no leading blanks, within 64 bits.
+bool ReadSize(const char* text, size_t length, uint64_t* size)
+{
+    if (length == 0 || length > kMaxSizeDigits)
+        return false;
+    uint64_t value = 0;
+    for (size_t i = 0; i < length; ++i) {
+        if (text[i] < '0' || text[i] > '9')
+            return false;
+        uint64_t digit = static_cast<uint64_t>(text[i] - '0');
+        if (value > (UINT64_MAX - digit) / 10)
+            return false;
+        value = value * 10 + digit;
+    }
+    *size = value;
+    return true;
+}
+
+bool ReadDigest(const char* text, size_t length, unsigned char* digest)
+{
+    if (length != kDigestHexLength)
+        return false;
+    for (size_t i = 0; i < kReleaseDigestSize; ++i) {
+        int high = HexValue(text[2 * i]);
+        int low = HexValue(text[2 * i + 1]);
+        if (high < 0 || low < 0)
+            return false;
+        digest[i] = static_cast<unsigned char>(high << 4 | low);
+    }
+    return true;
+}
+
+int Base64Value(char c)
+{
+    if (c >= 'A' && c <= 'Z')
+        return c - 'A';
+    if (c >= 'a' && c <= 'z')
+        return c - 'a' + 26;
+    if (c >= '0' && c <= '9')
+        return c - '0' + 52;
+    if (c == '+')
+        return 62;
+    if (c == '/')
+        return 63;
+    return -1;
+}
+
+// One release line (without its line end) into lines; false when it names a key but its value
+// cannot be read, or names a key a second time.
+bool ReadReleaseLine(const char* text, size_t length, ReleaseLines* lines)
+{
+    if (StartsWith(text, length, "size=")) {
+        if (lines->hasSize)
+            return false;
+        lines->hasSize = ReadSize(text + 5, length - 5, &lines->size);
+        return lines->hasSize;
+    }
+    if (StartsWith(text, length, "sha256=")) {
+        if (lines->hasDigest)
+            return false;
+        lines->hasDigest = ReadDigest(text + 7, length - 7, lines->digest);
+        return lines->hasDigest;
+    }
+    if (StartsWith(text, length, "signature=")) {
+        lines->hasSignature = DecodeBase64(text + 10, length - 10, lines->signature, kReleaseSignatureSize) ==
+                              static_cast<long>(kReleaseSignatureSize);
+        return lines->hasSignature;
+    }
+    return true; // not a release line
+}
+
+bool IsReleaseLine(const char* text, size_t length)
+{
+    return StartsWith(text, length, "size=") || StartsWith(text, length, "sha256=") ||
+           StartsWith(text, length, "signature=");
+}
+
+void DigestHex(const unsigned char* digest, char* hex)
+{
+    static const char kDigits[] = "0123456789abcdef";
+    for (size_t i = 0; i < kReleaseDigestSize; ++i) {
+        hex[2 * i] = kDigits[digest[i] >> 4];
+        hex[2 * i + 1] = kDigits[digest[i] & 15];
+    }
+    hex[kDigestHexLength] = 0;
+}
+
+} // namespace
+
+long DecodeBase64(const char* text, size_t length, unsigned char* out, size_t capacity)
+{
+    if (length % 4 != 0)
+        return -1;
+    size_t padding = 0;
+    if (length >= 1 && text[length - 1] == '=')
+        padding = (length >= 2 && text[length - 2] == '=') ? 2 : 1;
+    size_t bytes = length / 4 * 3 - padding;
+    if (bytes > capacity)
+        return -1;
+    size_t written = 0;
+    for (size_t group = 0; group < length; group += 4) {
+        bool last = group + 4 == length;
+        uint32_t bits = 0;
+        for (size_t i = 0; i < 4; ++i) {
+            int value = Base64Value(text[group + i]);
+            if (value < 0) {
+                // "=" only as the padding of the last group
+                if (!(last && text[group + i] == '=' && i >= 4 - padding))
+                    return -1;
+                value = 0;
+            }
+            bits = bits << 6 | static_cast<uint32_t>(value);
+        }
+        size_t take = last ? 3 - padding : 3;
+        // Bits below the last byte must be zero, so that one byte string has one spelling.
+        if (last && padding && (bits & ((1u << (8 * padding)) - 1)) != 0)
+            return -1;
+        for (size_t i = 0; i < take; ++i)
+            out[written++] = static_cast<unsigned char>(bits >> (16 - 8 * i));
+    }
+    return static_cast<long>(written);
+}
+
+void ParseReleaseText(const char* text, size_t length, bool truncated, ReleaseLines* lines)
+{
+    memset(lines, 0, sizeof *lines);
+    // The number as the version file reader sees it: the first 500 bytes, up to a zero byte.
+    char head[kNumberReadLimit + 1] = {};
+    memcpy(head, text, length < kNumberReadLimit ? length : kNumberReadLimit);
+    lines->version = ParseVersionText(head);
+
+    const char* end = text + length;
+    const char* line = static_cast<const char*>(memchr(text, '\n', length));
+    bool anyReleaseLine = false;
+    while (line && line + 1 < end) {
+        const char* start = line + 1;
+        const char* next = static_cast<const char*>(memchr(start, '\n', static_cast<size_t>(end - start)));
+        size_t lineLength = static_cast<size_t>((next ? next : end) - start);
+        if (lineLength > 0 && start[lineLength - 1] == '\r')
+            --lineLength;
+        if (lines->hasSignature) {
+            // Nothing but line ends may follow the signature: it would not be covered.
+            for (const char* p = start; p < end; ++p)
+                if (*p != '\r' && *p != '\n')
+                    lines->malformed = true;
+            break;
+        }
+        if (IsReleaseLine(start, lineLength)) {
+            anyReleaseLine = true;
+            if (StartsWith(start, lineLength, "signature="))
+                lines->signedLength = static_cast<size_t>(start - text);
+            if (!ReadReleaseLine(start, lineLength, lines)) {
+                lines->malformed = true;
+                break;
+            }
+        }
+        line = next;
+    }
+    if (truncated && anyReleaseLine)
+        lines->malformed = true;
+}
+
+bool HasReleaseLines(const ReleaseLines& lines)
+{
+    return lines.malformed || lines.hasSize || lines.hasDigest || lines.hasSignature;
+}
+
+bool ReleaseNeedsSignature(const ReleaseLines& lines, bool keyPresent)
+{
+    return keyPresent && !lines.malformed && lines.hasSignature;
+}
+
+bool ReleaseNeedsPack(const ReleaseLines& lines, bool keyPresent)
+{
+    if (lines.malformed)
+        return false;
+    if (keyPresent)
+        return lines.hasSignature && lines.hasSize && lines.hasDigest;
+    return lines.hasSize || lines.hasDigest;
+}
+
+ReleaseVerdict JudgeRelease(const ReleaseLines& lines, const PackFacts& facts)
+{
+    // Without a key an unreadable file is left to the version reader, as it always was.
+    if (!facts.versionReadable)
+        return facts.keyPresent ? kReleaseVersionUnreadable : kReleaseAccepted;
+    if (lines.malformed)
+        return kReleaseMalformed;
+    if (facts.keyPresent) {
+        if (!lines.hasSignature)
+            return kReleaseNoSignature;
+        if (facts.signatureStatus != 0)
+            return kReleaseBadSignature;
+        if (!lines.hasSize || !lines.hasDigest)
+            return kReleaseUnsignedContent;
+    } else if (!lines.hasSize && !lines.hasDigest) {
+        return kReleaseAccepted;
+    }
+    if (!facts.packReadable)
+        return kReleasePackUnreadable;
+    if (lines.hasSize && lines.size != facts.packSize)
+        return kReleaseSizeMismatch;
+    if (lines.hasDigest && memcmp(lines.digest, facts.packDigest, kReleaseDigestSize) != 0)
+        return kReleaseDigestMismatch;
+    return kReleaseAccepted;
+}
+
+void FormatReleaseRefusal(ReleaseVerdict verdict, const ReleaseLines& lines, const PackFacts& facts,
+                          const wchar_t* versionFile, const wchar_t* packFile, wchar_t* line, size_t capacity)
+{
+    char expected[kDigestHexLength + 1];
+    char actual[kDigestHexLength + 1];
+    switch (verdict) {
+    case kReleaseAccepted:
+        BoundedFormat(line, capacity, L"");
+        break;
+    case kReleaseVersionUnreadable:
+        BoundedFormat(line, capacity, L"Jre check failed: cannot read version file %s, error 0x%08lX", versionFile,
+                      facts.versionError);
+        break;
+    case kReleaseMalformed:
+        BoundedFormat(line, capacity, L"Jre check failed: unreadable release line in version file %s", versionFile);
+        break;
+    case kReleaseNoSignature:
+        BoundedFormat(line, capacity, L"Jre check failed: no signature in version file %s", versionFile);
+        break;
+    case kReleaseBadSignature:
+        if (facts.signatureStatus == kInvalidSignature)
+            BoundedFormat(line, capacity, L"Jre check failed: signature does not verify, version file %s",
+                          versionFile);
+        else
+            BoundedFormat(line, capacity, L"Jre check failed: signature check error 0x%08lX, version file %s",
+                          static_cast<unsigned long>(facts.signatureStatus), versionFile);
+        break;
+    case kReleaseUnsignedContent:
+        BoundedFormat(line, capacity, L"Jre check failed: no size or sha256 in signed version file %s",
+                      versionFile);
+        break;
+    case kReleasePackUnreadable:
+        BoundedFormat(line, capacity, L"Jre check failed: cannot read pack %s, error 0x%08lX", packFile,
+                      facts.packError);
+        break;
+    case kReleaseSizeMismatch:
+        BoundedFormat(line, capacity, L"Jre check failed: size %llu, version file says %llu, file %s",
+                      static_cast<unsigned long long>(facts.packSize), static_cast<unsigned long long>(lines.size),
+                      packFile);
+        break;
+    case kReleaseDigestMismatch:
+        DigestHex(lines.digest, expected);
+        DigestHex(facts.packDigest, actual);
+        BoundedFormat(line, capacity, L"Jre check failed: sha256 %hs, version file says %hs, file %s", actual,
+                      expected, packFile);
+        break;
+    }
+}

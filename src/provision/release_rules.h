@@ -1,0 +1,91 @@
+// Decisions of the release check that need no platform: reading the release lines of a version
+// file (pack size, SHA-256 digest, signature), and deciding from them, the launcher's key and
+// what was measured of the pack whether the pack may run, and which log line says why not.
+//
+// A version file is the decimal number on its first line, as ever, optionally followed by
+//   size=<decimal byte count>
+//   sha256=<64 hex digits>
+//   signature=<base64 of the 64-byte raw r||s of an ECDSA P-256 signature>
+// each on its own line (LF, an optional CR before it). The signature covers the exact bytes of
+// the file before the signature line, and the signature line is the file's last line. Lines that
+// begin with none of the three keys are not release lines and are passed over, so the number
+// reads exactly as before and a file without release lines reads as "no release lines".
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+enum : size_t {
+    kReleaseDigestSize = 32,
+    kReleaseSignatureSize = 64,
+    kReleasePublicKeySize = 64, // raw X||Y of a P-256 point
+    kReleaseFileLimit = 4096,   // bytes of a version file the check reads
+};
+
+struct ReleaseLines {
+    int version;          // the number, as ParseVersionText reads it
+    bool malformed;       // a release line that cannot be read; the file proves nothing
+    bool hasSize;
+    uint64_t size;
+    bool hasDigest;
+    unsigned char digest[kReleaseDigestSize];
+    bool hasSignature;
+    unsigned char signature[kReleaseSignatureSize];
+    size_t signedLength;  // bytes before the signature line, the message the signature covers
+};
+
+// Reads the release lines of length bytes of text (zero bytes included). truncated says that the
+// file went on beyond these bytes: with release lines this is malformed, as the signature line
+// would be out of reach; without them the file is an old-style one with a long tail.
+void ParseReleaseText(const char* text, size_t length, bool truncated, ReleaseLines* lines);
+
+// True when the file names the pack's size, digest or signature.
+bool HasReleaseLines(const ReleaseLines& lines);
+
+// Strict base64 (standard alphabet, "=" padding, no blanks, zero unused bits) into out; returns
+// the number of bytes, or -1 when the text is not base64 or decodes to more than capacity bytes.
+long DecodeBase64(const char* text, size_t length, unsigned char* out, size_t capacity);
+
+// What was measured before the decision.
+struct PackFacts {
+    bool keyPresent;        // the launcher was built with a release key
+    bool versionReadable;   // the version file could be read
+    unsigned long versionError; // when not: the platform's error code
+    bool packReadable;      // the pack was opened and read to its end
+    unsigned long packError; // when not: the platform's error code (Win32 or CNG status)
+    uint64_t packSize;
+    unsigned char packDigest[kReleaseDigestSize];
+    long signatureStatus;   // CNG status of the verification: 0 verified, kInvalidSignature
+                            // rejected, anything else: the check itself failed
+};
+
+enum : long { kInvalidSignature = static_cast<long>(0xC000A000) }; // STATUS_INVALID_SIGNATURE
+
+enum ReleaseVerdict {
+    kReleaseAccepted,
+    kReleaseVersionUnreadable, // built with a key, but the version file cannot be read
+    kReleaseMalformed,        // a release line cannot be read
+    kReleaseNoSignature,      // built with a key, but the file carries no signature
+    kReleaseBadSignature,     // the signature does not verify with the key
+    kReleaseUnsignedContent,  // signed, but without the size and digest that tie it to a pack
+    kReleasePackUnreadable,   // the file names the pack, but the pack cannot be read
+    kReleaseSizeMismatch,
+    kReleaseDigestMismatch,
+};
+
+// Whether the pack may run. With a key: a signature that verifies, and a size and digest that
+// match. Without a key: the size and digest match when the file names them; an old-style file
+// passes. Facts that the verdict cannot depend on are not looked at (see ReleaseNeedsPack and
+// ReleaseNeedsSignature).
+ReleaseVerdict JudgeRelease(const ReleaseLines& lines, const PackFacts& facts);
+
+// True when the decision needs the pack's size and digest (so an unkeyed launcher with an old-style
+// file does not read the pack at all).
+bool ReleaseNeedsPack(const ReleaseLines& lines, bool keyPresent);
+
+// True when the signature must be verified: built with a key and the file carries one.
+bool ReleaseNeedsSignature(const ReleaseLines& lines, bool keyPresent);
+
+// The one log line of a refusal into line (capacity characters).
+void FormatReleaseRefusal(ReleaseVerdict verdict, const ReleaseLines& lines, const PackFacts& facts,
+                          const wchar_t* versionFile, const wchar_t* packFile, wchar_t* line, size_t capacity);

@@ -1,0 +1,78 @@
+"""Start-up overhead on a warm cache: the launcher's time from process start to javaw's start,
+against the minimal WinHTTP client (one HTTPS request, then the same javaw), both under Wine in
+the same run. Not part of the test run. Run inside the test namespace:
+    ip netns exec tarvolin-e2e env LAUNCHER_BUILD_DIR=$PWD/build /usr/bin/python3 tests/e2e/bench/startup_bench.py [--runs 10]
+"""
+import argparse
+import statistics
+import sys
+import time
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[1]))
+
+from harness import net  # noqa: E402
+from harness import runtime  # noqa: E402
+from harness import servers  # noqa: E402
+from harness import wine  # noqa: E402
+
+
+def javaw_starts(record):
+    return record.read_bytes().count(b"\nEND\n") if record.exists() else 0
+
+
+def time_to_javaw(prefix, display, args, exe, record, timeout=60):
+    """Seconds from the process start to the first line javaw records."""
+    before = javaw_starts(record)
+    start = time.perf_counter()
+    proc = wine.start(prefix, display, args, exe=exe)
+    try:
+        while javaw_starts(record) == before:
+            if time.perf_counter() - start > timeout:
+                raise RuntimeError("javaw did not start within %d s" % timeout)
+            time.sleep(0.005)
+        elapsed = time.perf_counter() - start
+        proc.wait(timeout=timeout)
+        return elapsed
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--runs", type=int, default=10)
+    runs = min(max(parser.parse_args().runs, 1), 50)
+    if not net.in_namespace():
+        raise SystemExit("run inside the namespace " + net.NAMESPACE + " (scripts/netns.sh)")
+    xvfb, display = wine.start_xvfb()
+    prefix = wine.boot_prefix(wine.E2E_DIR / "bench-prefix", display)
+    wine.clear_user_state(prefix)
+    root = runtime.lay_out_server(wine.E2E_DIR / "bench-server", version="5")
+    origin = servers.start_origin(root)
+    try:
+        argument = ["https://get.tarvolin.example/start/app.kvnlp"]
+        record = wine.cache_dir(prefix) / "jre" / "bin" / "javaw-record.txt"
+        time_to_javaw(prefix, display, argument, wine.EXE, record, timeout=120)  # installs: warm cache
+        javaw = runtime.windows_cache(prefix) + "\\jre\\bin\\javaw.exe"
+        baseline_args = ["get.tarvolin.example", runtime.VERSION_PATH, javaw]
+        launcher, baseline = [], []
+        for _ in range(runs):
+            launcher.append(time_to_javaw(prefix, display, argument, wine.EXE, record))
+            baseline.append(time_to_javaw(prefix, display, baseline_args, wine.TOOLS / "winhttp_baseline.exe",
+                                          record))
+        ratio = statistics.median(launcher) / statistics.median(baseline)
+        print("runs: %d" % runs)
+        print("launcher, process start to javaw start: median %.3f s (min %.3f, max %.3f)" %
+              (statistics.median(launcher), min(launcher), max(launcher)))
+        print("minimal WinHTTP client:                 median %.3f s (min %.3f, max %.3f)" %
+              (statistics.median(baseline), min(baseline), max(baseline)))
+        print("ratio (medians): %.2f (aim: at most 1.5)" % ratio)
+    finally:
+        origin.stop()
+        wine.stop_prefix(prefix)
+        xvfb.terminate()
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,152 @@
+"""The runtime install as one transaction: one start at a time per cache folder, the pack unpacked
+in a staging folder and switched in only when complete, and the installed runtime and version.txt
+kept whole by every failure before that."""
+import time
+
+import pytest
+
+from harness import dialog
+from harness import runtime
+from harness import screen
+from harness import wine
+
+SERVER_ROOT = wine.E2E_DIR / "transaction-server"
+ARGS = ["start.kvnlp"]
+WAITING = "EnsureRuntime: ein anderer Start arbeitet an der Java-Runtime, warte auf sein Ende"
+IN_USE = "EnsureRuntime: bisherige Runtime ist in Benutzung und bleibt, die neue folgt beim n\xe4chsten Start"
+INCOMPLETE = "EnsureRuntime: neue Runtime unvollst\xe4ndig entpackt, bisherige Runtime bleibt"
+NOT_A_PROGRAM = "EnsureRuntime: Runtime-Paket ist kein Windows-Programm (%d Bytes), es wird nicht gestartet"
+COMMITTED = "EnsureRuntime: neue Runtime installiert, Version %d"
+PORTAL_PAGE = b"<html><body>Please log in to the guest network</body></html>"
+
+
+def extractions(prefix):
+    return [t for t in wine.log_texts(prefix) if t.endswith('jre_pack.exe" -y')]
+
+
+def installed_files(prefix):
+    """The installed runtime and version.txt, byte for byte."""
+    cache = wine.cache_dir(prefix)
+    files = {p.relative_to(cache).as_posix(): p.read_bytes() for p in (cache / "jre").rglob("*")
+             if p.is_file() and p.name != "javaw-record.txt"}
+    files["version.txt"] = (cache / "version.txt").read_bytes() if (cache / "version.txt").exists() else None
+    return files
+
+
+def no_install_leftovers(prefix):
+    cache = wine.cache_dir(prefix)
+    return not any((cache / name).exists() for name in ("jre.staging", "jre.old", "version.new", "version.tmp"))
+
+
+def javaw_started(record, count):
+    return wine.wait_for(lambda: len(runtime.read_records(record)) == count, timeout=20)
+
+
+@pytest.mark.parametrize("installed", [None, "4"], ids=["empty-cache", "older-runtime"])
+def test_two_starts_half_a_second_apart_install_once_and_both_launch(server, display, tmp_path, installed):
+    root, origin, prefix = server
+    if installed:
+        runtime.place_runtime(prefix, version=installed)
+    runtime.set_pack(root, runtime.pack_bytes(delay_ms=4000))
+    record = tmp_path / "javaw-record.txt"
+    env = {"FAKE_JAVAW_RECORD": wine.windows_path(record, prefix)}
+    with dialog.Answerer(prefix, display, dialog.AS_A_USER) as answerer:
+        with wine.running(prefix, display, ARGS, extra_env=env) as first:
+            time.sleep(0.5)
+            with wine.running(prefix, display, ARGS, extra_env=env) as second:
+                codes = (wine.finish(first, prefix, 120), wine.finish(second, prefix, 120))
+    assert codes == (0, 0) and answerer.seen == []
+    assert origin.count(runtime.PACK_PATH) == 1
+    assert len(extractions(prefix)) == 1 and wine.log_texts(prefix).count(WAITING) == 1
+    assert javaw_started(record, 2)
+    cache = wine.cache_dir(prefix)
+    assert (cache / "jre" / "unpack.txt").is_file() and (cache / "jre" / "release").is_file()
+    assert (cache / "version.txt").read_bytes() == b"5" and no_install_leftovers(prefix)
+
+
+def unpacks_nothing():
+    """A Windows program that ends well and unpacks no runtime."""
+    return runtime.as_windowed_program((wine.TOOLS / "fake_javaw.exe").read_bytes())
+
+
+# What the server answers for the pack -> the log line that says why the runtime was kept.
+BAD_PACKS = {
+    "empty body": (lambda: b"", NOT_A_PROGRAM % 0),
+    "portal page": (lambda: PORTAL_PAGE, NOT_A_PROGRAM % len(PORTAL_PAGE)),
+    "exit code 7": (lambda: runtime.pack_bytes(exit_code=7), INCOMPLETE),
+    "unpacks nothing": (unpacks_nothing, INCOMPLETE),
+}
+
+
+@pytest.mark.parametrize("case", list(BAD_PACKS))
+def test_bad_pack_keeps_the_installed_runtime_and_the_next_good_run_installs(server, display, case):
+    root, origin, prefix = server
+    record = runtime.place_runtime(prefix, version="4")
+    (wine.cache_dir(prefix) / "jre" / "old-runtime.txt").write_text("old")
+    before = installed_files(prefix)
+    pack, line = BAD_PACKS[case]
+    runtime.set_pack(root, pack())
+
+    code, answered, _ = dialog.run(prefix, display, ARGS, dialog.AS_A_USER)
+    assert code == 0
+    # Refused content shows the pack-failure box; a pack that ran and failed shows none.
+    refused = line.startswith(NOT_A_PROGRAM[:35])
+    assert [caption for caption, _ in answered] == ([dialog.WARNING_CAPTION] if refused else [])
+    assert line in wine.log_texts(prefix)
+    assert installed_files(prefix) == before and no_install_leftovers(prefix)
+    assert javaw_started(record, 1)
+
+    runtime.set_pack(root, runtime.pack_bytes())
+    origin.clear()
+    code, answered, _ = dialog.run(prefix, display, ARGS, dialog.AS_A_USER)
+    assert code == 0 and answered == []
+    assert origin.count(runtime.PACK_PATH) == 1 and COMMITTED % 5 in wine.log_texts(prefix)
+    cache = wine.cache_dir(prefix)
+    assert not (cache / "jre" / "old-runtime.txt").exists() and (cache / "version.txt").read_bytes() == b"5"
+
+
+def test_refused_pack_then_an_offline_start_is_quiet(server, display):
+    root, origin, prefix = server
+    record = runtime.place_runtime(prefix, version="4")
+    runtime.set_pack(root, PORTAL_PAGE)
+    code, answered, _ = dialog.run(prefix, display, ARGS, dialog.AS_A_USER)
+    assert code == 0 and len(answered) == 1
+
+    origin.stop()  # offline: no server answers
+    code, answered, _ = dialog.run(prefix, display, ARGS, dialog.AS_A_USER)
+    assert code == 0 and answered == []
+    assert javaw_started(record, 2)
+    assert (wine.cache_dir(prefix) / "version.txt").read_bytes() == b"4"
+
+
+@pytest.mark.parametrize("key", ["Escape", "alt+F4"])
+def test_ending_the_program_at_the_pack_failure_box_keeps_marker_and_version(server, display, key):
+    root, origin, prefix = server
+    runtime.place_runtime(prefix, version="4")
+    before = installed_files(prefix)
+    # Refused content: the pack-failure box is the only one (a status error would show its own first).
+    runtime.set_pack(root, PORTAL_PAGE)
+    with wine.running(prefix, display, ARGS) as proc:
+        assert screen.find_window(display, dialog.WARNING_CAPTION, timeout=60)
+        assert any(t.startswith("Jre download failed") for t in wine.log_texts(prefix))
+        screen.press_on_splash(display, screen.find_splash(display), key)
+        assert wine.finish(proc, prefix, 15) == 0
+    assert installed_files(prefix) == before and no_install_leftovers(prefix)
+    assert not (wine.cache_dir(prefix) / "jre_pack.exe").exists()
+
+
+def test_runtime_that_cannot_be_moved_aside_stays_and_starts(server, display):
+    root, origin, prefix = server
+    record = runtime.place_runtime(prefix, version="4")
+    before = installed_files(prefix)
+    with wine.holding(prefix, display, wine.cache_dir(prefix) / "jre"):
+        code, answered, _ = dialog.run(prefix, display, ARGS, dialog.AS_A_USER)
+    assert code == 0 and answered == []
+    assert len(extractions(prefix)) == 1 and IN_USE in wine.log_texts(prefix)
+    assert installed_files(prefix) == before and no_install_leftovers(prefix)
+    assert javaw_started(record, 1)
+
+    # Released: the next start installs.
+    origin.clear()
+    code, answered, _ = dialog.run(prefix, display, ARGS, dialog.AS_A_USER)
+    assert code == 0 and answered == [] and COMMITTED % 5 in wine.log_texts(prefix)

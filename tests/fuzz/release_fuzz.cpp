@@ -1,0 +1,71 @@
+// The version file's release lines: the number reads as the plain version reader reads it, the
+// signed part ends where the signature line begins, a decoded signature spells back to its own
+// text (one spelling per value), and every verdict formats within its line.
+#include <string.h>
+
+#include <string>
+
+#include "fuzz_text.h"
+#include "provision/release_rules.h"
+#include "provision/version_rules.h"
+
+namespace {
+
+std::string EncodeBase64(const unsigned char* bytes, size_t length)
+{
+    static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string text;
+    for (size_t i = 0; i < length; i += 3) {
+        unsigned value = bytes[i] << 16 | (i + 1 < length ? bytes[i + 1] << 8 : 0) | (i + 2 < length ? bytes[i + 2] : 0);
+        text += kAlphabet[value >> 18 & 63];
+        text += kAlphabet[value >> 12 & 63];
+        text += i + 1 < length ? kAlphabet[value >> 6 & 63] : '=';
+        text += i + 2 < length ? kAlphabet[value & 63] : '=';
+    }
+    return text;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (size == 0)
+        return 0;
+    bool truncated = data[0] & 1;
+    std::string text(reinterpret_cast<const char*>(data + 1), size - 1);
+    ReleaseLines lines;
+    ParseReleaseText(text.data(), text.size(), truncated, &lines);
+
+    FUZZ_CHECK(lines.version == ParseVersionText(text.substr(0, 500).c_str()));
+    if (lines.hasSignature && !lines.malformed) {
+        FUZZ_CHECK(lines.signedLength < text.size());
+        FUZZ_CHECK(text.compare(lines.signedLength, 10, "signature=") == 0);
+        FUZZ_CHECK(text[lines.signedLength - 1] == '\n');
+        size_t end = text.find_first_of("\r\n", lines.signedLength);
+        std::string spelled = text.substr(lines.signedLength + 10, end == std::string::npos ? std::string::npos
+                                                                                            : end - lines.signedLength - 10);
+        FUZZ_CHECK(spelled == EncodeBase64(lines.signature, kReleaseSignatureSize));
+    }
+    if (text.find('\n') == std::string::npos)
+        FUZZ_CHECK(!HasReleaseLines(lines));
+
+    unsigned char decoded[64];
+    long count = DecodeBase64(text.data(), text.size(), decoded, sizeof decoded);
+    if (count >= 0)
+        FUZZ_CHECK(EncodeBase64(decoded, static_cast<size_t>(count)) == text);
+
+    PackFacts facts = {};
+    facts.keyPresent = data[0] & 2;
+    facts.versionReadable = !(data[0] & 4);
+    facts.packReadable = data[0] & 8;
+    facts.signatureStatus = (data[0] & 16) ? 0 : kInvalidSignature;
+    facts.packSize = size;
+    ReleaseVerdict verdict = JudgeRelease(lines, facts);
+    if (verdict == kReleaseAccepted && facts.keyPresent)
+        FUZZ_CHECK(lines.hasSignature && lines.hasSize && lines.hasDigest && facts.packReadable);
+    wchar_t line[40 + 8];
+    SetCanary(line + 40, 8);
+    FormatReleaseRefusal(verdict, lines, facts, L"C:\\version.txt", L"C:\\jre_pack.exe", line, 40);
+    FUZZ_CHECK(CanaryIntact(line + 40, 8));
+    return 0;
+}

@@ -1,0 +1,63 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "provision/install_rules.h"
+
+namespace {
+
+// A 128-byte file head: "MZ", the PE offset at 0x3C and "PE\0\0" there.
+std::string ProgramHead(unsigned peOffset = 0x40, const char* signature = "PE\0\0")
+{
+    std::string head(128, '\0');
+    head[0] = 'M';
+    head[1] = 'Z';
+    for (int i = 0; i < 4; ++i)
+        head[0x3C + i] = char((peOffset >> (8 * i)) & 0xff);
+    if (peOffset + 4 <= head.size())
+        head.replace(peOffset, 4, signature, 4);
+    return head;
+}
+
+bool IsProgram(const std::string& head)
+{
+    return IsWindowsProgramImage(reinterpret_cast<const unsigned char*>(head.data()), head.size());
+}
+
+} // namespace
+
+TEST(InstallRules, OnlyAWindowsProgramCountsAsARuntimePack)
+{
+    struct Case {
+        const char* what;
+        std::string head;
+        bool program;
+    } cases[] = {
+        {"a program", ProgramHead(), true},
+        {"PE header at the last place it fits", ProgramHead(124), true},
+        {"empty answer", "", false},
+        {"a proxy's page", "<html><body>Proxy Authentication Required</body></html>" + std::string(80, ' '), false},
+        {"MZ alone", "MZ", false},
+        {"PE offset beyond the head", ProgramHead(126), false},
+        {"PE offset inside the DOS header", ProgramHead(0x20), false},
+        {"PE offset far out", ProgramHead(0xFFFFFFF0u), false},
+        {"wrong signature", ProgramHead(0x40, "NE\0\0"), false},
+        {"lower-case mz", "mz" + ProgramHead().substr(2), false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.program, IsProgram(c.head)) << c.what;
+    EXPECT_FALSE(IsWindowsProgramImage(nullptr, 0));
+}
+
+TEST(InstallRules, OneLockNamePerCacheFolder)
+{
+    wchar_t a[kInstallLockNameCapacity], b[kInstallLockNameCapacity], c[kInstallLockNameCapacity];
+    InstallLockName(L"C:\\Users\\Ann\\AppData\\Local\\tarvolin\\zentrixjre", a, kInstallLockNameCapacity);
+    InstallLockName(L"c:\\users\\ANN\\appdata\\local\\TARVOLIN\\zentrixjre", b, kInstallLockNameCapacity);
+    InstallLockName(L"C:\\Users\\Bob\\AppData\\Local\\tarvolin\\zentrixjre", c, kInstallLockNameCapacity);
+    EXPECT_EQ(std::wstring(a), std::wstring(b));
+    EXPECT_NE(std::wstring(a), std::wstring(c));
+    std::wstring name(a);
+    ASSERT_EQ(0u, name.find(L"Local\\"));
+    EXPECT_EQ(std::wstring::npos, name.find(L'\\', 6)) << "a mutex name holds no backslash after its namespace";
+}
