@@ -167,6 +167,8 @@ void BuildPaths()
     cut |= BoundedFormat(s.localVersionFile, kPathCapacity, L"%s\\version.txt", cache);
     cut |= BoundedFormat(s.remoteVersionFile, kPathCapacity, L"%s\\version.tmp", cache);
     cut |= BoundedFormat(s.newVersionFile, kPathCapacity, L"%s\\version.new", cache);
+    cut |= BoundedFormat(s.partialPackFile, kPathCapacity, L"%s\\jre_pack.part", cache);
+    cut |= BoundedFormat(s.partialPackMetaFile, kPathCapacity, L"%s\\jre_pack.part.meta", cache);
     cut |= BoundedFormat(s.runtimeFolder, kPathCapacity, L"%s\\jre", cache);
     cut |= BoundedFormat(s.setAsideRuntimeFolder, kPathCapacity, L"%s\\%s", cache, kSetAsideFolderName);
     cut |= BoundedFormat(s.stagingFolder, kPathCapacity, L"%s\\%s", cache, staging);

@@ -50,6 +50,10 @@ struct LauncherState {
     wchar_t stagedMarkerFile[kPathCapacity];
     wchar_t setAsideRuntimeFolder[kPathCapacity];
     wchar_t newVersionFile[kPathCapacity];
+    // The pack while it downloads, and what the server said about it; both stay when the
+    // download breaks, so the next start asks only for the rest.
+    wchar_t partialPackFile[kPathCapacity];
+    wchar_t partialPackMetaFile[kPathCapacity];
     wchar_t propertyFilePath[kPathCapacity];
     wchar_t launcherJarPath[kPathCapacity];
     wchar_t localLowPath[kPathCapacity];

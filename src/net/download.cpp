@@ -10,12 +10,14 @@
 #include "net/auth_rules.h"
 #include "net/proxy_script.h"
 #include "net/request.h"
+#include "net/resume_rules.h"
 
 namespace {
 
 enum : int {
     kMessageCapacity = 4096,
     kAttempts = 2,
+    kLengthTextCapacity = 128,
 };
 
 const wchar_t kUserAgent[] = L"WinHTTP tarvolin Client Launcher";
@@ -120,10 +122,15 @@ int ReadBodyToFile(HINTERNET request, HANDLE file, const BodyReadTexts& texts, c
 
 bool QueryContentLength(HINTERNET request, ULONGLONG* length)
 {
-    DWORD value = 0;
-    DWORD size = sizeof value;
-    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
-                             WINHTTP_HEADER_NAME_BY_INDEX, &value, &size, WINHTTP_NO_HEADER_INDEX))
+    // Read as text: the numeric query gives 32 bits, and a body of 4 GiB or more would count as
+    // short. An unreadable or malformed value counts as none announced.
+    wchar_t text[kLengthTextCapacity];
+    DWORD bytes = sizeof text;
+    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX, text, &bytes,
+                             WINHTTP_NO_HEADER_INDEX))
+        return false;
+    uint64_t value = 0;
+    if (!ParseContentLength(text, &value))
         return false;
     *length = value;
     return true;

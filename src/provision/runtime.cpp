@@ -10,6 +10,8 @@
 #include "log/log.h"
 #include "net/authdownload.h"
 #include "net/download.h"
+#include "net/pack_download.h"
+#include "net/resume_rules.h"
 #include "provision/install_rules.h"
 #include "provision/release_check.h"
 #include "provision/version_rules.h"
@@ -149,6 +151,31 @@ void DiscardInstall()
     DeleteFileQuietly(launcherState.newVersionFile);
 }
 
+// The pack's own download first, which continues what an earlier start left; the
+// proxy-authenticating one only when that got no usable answer. A download that broke off keeps
+// its partial file for the next start instead of starting over at once.
+int FetchRuntimePack(PackRoom* room)
+{
+    LauncherState& s = launcherState;
+    int result = DownloadRuntimePack(s.runtimePackUrlPath, s.runtimePackFile, room);
+    if (result != kPackFailed)
+        return result;
+    if (!DownloadWithAuthentication(s.runtimePackUrlPath, 1, s.runtimePackFile))
+        return kPackFailed;
+    // The whole pack came another way; what an earlier start left is of no use now.
+    if (IsFile(s.partialPackFile) || IsFile(s.partialPackMetaFile))
+        DiscardPartialPack(L"Paket \u00fcber die Anmeldung am Proxy geladen");
+    return kPackDownloaded;
+}
+
+// The disk cannot take the pack: said plainly, with the room needed, instead of a failed download.
+void ReportNoRoomForPack(const PackRoom& room)
+{
+    wchar_t text[kRuntimeTextCapacity];
+    FormatDiskFullText(text, kRuntimeTextCapacity, room.neededBytes, room.freeBytes);
+    MessageBoxW(nullptr, text, L"tarvolin Launcher Fehler", MB_OK | MB_ICONWARNING);
+}
+
 void ReportPackDownloadFailure()
 {
     wchar_t text[kRuntimeTextCapacity];
@@ -277,10 +304,14 @@ int InstallRuntime()
 
     // Every file is back in its final state before the box is shown: the box may be the last
     // thing of this start (Escape or Alt+F4 while it is open).
-    if (!DownloadTwoStep(s.runtimePackUrlPath, s.runtimePackFile) || !DownloadedPackIsProgram() ||
-        !CheckRuntimePack(s.newVersionFile, s.runtimePackFile)) {
+    PackRoom room = {};
+    int fetched = FetchRuntimePack(&room);
+    if (fetched != kPackDownloaded || !DownloadedPackIsProgram() || !CheckRuntimePack(s.newVersionFile, s.runtimePackFile)) {
         DiscardInstall();
-        ReportPackDownloadFailure();
+        if (fetched == kPackNoRoom)
+            ReportNoRoomForPack(room);
+        else
+            ReportPackDownloadFailure();
         return 0;
     }
     if (!StagePack() || !UnpackStagedPack()) {
