@@ -1,7 +1,7 @@
 """The launcher on a hostile machine: a read-only cache folder, a missing temporary folder, a TEMP
 path longer than 260 characters, a log file that another program holds open without sharing, a
-disk that fills up during the pack download (under the cache folder, and under the whole local
-profile folder), and a profile path so long that the cache paths are cut. In each case the program must end by itself, keep an installed runtime working and start
+disk without room for the announced pack, a disk that fills up during a pack download sent without
+a length (under the cache folder, and under the whole local profile folder), and a profile path so long that the cache paths are cut. In each case the program must end by itself, keep an installed runtime working and start
 it, and never delete anything outside the runtime cache.
 
 Each test prints one "FIGURE" line with what it measured (docs/robustness.md keeps the table):
@@ -99,12 +99,51 @@ def padded_pack(size):
     return runtime.pack_bytes(javaw=javaw + b"\0" * max(0, size - len(javaw)))
 
 
-def test_disk_full_during_the_pack_download_keeps_the_old_runtime(server, display, mounts_allowed):
+def cache_files(cache):
+    """The cache's files with their bytes, the stand-in's own record excepted."""
+    return {str(p.relative_to(cache)): p.read_bytes() for p in sorted(cache.rglob("*"))
+            if p.is_file() and p.name != "javaw-record.txt"}
+
+
+def test_a_disk_without_room_for_the_pack_is_said_plainly(server, display, mounts_allowed):
+    """The server announces a pack of 3 MB; the cache's disk has 1 MB: nothing is downloaded."""
     root, origin, prefix = server
     cache = wine.cache_dir(prefix)
     cache.mkdir(parents=True, exist_ok=True)
     runtime.set_version(root, "6")
-    runtime.set_pack(root, padded_pack(3 << 20))
+    pack = padded_pack(3 << 20)
+    runtime.set_pack(root, pack)
+    with mounted(cache, "-t", "tmpfs", "-o", "size=1m", "tmpfs"):
+        record = runtime.place_runtime(prefix, version="5")
+        before = cache_files(cache)
+        code, boxes, seconds = dialog.run(prefix, display, ["start.kvnlp"])
+        starts = wait_for_starts(record, 1)
+        texts = wine.log_texts(prefix)
+        after = cache_files(cache)
+    needed_mb = -(-3 * len(pack) // (1 << 20))
+    assert code == 0 and len(starts) == 1, "the installed runtime did not start"
+    assert [caption for caption, _ in boxes] == [CAPTION]
+    assert boxes[0][1].startswith(
+        "Die Festplatte ist voll: F\u00fcr die Java-Laufzeitumgebung werden %d MB freier Speicherplatz "
+        "ben\u00f6tigt, frei sind nur " % needed_mb), boxes
+    room = [t for t in texts if t.startswith("DownloadfileDirect: zu wenig Speicherplatz im Cache-Ordner, %d Bytes "
+                                             "ben\u00f6tigt, " % (3 * len(pack)))]
+    assert len(room) == 1 and room[0].endswith(" Bytes frei, Runtime-Paket wird nicht geladen"), texts
+    assert not any(t.startswith("Jre download failed") for t in texts)
+    assert after == before, "the cache changed: %s" % sorted(set(after) ^ set(before))
+    assert origin.count(runtime.PACK_PATH) == 1
+    figure("no room for the pack", exit=code, javaw_starts=len(starts), boxes=len(boxes),
+           seconds="%.1f" % seconds, cache_unchanged=after == before)
+
+
+def test_disk_full_during_the_pack_download_keeps_the_old_runtime(server, display, mounts_allowed):
+    """A pack sent without a length (chunked) cannot be measured first: the disk fills up while it
+    is written."""
+    root, origin, prefix = server
+    cache = wine.cache_dir(prefix)
+    cache.mkdir(parents=True, exist_ok=True)
+    runtime.set_version(root, "6")
+    origin.routes[runtime.PACK_PATH] = ("chunked", {"body": padded_pack(3 << 20), "chunk": 1 << 16})
     with mounted(cache, "-t", "tmpfs", "-o", "size=1m", "tmpfs"):
         record = runtime.place_runtime(prefix, version="5")
         before = runtime_snapshot(prefix)
@@ -138,12 +177,12 @@ def test_disk_full_during_the_pack_download_keeps_the_old_runtime(server, displa
 
 def test_disk_full_under_the_profile_still_gives_javaw_a_whole_archive(server, display, mounts_allowed, tmp_path):
     """The profile's local folder (log, cache and, as on Windows, the temporary folder) on one
-    small disk that the pack download fills."""
+    small disk that the pack download fills (sent without a length, so it cannot be measured first)."""
     root, origin, prefix = server
     local = wine.local_appdata(prefix)
     local.mkdir(parents=True, exist_ok=True)
     runtime.set_version(root, "6")
-    runtime.set_pack(root, padded_pack(3 << 20))
+    origin.routes[runtime.PACK_PATH] = ("chunked", {"body": padded_pack(3 << 20), "chunk": 1 << 16})
     windows_local = windows_path(local, prefix)
     batch = tmp_path / "profile-temp.cmd"
     batch.write_bytes(('@set "TMP=%s\\Temp"\r\n@set "TEMP=%s\\Temp"\r\n@"%s" start.kvnlp\r\n' % (
@@ -161,7 +200,7 @@ def test_disk_full_under_the_profile_still_gives_javaw_a_whole_archive(server, d
         kept = runtime_snapshot(prefix) == before
         archive = host_path(prefix, starts[0][1][10]).read_bytes() if starts else b""
         properties = host_path(prefix, starts[0][1][11]).read_bytes() if starts else b""
-        pack_left = (wine.cache_dir(prefix) / "jre_pack.exe").exists()
+        pack_left = any((wine.cache_dir(prefix) / name).exists() for name in ("jre_pack.exe", "jre_pack.part"))
         log = wine.log_path(prefix).read_bytes()
     assert code == 0 and len(starts) == 1 and kept
     assert any(t.startswith("Jre download failed host=") for t in texts), texts

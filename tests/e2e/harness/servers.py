@@ -138,6 +138,34 @@ class Handler(http.server.BaseHTTPRequestHandler):
         kind, params = answers[min(index, len(answers) - 1)]
         getattr(self, "answer_" + kind)(**params)
 
+    def answer_ranged(self, body, etag='"v1"', last_modified=None, ranges=True, rate=None, piece=65536):
+        """body as a static file server gives it, with its ETag (and Last-Modified when given). With
+        ranges, "Range: bytes=N-" is answered with 206 and the rest when If-Range (if sent) names
+        the current ETag or date, else with 200 and the whole body; without, always 200. rate: bytes
+        per second, in pieces. Each answer is recorded (status, first byte) and the body bytes
+        written are added to the path's sent count."""
+        path = self.path.split("?", 1)[0]
+        headers = {"ETag": etag} if etag else {}
+        if last_modified:
+            headers["Last-Modified"] = last_modified
+        wanted = re.fullmatch(r"bytes=(\d+)-", self.headers.get("Range", ""))
+        if_range = self.headers.get("If-Range")
+        start = 0
+        if ranges and wanted and int(wanted.group(1)) < len(body) and if_range in (None, etag, last_modified):
+            start = int(wanted.group(1))
+            headers["Content-Range"] = "bytes %d-%d/%d" % (start, len(body) - 1, len(body))
+        status = 206 if "Content-Range" in headers else 200
+        with self.server.lock:
+            self.server.answers.append({"path": path, "status": status, "start": start})
+        self.head(status, len(body) - start, headers)
+        for at in range(start, len(body), piece):
+            block = body[at:at + piece]
+            self.wfile.write(block)
+            with self.server.lock:
+                self.server.sent[path] = self.server.sent.get(path, 0) + len(block)
+            if rate:
+                time.sleep(len(block) / rate)
+
     def answer_file(self, path):
         root = self.server.root
         target = (root / path.lstrip("/")).resolve() if root else None
@@ -168,6 +196,8 @@ class _Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
         self.lock = threading.Lock()
         self.reset_requested = set()
         self.sequence_index = {}
+        self.sent = {}
+        self.answers = []
 
     def get_request(self):
         sock, addr = self.socket.accept()
@@ -235,6 +265,17 @@ class OriginServer:
         with self.server.lock:
             return list(self.server.requests)
 
+    def sent(self, path):
+        """Body bytes answer_ranged has written for the path."""
+        with self.server.lock:
+            return self.server.sent.get(path, 0)
+
+    @property
+    def answers(self):
+        """What answer_ranged answered: path, status and first byte of each."""
+        with self.server.lock:
+            return list(self.server.answers)
+
     def count(self, path):
         return sum(1 for r in self.requests if r["path"].split("?", 1)[0] == path)
 
@@ -242,6 +283,8 @@ class OriginServer:
         with self.server.lock:
             self.server.requests.clear()
             self.server.sequence_index.clear()
+            self.server.sent.clear()
+            self.server.answers.clear()
         self.routes.clear()
 
 

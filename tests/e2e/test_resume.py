@@ -1,0 +1,106 @@
+"""An interrupted runtime-pack download goes on where it stopped. The origin serves a 20 MB pack
+slowly; the first start (empty cache) is ended by a kill once half of it has gone out; the second
+start then meets the server as the case scripts it. One table drives the origin and the checks.
+
+    ip netns exec tarvolin-e2e-<name> env LAUNCHER_BUILD_DIR=$PWD/build \\
+        /usr/bin/python3 -m pytest -q -s -p no:cacheprovider tests/e2e/test_resume.py
+"""
+import pytest
+
+from harness import net
+from harness import runtime
+from harness import servers
+from harness import wine
+from harness.figures import figure
+
+SERVER_ROOT = wine.E2E_DIR / "resume-server"
+PACK_SIZE = 20 << 20
+SLOW = 4 << 20  # bytes per second of the first start's download
+KILL_AT = 0.5
+COMMITTED = "EnsureRuntime: neue Runtime installiert, Version 5"
+RESUMED = "DownloadfileDirect: Runtime-Paket wird ab Byte %d von %d fortgesetzt"
+WHOLE_AGAIN = "DownloadfileDirect: Teildownload verworfen: der Server schickt das ganze Paket"
+
+
+def padded_pack(size):
+    """A demo pack of about size bytes: the stand-in javaw with zero padding behind it still runs."""
+    javaw = (wine.TOOLS / "fake_javaw.exe").read_bytes()
+    return runtime.pack_bytes(javaw=javaw + b"\0" * max(0, size - len(javaw)))
+
+
+class Case:
+    """first/second: answer_ranged parameters of the pack for each start ("changed": the second
+    start is served another pack); status: the second answer's status; line: the log line of the
+    second start; at_most: bytes served over both starts, in packs."""
+
+    def __init__(self, name, first, second, status, line, changed=False, at_most=None):
+        self.name, self.first, self.second, self.status = name, first, second, status
+        self.line, self.changed, self.at_most = line, changed, at_most
+
+
+CASES = [
+    Case("resumed", {"etag": '"v1"'}, {"etag": '"v1"'}, 206, RESUMED, at_most=1.5),
+    Case("changed on the server", {"etag": '"v1"'}, {"etag": '"v2"'}, 200, WHOLE_AGAIN, changed=True),
+    Case("server without ranges", {"etag": '"v1"', "ranges": False}, {"etag": '"v1"', "ranges": False}, 200,
+         WHOLE_AGAIN),
+    Case("date as validator", {"etag": None, "last_modified": "Mon, 07 Dec 2026 20:00:00 GMT"},
+         {"etag": None, "last_modified": "Mon, 07 Dec 2026 20:00:00 GMT"}, 206, RESUMED, at_most=1.5),
+]
+
+
+def kill_when_served(prefix, display, origin, share):
+    """Starts the program and kills it once share of the pack has gone out; returns the bytes
+    served by then."""
+    proc = wine.start(prefix, display, ["start.kvnlp"])
+    try:
+        served = wine.wait_for(lambda: origin.sent(runtime.PACK_PATH) >= share * PACK_SIZE,
+                                   timeout=180, interval=0.05)
+        assert served, "the pack download did not get under way"
+    finally:
+        proc.kill()
+        proc.wait(timeout=30)
+    return origin.sent(runtime.PACK_PATH)
+
+
+@pytest.mark.parametrize("case", CASES, ids=[c.name for c in CASES])
+def test_an_interrupted_pack_download_goes_on_or_starts_over(clean, display, case):
+    prefix = clean
+    net.require_network()
+    root = runtime.lay_out_server(SERVER_ROOT, version="5")
+    first_pack = padded_pack(PACK_SIZE)
+    second_pack = padded_pack(PACK_SIZE + 4096) if case.changed else first_pack
+    origin = servers.start_origin(root)
+    try:
+        origin.routes[runtime.PACK_PATH] = ("ranged", dict(case.first, body=first_pack, rate=SLOW))
+        kill_when_served(prefix, display, origin, KILL_AT)
+        cache = wine.cache_dir(prefix)
+        partial = cache / "jre_pack.part"
+        kept = partial.stat().st_size
+        assert 0 < kept < len(first_pack)
+        assert (cache / "jre_pack.part.meta").is_file()
+        assert not (cache / "jre").exists()
+
+        origin.routes[runtime.PACK_PATH] = ("ranged", dict(case.second, body=second_pack))
+        assert wine.run(prefix, display, ["start.kvnlp"], timeout=240) == 0
+        texts = wine.log_texts(prefix)
+        requests = [r for r in origin.requests if r["path"] == runtime.PACK_PATH]
+        answers = [a for a in origin.answers if a["path"] == runtime.PACK_PATH]
+        validator = case.first.get("etag") or case.first.get("last_modified")
+        assert len(requests) == 2 and len(answers) == 2
+        assert requests[1]["headers"].get("Range") == "bytes=%d-" % kept
+        assert requests[1]["headers"].get("If-Range") == validator
+        assert answers[1]["status"] == case.status
+        expected_line = case.line % (kept, len(second_pack)) if "%d" in case.line else case.line
+        assert expected_line in texts, [t for t in texts if "DownloadfileDirect" in t]
+        assert COMMITTED in texts
+        assert (cache / "jre_pack.exe").read_bytes() == second_pack
+        assert not partial.exists() and not (cache / "jre_pack.part.meta").exists()
+        record = cache / "jre" / "bin" / "javaw-record.txt"
+        assert wine.wait_for(lambda: runtime.read_records(record), timeout=20)
+        served = origin.sent(runtime.PACK_PATH)
+        if case.at_most:
+            assert served < case.at_most * len(second_pack)
+        figure("resume " + case.name, kept=kept, served=served, pack=len(second_pack),
+               ratio="%.2f" % (served / len(second_pack)))
+    finally:
+        origin.stop()
