@@ -55,7 +55,7 @@ def kill_extractors(prefix):
 
 def prepare_point(point, root, origin):
     """Makes the server or the pack slow at the point; returns the test for the moment to kill."""
-    cache_pack = lambda prefix: wine.cache_dir(prefix) / "jre_pack.exe"
+    cache_pack = lambda prefix: wine.cache_dir(prefix) / "jre_pack.part"
     pack = runtime.pack_bytes()
     if point == "after the version files":
         origin.routes[runtime.PACK_PATH] = ("slow", {"body": pack, "pieces": 1, "delay": 0,
