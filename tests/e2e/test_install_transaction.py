@@ -16,6 +16,8 @@ WAITING = "EnsureRuntime: ein anderer Start arbeitet an der Java-Runtime, warte 
 IN_USE = "EnsureRuntime: bisherige Runtime ist in Benutzung und bleibt, die neue folgt beim n\xe4chsten Start"
 INCOMPLETE = "EnsureRuntime: neue Runtime unvollst\xe4ndig entpackt, bisherige Runtime bleibt"
 NOT_A_PROGRAM = "EnsureRuntime: Runtime-Paket ist kein Windows-Programm (%d Bytes), es wird nicht gestartet"
+TAKEN_OVER = ("EnsureRuntime: ein anderer Start endete mitten in der Arbeit an der Java-Runtime, "
+              "sie wird hier fortgesetzt")
 COMMITTED = "EnsureRuntime: neue Runtime installiert, Version %d"
 PORTAL_PAGE = b"<html><body>Please log in to the guest network</body></html>"
 
@@ -62,6 +64,29 @@ def test_two_starts_half_a_second_apart_install_once_and_both_launch(server, dis
     cache = wine.cache_dir(prefix)
     assert (cache / "jre" / "unpack.txt").is_file() and (cache / "jre" / "release").is_file()
     assert (cache / "version.txt").read_bytes() == b"5" and no_install_leftovers(prefix)
+
+
+def test_start_waiting_for_a_killed_install_takes_it_over(server, display, tmp_path):
+    root, origin, prefix = server
+    pack = runtime.pack_bytes()
+    origin.routes[runtime.PACK_PATH] = ("slow", {"body": pack, "pieces": 20, "delay": 0.4})
+    record = tmp_path / "javaw-record.txt"
+    env = {"FAKE_JAVAW_RECORD": wine.windows_path(record, prefix)}
+    with dialog.Answerer(prefix, display, dialog.AS_A_USER) as answerer:
+        with wine.running(prefix, display, ARGS, extra_env=env) as first:
+            assert wine.wait_for(lambda: origin.count(runtime.PACK_PATH) == 1, timeout=60)
+            with wine.running(prefix, display, ARGS, extra_env=env) as second:
+                assert wine.wait_for(lambda: WAITING in wine.log_texts(prefix), timeout=60)
+                first.kill()  # the holder ends in the middle of its install; the lock is abandoned
+                code = wine.finish(second, prefix, 120)
+    assert code == 0 and answerer.seen == []
+    texts = wine.log_texts(prefix)
+    assert TAKEN_OVER in texts and COMMITTED % 5 in texts
+    assert origin.count(runtime.PACK_PATH) == 2 and len(extractions(prefix)) == 1
+    assert javaw_started(record, 1)
+    cache = wine.cache_dir(prefix)
+    assert (cache / "jre" / "unpack.txt").is_file() and (cache / "version.txt").read_bytes() == b"5"
+    assert no_install_leftovers(prefix)
 
 
 def unpacks_nothing():

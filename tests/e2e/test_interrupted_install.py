@@ -156,6 +156,3 @@ def test_killed_install_works_again_on_the_next_run(origin_for, clean, display, 
     assert origin.count(runtime.PACK_PATH) == 1
     waited = "RunExtract: Entpacker eines fr\xfcheren Starts l\xe4uft noch, warte auf sein Ende"
     assert (waited in wine.log_texts(prefix)) == ("goes on" in point)
-    # The killed start held the cache lock; the next start takes it over.
-    taken_over = "EnsureRuntime: ein anderer Start endete mitten in der Arbeit an der Java-Runtime, sie wird hier fortgesetzt"
-    assert taken_over in wine.log_texts(prefix)
