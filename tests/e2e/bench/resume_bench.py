@@ -27,7 +27,8 @@ def padded_pack(size):
 
 
 def one_run(prefix, display, origin, pack, rate, ranges):
-    """Returns (bytes served, seconds of the first start until the kill, seconds of the second)."""
+    """Returns (bytes served in all, bytes served to the second start, seconds of the first start
+    until the kill, seconds of the second)."""
     wine.wait_for(lambda: not wine.prefix_processes(prefix), timeout=30)
     wine.clear_user_state(prefix)
     origin.clear()
@@ -42,12 +43,14 @@ def one_run(prefix, display, origin, pack, rate, ranges):
         proc.kill()
         proc.wait(timeout=30)
     first = time.perf_counter() - started
+    served_first = origin.sent(runtime.PACK_PATH)
     started = time.perf_counter()
     code = wine.run(prefix, display, ["start.kvnlp"], timeout=600)
     second = time.perf_counter() - started
     if code != 0 or (wine.cache_dir(prefix) / "jre_pack.exe").read_bytes() != pack:
         raise RuntimeError("the second start did not install the pack")
-    return origin.sent(runtime.PACK_PATH), first, second
+    served = origin.sent(runtime.PACK_PATH)
+    return served, served - served_first, first, second
 
 
 def main():
@@ -68,15 +71,17 @@ def main():
         results = {}
         for name, ranges in (("resumed", True), ("started over", False)):
             runs = [one_run(prefix, display, origin, pack, rate, ranges) for _ in range(max(1, options.runs))]
-            served = statistics.median(r[0] for r in runs)
-            first = statistics.median(r[1] for r in runs)
-            second = statistics.median(r[2] for r in runs)
-            results[name] = served
-            print("%-13s served %6.1f MB = %.2f packs; first start until cut %.1f s, second start %.1f s, "
-                  "both %.1f s (medians of %d)" % (name, served / 1e6, served / len(pack), first, second,
-                                                   first + second, len(runs)))
-        print("pack %.1f MB at %.1f MB/s, cut at %d %%: bytes resumed / started over = %.2f" % (
-            len(pack) / 1e6, options.rate_mb, CUT_AT * 100, results["resumed"] / results["started over"]))
+            served, later, first, second = (statistics.median(r[i] for r in runs) for i in range(4))
+            results[name] = served, later, second
+            print("%-13s served %5.1f MB = %.2f packs (second start %5.1f MB = %.2f packs); first start until "
+                  "the cut %.1f s, second start %.1f s (medians of %d)" % (
+                      name, served / 1e6, served / len(pack), later / 1e6, later / len(pack), first, second,
+                      len(runs)))
+        (served_r, later_r, second_r), (served_o, later_o, second_o) = results["resumed"], results["started over"]
+        print("pack %.1f MB at %.1f MB/s, cut at %d %%: resumed / started over: bytes in all %.2f, bytes of the "
+              "second start %.2f, time of the second start %.2f" % (
+                  len(pack) / 1e6, options.rate_mb, CUT_AT * 100, served_r / served_o, later_r / later_o,
+                  second_r / second_o))
     finally:
         origin.stop()
         wine.stop_prefix(prefix)
