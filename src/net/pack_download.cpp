@@ -139,11 +139,15 @@ bool WriteMetaFile(const wchar_t* path, const PartialMeta& meta)
         return false;
     }
     DWORD written = 0;
-    BOOL wrote = WriteFile(file, text, static_cast<DWORD>(size), &written, nullptr);
-    DWORD code = wrote ? 0 : GetLastError();
-    BOOL closed = CloseHandle(file);
-    if (!wrote || written != size || !closed) {
-        LogSystemError(code ? code : ERROR_DISK_FULL, path);
+    DWORD code = 0;
+    if (!WriteFile(file, text, static_cast<DWORD>(size), &written, nullptr))
+        code = GetLastError();
+    else if (written != size)
+        code = ERROR_DISK_FULL; // a short write is how a full disk shows under some file systems
+    if (!CloseHandle(file) && !code)
+        code = GetLastError();
+    if (code) {
+        LogSystemError(code, path);
         DeleteQuietly(path);
         return false;
     }
