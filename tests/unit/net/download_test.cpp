@@ -8,8 +8,10 @@
 //   LAUNCHER_TEST_ORIGIN  the download host (the runner skips without it)
 //   LAUNCHER_CASE_HOST    another host for the calls (a name no resolver knows)
 //   LAUNCHER_CASE_PROXY   an explicit proxy for the first attempt of DownloadfileDirect
-//   LAUNCHER_CASE_STEPS   the calls, separated by "|": "<call> <path> [missing-folder]", call one
-//                         of direct, direct-dialog, auth, auth-plain (useTls 0)
+//   LAUNCHER_CASE_SCRIPT  the address of the user's proxy configuration script
+//   LAUNCHER_CASE_STEPS   the calls, separated by "|": "<call> <path> [missing-folder]", call
+//                         direct or auth, "-dialog" added: DownloadfileDirect shows its dialog,
+//                         "-plain" added last: useTls 0
 // Wine's http_proxy gives the default proxy. With LAUNCHER_TEST_DIALOGS=outside the runner only
 // watches the warning dialogs and leaves answering them to the driver.
 #include <gtest/gtest.h>
@@ -26,6 +28,7 @@
 #include <vector>
 
 #include "app/state.h"
+#include "log/format.h"
 #include "net/authdownload.h"
 #include "net/download.h"
 
@@ -163,7 +166,7 @@ protected:
     {
         ResetLauncherState();
         log_ = TempPath(L"download_test.log");
-        wcscpy(launcherState.logFilePath, log_.c_str());
+        BoundedFormat(launcherState.logFilePath, kPathCapacity, L"%s", log_.c_str());
         DeleteFileW(log_.c_str());
         target_ = TempPath(L"download_test.bin");
         DeleteFileW(target_.c_str());
@@ -284,11 +287,17 @@ void RunStep(size_t number, const std::string& step, const std::wstring& default
     std::wstring path = Widen(words[1].c_str());
     std::wstring target = words.size() > 2 && words[2] == "missing-folder" ? TempPath(L"no-such-folder-4711\\file.bin")
                                                                          : defaultTarget;
+    std::string call = words[0];
+    int useTls = 1;
+    if (call.size() > 6 && call.compare(call.size() - 6, 6, "-plain") == 0) {
+        useTls = 0;
+        call.resize(call.size() - 6);
+    }
     int result = -1;
-    if (words[0] == "direct" || words[0] == "direct-dialog")
-        result = DownloadfileDirect(path.c_str(), 1, target.c_str(), words[0] == "direct-dialog");
-    else if (words[0] == "auth" || words[0] == "auth-plain")
-        result = DownloadWithAuthentication(path.c_str(), words[0] == "auth" ? 1 : 0, target.c_str());
+    if (call == "direct" || call == "direct-dialog")
+        result = DownloadfileDirect(path.c_str(), useTls, target.c_str(), call == "direct-dialog");
+    else if (call == "auth")
+        result = DownloadWithAuthentication(path.c_str(), useTls, target.c_str());
     ASSERT_NE(-1, result) << "unknown call " << words[0];
     std::string body = ReadBytes(target);
     std::string narrowTarget(target.begin(), target.end());
@@ -308,17 +317,23 @@ protected:
             GTEST_SKIP() << "LAUNCHER_TEST_ORIGIN names no origin";
         if (!Env("LAUNCHER_CASE_HOST").empty())
             host = Env("LAUNCHER_CASE_HOST");
-        wcscpy(launcherState.downloadHost, Widen(host.c_str()).c_str());
+        BoundedFormat(launcherState.downloadHost, kPathCapacity, L"%s", Widen(host.c_str()).c_str());
         proxyText_ = Widen(Env("LAUNCHER_CASE_PROXY").c_str());
         if (!proxyText_.empty())
             launcherState.proxyConfig.lpszProxy = &proxyText_[0];
+        script_ = Widen(Env("LAUNCHER_CASE_SCRIPT").c_str());
+        if (!script_.empty())
+            launcherState.proxyConfig.lpszAutoConfigUrl = &script_[0];
     }
     void TearDown() override
     {
+        // The texts belong to this fixture; the state must not keep pointing at them.
         launcherState.proxyConfig.lpszProxy = nullptr;
+        launcherState.proxyConfig.lpszAutoConfigUrl = nullptr;
         Download::TearDown();
     }
     std::wstring proxyText_;
+    std::wstring script_;
 };
 
 } // namespace
