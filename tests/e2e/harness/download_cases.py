@@ -13,16 +13,16 @@ A new case is one more Case(...) in CASES. Fields:
   body      Whole(size): the scripted pattern of that size; Exact(bytes) (Exact(b"") also holds
             for a missing file); Cut(below=n) or Cut(at_most=n): a part of the pattern
   log       checks on the log lines: Line(text, count), Prefix(text, count), Suffix(text, count),
-            Containing(text, count), AtLeastPrefix(text, count), At(index, regex), All([texts]); "{host}" and "{target}"
-            (the first call's target) stand for the case's values
+            Containing(text, count), AtLeastPrefix(text, count), At(index, regex), All([texts]);
+            "{host}" and "{target}" (the first call's target) stand for the case's values
   dialogs   the warning texts, in order, that the case shows (the runner's and the driver's view)
   status_messages  launcherState.statusMessageCount at the end
   requests  path -> {user agent: count} of what the origin received, all of it; request_paths the
             paths in the order received
   host      another download host for the calls; script: the calls take their proxy from a
-            configuration script that routes the download hosts so ("PROXY {proxy}": through the
-            driving test's proxy; servers.route_script); bench: the test that runs the case when it needs
-            more than the origin (a proxy, another certificate); wine_limit: why Wine does not let
+            configuration script that gives the download hosts this route ("PROXY {proxy}": the
+            driving test's proxy; servers.route_script); bench: the test that runs the case when it
+            needs more than the origin (a proxy, another certificate); wine_limit: why Wine does not let
             the program see the sound result (the case is expected to fail, strictly)
 """
 import re
@@ -155,7 +155,6 @@ ANSWERS = {
 }
 
 NO_CONNECTION = r"Fehler .*: Kein Netzwerkzugriff.*"
-
 
 CASES = [
     Case("DirectWholeBodyOverTls12", bench="an origin that speaks TLS 1.2 only",
@@ -303,7 +302,8 @@ CASES = [
     Case("ProxyLoginNamedByTheScriptGoesToTheFallbackThroughTheSameProxy",
          bench="a proxy that offers Basic only, named by a configuration script",
          script="PROXY {proxy}",
-         steps=[Step("direct-dialog-plain", "/e2e/ok", 0, Exact(b"")), Step("auth-plain", "/e2e/ok", 0, Exact(b""))],
+         steps=[Step("direct-dialog-plain", "/e2e/ok", 0, Exact(b"")),
+                Step("auth-plain", "/e2e/ok", 0, Exact(b""))],
          log=[Line(DIRECT_407, 1), Line(PROXY_407, 2), Containing("Fehler: HTTP-Statuscode", 0),
               Containing("Error has occurred", 0)],
          status_messages=0),

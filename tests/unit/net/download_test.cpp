@@ -31,6 +31,7 @@
 #include "log/format.h"
 #include "net/authdownload.h"
 #include "net/download.h"
+#include "test_helpers.h"
 
 namespace {
 
@@ -42,39 +43,10 @@ std::string Pattern(size_t size)
     return out;
 }
 
-std::wstring Widen(const char* text)
-{
-    std::wstring out;
-    for (const char* p = text; *p; ++p)
-        out += static_cast<wchar_t>(static_cast<unsigned char>(*p));
-    return out;
-}
-
 std::string Env(const char* name)
 {
     const char* value = getenv(name);
     return value ? value : "";
-}
-
-std::wstring TempPath(const wchar_t* name)
-{
-    wchar_t folder[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, folder);
-    return std::wstring(folder) + name;
-}
-
-std::string ReadBytes(const std::wstring& path)
-{
-    std::string out;
-    FILE* f = _wfopen(path.c_str(), L"rb");
-    if (!f)
-        return out;
-    char block[65536];
-    size_t n;
-    while ((n = fread(block, 1, sizeof block, f)) > 0)
-        out.append(block, n);
-    fclose(f);
-    return out;
 }
 
 bool Exists(const std::wstring& path)
@@ -86,7 +58,7 @@ bool Exists(const std::wstring& path)
 std::vector<std::string> LogTexts()
 {
     std::vector<std::string> texts;
-    std::string log = ReadBytes(launcherState.logFilePath);
+    std::string log = ReadWholeFile(launcherState.logFilePath);
     size_t start = 0;
     while (start < log.size()) {
         size_t end = log.find("\r\n", start);
@@ -242,7 +214,7 @@ TEST_F(Download, AChunkThatCannotBeWrittenIsReportedAndLogged)
     ASSERT_NE(INVALID_HANDLE_VALUE, writable);
     EXPECT_TRUE(WriteBodyChunk(writable, "abc", 3, L"unused"));
     CloseHandle(writable);
-    EXPECT_EQ("abc", ReadBytes(target_));
+    EXPECT_EQ("abc", ReadWholeFile(target_));
     EXPECT_EQ(1u, LogTexts().size());
 }
 
@@ -284,7 +256,7 @@ void RunStep(size_t number, const std::string& step, const std::wstring& default
 {
     std::vector<std::string> words = Split(step, ' ');
     ASSERT_GE(words.size(), 2u) << step;
-    std::wstring path = Widen(words[1].c_str());
+    std::wstring path = Widen(words[1]);
     std::wstring target = words.size() > 2 && words[2] == "missing-folder" ? TempPath(L"no-such-folder-4711\\file.bin")
                                                                          : defaultTarget;
     std::string call = words[0];
@@ -299,7 +271,7 @@ void RunStep(size_t number, const std::string& step, const std::wstring& default
     else if (call == "auth")
         result = DownloadWithAuthentication(path.c_str(), useTls, target.c_str());
     ASSERT_NE(-1, result) << "unknown call " << words[0];
-    std::string body = ReadBytes(target);
+    std::string body = ReadWholeFile(target);
     std::string narrowTarget(target.begin(), target.end());
     printf("STEP\t%u\tRESULT\t%d\tEXISTS\t%d\tBYTES\t%u\tPATTERN\t%d\tBODY\t%s\tLOGLINES\t%u\tTARGET\t%s\n",
            static_cast<unsigned>(number), result, Exists(target) ? 1 : 0, static_cast<unsigned>(body.size()),
@@ -317,11 +289,11 @@ protected:
             GTEST_SKIP() << "LAUNCHER_TEST_ORIGIN names no origin";
         if (!Env("LAUNCHER_CASE_HOST").empty())
             host = Env("LAUNCHER_CASE_HOST");
-        BoundedFormat(launcherState.downloadHost, kPathCapacity, L"%s", Widen(host.c_str()).c_str());
-        proxyText_ = Widen(Env("LAUNCHER_CASE_PROXY").c_str());
+        BoundedFormat(launcherState.downloadHost, kPathCapacity, L"%s", Widen(host).c_str());
+        proxyText_ = Widen(Env("LAUNCHER_CASE_PROXY"));
         if (!proxyText_.empty())
             launcherState.proxyConfig.lpszProxy = &proxyText_[0];
-        script_ = Widen(Env("LAUNCHER_CASE_SCRIPT").c_str());
+        script_ = Widen(Env("LAUNCHER_CASE_SCRIPT"));
         if (!script_.empty())
             launcherState.proxyConfig.lpszAutoConfigUrl = &script_[0];
     }
