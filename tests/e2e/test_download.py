@@ -136,7 +136,8 @@ def origin(bench):
 BENCH_CASES = {"DirectWholeBodyOverTls12", "BothDownloadsRefuseACertificateTheyCannotTrust",
                "DirectUnreachableExplicitProxyFailsTheFirstAttemptAndTheSecondGoesDirect",
                "DirectThroughTheExplicitProxy", "AuthThroughABasicOnlyProxyOverHttp",
-               "AuthThroughABasicOnlyProxyOverHttps", "ProxyLoginNamedByTheScriptGoesToTheFallbackThroughTheSameProxy"}
+               "AuthThroughABasicOnlyProxyOverHttps",
+               "ProxyLoginNamedByTheScriptGoesToTheFallbackThroughTheSameProxy"}
 
 
 def test_every_live_case_is_driven(bench):
