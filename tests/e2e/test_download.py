@@ -8,7 +8,6 @@ case says. While a case runs, every warning dialog is answered through the harne
 answerer; its texts and the ones the runner watched must both be the case's dialogs, in order.
 """
 import re
-import socket
 import ssl
 import subprocess
 from collections import Counter
@@ -137,7 +136,8 @@ def origin(bench):
 BENCH_CASES = {"DirectWholeBodyOverTls12", "BothDownloadsRefuseACertificateTheyCannotTrust",
                "DirectUnreachableExplicitProxyFailsTheFirstAttemptAndTheSecondGoesDirect",
                "DirectThroughTheExplicitProxy", "AuthThroughABasicOnlyProxyOverHttp",
-               "AuthThroughABasicOnlyProxyOverHttps"}
+               "AuthThroughABasicOnlyProxyOverHttps",
+               "ProxyLoginNamedByTheScriptGoesToTheFallbackThroughTheSameProxy"}
 
 
 def test_every_live_case_is_driven(bench):
@@ -202,37 +202,15 @@ def test_unreachable_explicit_proxy_fails_the_first_attempt_and_the_second_goes_
         dead.stop()
 
 
-def start_tinyproxy(folder):
-    tinyproxy = Path("/usr/bin/tinyproxy")
-    if not tinyproxy.exists():
-        pytest.skip("tinyproxy is not installed (scripts/install-deps.sh)")
-    folder = Path(folder)
-    folder.mkdir(parents=True, exist_ok=True)
-    port = servers.free_port()
-    log = folder / "tinyproxy.log"
-    log.write_text("")
-    (folder / "tinyproxy.conf").write_text(
-        "Port %d\nListen 127.0.0.1\nAllow 127.0.0.1\nTimeout 60\nMaxClients 20\nConnectPort 443\n"
-        "LogFile \"%s\"\nLogLevel Connect\n" % (port, log))
-    proc = subprocess.Popen([str(tinyproxy), "-d", "-c", str(folder / "tinyproxy.conf")], stdin=subprocess.DEVNULL,
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-
-    def listening():
-        with socket.socket() as s:
-            return s.connect_ex(("127.0.0.1", port)) == 0
-    assert wine.wait_for(listening, timeout=10), "tinyproxy did not start"
-    return proc, "127.0.0.1:%d" % port, log
-
-
 def test_first_attempt_goes_through_the_explicit_proxy(origin, bench, tmp_path):
     prefix, display = bench
-    proc, address, log = start_tinyproxy(tmp_path / "tinyproxy")
+    proxy = servers.Tinyproxy(tmp_path / "tinyproxy").start()
     try:
-        run_and_check(prefix, display, CASES["DirectThroughTheExplicitProxy"], origin, {"LAUNCHER_CASE_PROXY": address})
+        run_and_check(prefix, display, CASES["DirectThroughTheExplicitProxy"], origin,
+                      {"LAUNCHER_CASE_PROXY": proxy.address})
     finally:
-        proc.terminate()
-        proc.wait(timeout=10)
-    assert "CONNECT get.tarvolin.example:443" in log.read_text(errors="replace")
+        proxy.stop()
+    assert "CONNECT get.tarvolin.example:443" in proxy.log_text()
 
 
 @pytest.fixture
@@ -260,3 +238,23 @@ def test_basic_only_proxy_over_https_fails_at_the_tls_handshake_under_wine(basic
     run_and_check(prefix, display, CASES["AuthThroughABasicOnlyProxyOverHttps"],
                   env={"http_proxy": "http://" + basic_proxy.proxy_text})
     assert [r["line"] for r in basic_proxy.requests] == ["CONNECT get.tarvolin.example:443 HTTP/1.1", "TLS handshake"]
+
+
+def test_proxy_login_named_by_the_script_goes_to_the_fallback_through_the_same_proxy(basic_proxy, bench,
+                                                                                     monkeypatch):
+    # The platform default is direct here (no http_proxy): only the script sends the calls to the proxy.
+    monkeypatch.delenv("http_proxy", raising=False)
+    prefix, display = bench
+    case = CASES["ProxyLoginNamedByTheScriptGoesToTheFallbackThroughTheSameProxy"]
+    script = servers.ScriptServer(servers.route_script(case.script.replace("{proxy}", basic_proxy.proxy_text)))
+    script.start()
+    try:
+        run_and_check(prefix, display, case, env={"LAUNCHER_CASE_SCRIPT": script.url})
+    finally:
+        script.stop()
+    # The direct download once, then the fallback twice with its own user agent; Basic never answered.
+    requests = basic_proxy.requests
+    assert [r["line"] for r in requests] == ["GET http://get.tarvolin.example:80/e2e/ok HTTP/1.1"] * 3
+    assert [r["headers"].get("User-Agent") for r in requests] == [
+        download_cases.DIRECT_AGENT, download_cases.AUTH_AGENT, download_cases.AUTH_AGENT]
+    assert not any("Proxy-Authorization" in r["headers"] for r in requests)

@@ -39,20 +39,41 @@ def time_to_javaw(prefix, display, args, exe, record, timeout=60):
             proc.kill()
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+LAUNCH_ARGUMENT = ["https://get.tarvolin.example/start/app.kvnlp"]
+
+
+def runs_argument(description):
+    """The --runs of a start-up bench (default 10, at most 50)."""
+    parser = argparse.ArgumentParser(description=description)
     parser.add_argument("--runs", type=int, default=10)
-    runs = min(max(parser.parse_args().runs, 1), 50)
+    return min(max(parser.parse_args().runs, 1), 50)
+
+
+def start_bench(name):
+    """What a start-up bench runs on, inside the test namespace: a display, a prefix without the
+    launcher's state and the origin serving version 5, their folders named after the bench.
+    Returns (xvfb, display, prefix, origin, the file javaw records into); stop_bench ends them."""
     if not net.in_namespace():
         raise SystemExit("run inside the namespace " + net.NAMESPACE + " (scripts/netns.sh)")
     xvfb, display = wine.start_xvfb()
-    prefix = wine.boot_prefix(wine.E2E_DIR / "bench-prefix", display)
+    prefix = wine.boot_prefix(wine.E2E_DIR / (name + "-prefix"), display)
     wine.clear_user_state(prefix)
-    root = runtime.lay_out_server(wine.E2E_DIR / "bench-server", version="5")
+    root = runtime.lay_out_server(wine.E2E_DIR / (name + "-server"), version="5")
     origin = servers.start_origin(root)
+    return xvfb, display, prefix, origin, wine.cache_dir(prefix) / "jre" / "bin" / "javaw-record.txt"
+
+
+def stop_bench(xvfb, prefix, origin):
+    origin.stop()
+    wine.stop_prefix(prefix)
+    xvfb.terminate()
+
+
+def main():
+    runs = runs_argument(__doc__.split("\n")[0])
+    xvfb, display, prefix, origin, record = start_bench("bench")
     try:
-        argument = ["https://get.tarvolin.example/start/app.kvnlp"]
-        record = wine.cache_dir(prefix) / "jre" / "bin" / "javaw-record.txt"
+        argument = LAUNCH_ARGUMENT
         time_to_javaw(prefix, display, argument, wine.EXE, record, timeout=120)  # installs: warm cache
         javaw = runtime.windows_cache(prefix) + "\\jre\\bin\\javaw.exe"
         baseline_args = ["get.tarvolin.example", runtime.VERSION_PATH, javaw]
@@ -69,9 +90,7 @@ def main():
               (statistics.median(baseline), min(baseline), max(baseline)))
         print("ratio (medians): %.2f (aim: at most 1.5)" % ratio)
     finally:
-        origin.stop()
-        wine.stop_prefix(prefix)
-        xvfb.terminate()
+        stop_bench(xvfb, prefix, origin)
 
 
 if __name__ == "__main__":

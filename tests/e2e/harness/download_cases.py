@@ -6,21 +6,23 @@ test_download.py checks what the runner printed and what the origin and the prox
 A new case is one more Case(...) in CASES. Fields:
   answers   path -> (answer kind, parameters) the origin gives: body, status (with headers), chunked
             (with a cut), short, reset, slow (pieces and delays), hangup, turns (statuses in turn)
-  steps     the calls in order: Step(call, path, result, body, ...); call is "direct",
-            "direct-dialog" (DownloadfileDirect asked to show its dialog), "auth" or "auth-plain"
-            (DownloadWithAuthentication with useTls 0); target "missing-folder" downloads into a
-            folder that does not exist
+  steps     the calls in order: Step(call, path, result, body, ...); call is "direct" or "auth"
+            (DownloadfileDirect, DownloadWithAuthentication), "-dialog" added: DownloadfileDirect
+            asked to show its dialog, "-plain" added last: useTls 0 (plain HTTP); target
+            "missing-folder" downloads into a folder that does not exist
   body      Whole(size): the scripted pattern of that size; Exact(bytes) (Exact(b"") also holds
             for a missing file); Cut(below=n) or Cut(at_most=n): a part of the pattern
   log       checks on the log lines: Line(text, count), Prefix(text, count), Suffix(text, count),
-            AtLeastPrefix(text, count), At(index, regex), All([texts]); "{host}" and "{target}"
-            (the first call's target) stand for the case's values
+            Containing(text, count), AtLeastPrefix(text, count), At(index, regex), All([texts]);
+            "{host}" and "{target}" (the first call's target) stand for the case's values
   dialogs   the warning texts, in order, that the case shows (the runner's and the driver's view)
   status_messages  launcherState.statusMessageCount at the end
   requests  path -> {user agent: count} of what the origin received, all of it; request_paths the
             paths in the order received
-  host      another download host for the calls; bench: the test that runs the case when it needs
-            more than the origin (a proxy, another certificate); wine_limit: why Wine does not let
+  host      another download host for the calls; script: the calls take their proxy from a
+            configuration script that gives the download hosts this route ("PROXY {proxy}": the
+            driving test's proxy; servers.route_script); bench: the test that runs the case when it
+            needs more than the origin (a proxy, another certificate); wine_limit: why Wine does not let
             the program see the sound result (the case is expected to fail, strictly)
 """
 import re
@@ -32,6 +34,7 @@ CUT_AT = 20_000
 DIRECT_AGENT = "WinHTTP tarvolin Client Launcher"
 AUTH_AGENT = "tarvolin Windows Launcher/1.0"
 PROXY_407 = "DownloadWithAuthentication 407: The proxy requires authentication.  Sending credentials...\n"
+DIRECT_407 = "DownloadfileDirect 407: The proxy requires authentication."
 AUTH_FAILED = ": DownloadWithAuthentication results=0: Error has occurred.\n"
 
 
@@ -43,11 +46,11 @@ def pattern(size):
 
 class Case:
     def __init__(self, name, steps, answers=None, log=(), dialogs=(), status_messages=None, requests=None,
-                 request_paths=None, host=None, bench=None, wine_limit=None):
+                 request_paths=None, host=None, script=None, bench=None, wine_limit=None):
         self.name, self.steps, self.answers = name, steps, answers or {}
         self.log, self.dialogs, self.status_messages = list(log), list(dialogs), status_messages
         self.requests, self.request_paths = requests, request_paths
-        self.host, self.bench, self.wine_limit = host, bench, wine_limit
+        self.host, self.script, self.bench, self.wine_limit = host, script, bench, wine_limit
 
 
 class Step:
@@ -100,6 +103,11 @@ class Prefix(Line):
 class Suffix(Line):
     def holds(self, texts):
         return sum(t.endswith(self.text) for t in texts) == self.count
+
+
+class Containing(Line):
+    def holds(self, texts):
+        return sum(self.text in t for t in texts) == self.count
 
 
 class AtLeastPrefix(Line):
@@ -178,9 +186,11 @@ CASES = [
          steps=[Step("direct", "/e2e/503", 0), Step("direct-dialog", "/e2e/404", 0)],
          log=[Line("Fehler: HTTP-Statuscode=503.", 1), Prefix("Fehler: HTTP-Statuscode=404", 0)],
          requests={"/e2e/503": {DIRECT_AGENT: 1}, "/e2e/404": {DIRECT_AGENT: 1}}),
-    Case("Direct407IsStoredLikeABody",
+    # A proxy's login page is no file of ours: 0 sends the caller to the fallback, which logs in.
+    Case("Direct407Gives0AndAnEmptyFile",
          answers=_answers("/e2e/407"),
-         steps=[Step("direct-dialog", "/e2e/407", 1, Exact(b"<html>Proxy Authentication Required</html>"))],
+         steps=[Step("direct-dialog", "/e2e/407", 0, Exact(b""), exists=True)],
+         log=[All(["DownloadfileDirect https://{host}/e2e/407 to {target}", DIRECT_407])],
          status_messages=0,
          requests={"/e2e/407": {DIRECT_AGENT: 1}}),
     Case("DirectIntoAMissingFolderShowsTheDialogWithoutBeingAsked",
@@ -285,6 +295,18 @@ CASES = [
     Case("AuthThroughABasicOnlyProxyOverHttps", bench="a proxy that offers Basic only",
          steps=[Step("auth", "/e2e/ok", 0, Exact(b""))],
          log=[Line(PROXY_407, 0), Line("Fehler 12157" + AUTH_FAILED, 1)]),
+    # The user's settings name only a configuration script, which sends the host through a proxy
+    # that asks for a login (Basic only). Over plain HTTP, where Wine surfaces the proxy's 407 as a
+    # status: the direct download gives 0 without a dialog or status message, and the fallback
+    # meets the same proxy, whose second 407 ends it.
+    Case("ProxyLoginNamedByTheScriptGoesToTheFallbackThroughTheSameProxy",
+         bench="a proxy that offers Basic only, named by a configuration script",
+         script="PROXY {proxy}",
+         steps=[Step("direct-dialog-plain", "/e2e/ok", 0, Exact(b"")),
+                Step("auth-plain", "/e2e/ok", 0, Exact(b""))],
+         log=[Line(DIRECT_407, 1), Line(PROXY_407, 2), Containing("Fehler: HTTP-Statuscode", 0),
+              Containing("Error has occurred", 0)],
+         status_messages=0),
 ]
 
 BY_NAME = {case.name: case for case in CASES}

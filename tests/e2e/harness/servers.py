@@ -10,7 +10,11 @@ can count them.
 ScriptedProxy answers every request, CONNECT or plain, with 407 and the Proxy-Authenticate
 schemes it was given, and records the requests too. A client that goes on with a TLS handshake on
 the connection after a 407 to its CONNECT is recorded as a request with the line "TLS handshake"
-and the connection is closed.
+and the connection is closed. Tinyproxy is a real proxy (tinyproxy) that logs its CONNECTs.
+
+ScriptServer serves a proxy configuration script over plain HTTP and counts the fetches. The
+user's connection settings in a prefix's registry (connection_settings, set_connection_settings)
+point the program at these proxies or scripts.
 
 Run as a program for manual use or benchmarks:
     cd tests/e2e && ip netns exec tarvolin-e2e python3 -m harness.servers --root DIR [--port 443]
@@ -20,11 +24,14 @@ import http.server
 import re
 import socket
 import socketserver
+import subprocess
 import ssl
 import struct
 import threading
 import time
 from pathlib import Path
+
+from . import wine
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -389,20 +396,14 @@ class ScriptedProxy:
         data = b""
         try:
             for _ in range(20):  # bounded: a client gets at most 20 answers per connection
-                while b"\r\n\r\n" not in data:
-                    if data[:1] == b"\x16":  # a TLS record where a request should be
+                lines, data = read_head(conn, data)
+                if lines is None:
+                    if data[:1] == TLS_RECORD:
                         with self.lock:
                             self.requests.append({"line": "TLS handshake", "headers": {}})
-                        return
-                    chunk = conn.recv(65536)
-                    if not chunk:
-                        return
-                    data += chunk
-                head, data = data.split(b"\r\n\r\n", 1)
-                lines = head.decode("latin-1").split("\r\n")
-                headers = dict(l.split(": ", 1) for l in lines[1:] if ": " in l)
+                    return
                 with self.lock:
-                    self.requests.append({"line": lines[0], "headers": headers})
+                    self.requests.append({"line": lines[0], "headers": head_fields(lines)})
                 body = b"<html>407 Proxy Authentication Required</html>"
                 answer = ["HTTP/1.1 407 Proxy Authentication Required"]
                 answer += [f"Proxy-Authenticate: {challenge(s)}" for s in self.schemes]
@@ -412,6 +413,130 @@ class ScriptedProxy:
             pass
         finally:
             conn.close()
+
+
+TLS_RECORD = b"\x16"
+
+
+def read_head(conn, data=b""):
+    """Reads from conn until a request head is complete; returns (its lines, the bytes after it),
+    or (None, what was read) when the peer closed first or sent a TLS record where a request
+    should be."""
+    while b"\r\n\r\n" not in data:
+        if data[:1] == TLS_RECORD:
+            return None, data
+        chunk = conn.recv(65536)
+        if not chunk:
+            return None, data
+        data += chunk
+    head, rest = data.split(b"\r\n\r\n", 1)
+    return head.decode("latin-1").split("\r\n"), rest
+
+
+def head_fields(lines):
+    return dict(line.split(": ", 1) for line in lines[1:] if ": " in line)
+
+
+class ScriptServer:
+    """Plain HTTP on 127.0.0.1 answering every GET with a proxy configuration script (text), one
+    answer per connection; fetches counts the GETs, url is the script's address."""
+
+    def __init__(self, text):
+        self.body = text.encode()
+        self.fetches = 0
+        self.listener = Listener(self._answer)
+        self.url = "http://%s/proxy.pac" % self.listener.address
+
+    def start(self):
+        self.listener.start()
+        return self
+
+    def stop(self):
+        self.listener.stop()
+
+    def _answer(self, conn):
+        conn.settimeout(5)
+        try:
+            lines, _ = read_head(conn)
+            if lines and lines[0].startswith("GET "):
+                self.fetches += 1
+                conn.sendall(b"HTTP/1.1 200 OK\r\nContent-Type: application/x-ns-proxy-autoconfig\r\n"
+                             b"Content-Length: %d\r\nConnection: close\r\n\r\n%s" % (len(self.body), self.body))
+        except OSError:
+            pass
+        finally:
+            conn.close()
+
+
+def route_script(route):
+    """A configuration script that gives the hosts of the test domain the route ("DIRECT" or
+    "PROXY host:port") and every other host DIRECT."""
+    return ('function FindProxyForURL(url, host) { return dnsDomainIs(host, ".tarvolin.example") ? "%s" : "DIRECT"; }'
+            % route)
+
+
+class Tinyproxy:
+    """tinyproxy on 127.0.0.1, configured and logging in folder; skips the test when it is not
+    installed. address: "127.0.0.1:port" (a proxy text; Wine sends nothing to a proxy written as
+    http://host:port); log: its log file, which names each CONNECT."""
+
+    PROGRAM = Path("/usr/bin/tinyproxy")
+
+    def __init__(self, folder):
+        if not self.PROGRAM.exists():
+            import pytest
+            pytest.skip("tinyproxy is not installed (scripts/install-deps.sh)")
+        folder = Path(folder)
+        folder.mkdir(parents=True, exist_ok=True)
+        self.port = free_port()
+        self.address = "127.0.0.1:%d" % self.port
+        self.log = folder / "tinyproxy.log"
+        self.log.write_text("")
+        (folder / "tinyproxy.conf").write_text(
+            "Port %d\nListen 127.0.0.1\nAllow 127.0.0.1\nTimeout 60\nMaxClients 20\nConnectPort 443\n"
+            "LogFile \"%s\"\nLogLevel Connect\n" % (self.port, self.log))
+        self.proc = subprocess.Popen([str(self.PROGRAM), "-d", "-c", str(folder / "tinyproxy.conf")],
+                                     stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def start(self):
+        def listening():
+            with socket.socket() as s:
+                return s.connect_ex(("127.0.0.1", self.port)) == 0
+        if not wine.wait_for(listening, timeout=10):
+            self.stop()
+            raise RuntimeError("tinyproxy did not start")
+        return self
+
+    def stop(self):
+        self.proc.terminate()
+        self.proc.wait(timeout=10)
+
+    def log_text(self):
+        return self.log.read_text(errors="replace")
+
+
+CONNECTIONS_KEY = r"HKEY_CURRENT_USER\Software\Microsoft\Windows\CurrentVersion\Internet Settings\Connections"
+
+
+def connection_settings(proxy="", bypass="", script="", detect=False):
+    """The user's DefaultConnectionSettings value: flags 1 direct, 2 proxy text, 4 script address,
+    8 detection; then the proxy text, the bypass list and the script address."""
+    flags = 1 | (2 if proxy else 0) | (4 if script else 0) | (8 if detect else 0)
+    data = struct.pack("<III", 0x46, 1, flags)
+    for text in (proxy, bypass, script):
+        raw = text.encode("latin-1")
+        data += struct.pack("<I", len(raw)) + raw
+    return data + b"\0" * 32
+
+
+def set_connection_settings(prefix, display, data):
+    """Writes the settings value into the prefix's registry; None removes it."""
+    value = ",".join("%02x" % b for b in data) if data is not None else None
+    body = "REGEDIT4\n\n[%s]\n\"DefaultConnectionSettings\"=%s\n" % (CONNECTIONS_KEY, "hex:" + value if value else "-")
+    reg = Path(prefix) / "connection-settings.reg"
+    reg.write_text(body)
+    subprocess.run([wine.WINE, "regedit", "/S", str(reg)], env=wine.wine_env(prefix, display),
+                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
 
 
 def main():

@@ -8,8 +8,10 @@
 //   LAUNCHER_TEST_ORIGIN  the download host (the runner skips without it)
 //   LAUNCHER_CASE_HOST    another host for the calls (a name no resolver knows)
 //   LAUNCHER_CASE_PROXY   an explicit proxy for the first attempt of DownloadfileDirect
-//   LAUNCHER_CASE_STEPS   the calls, separated by "|": "<call> <path> [missing-folder]", call one
-//                         of direct, direct-dialog, auth, auth-plain (useTls 0)
+//   LAUNCHER_CASE_SCRIPT  the address of the user's proxy configuration script
+//   LAUNCHER_CASE_STEPS   the calls, separated by "|": "<call> <path> [missing-folder]", call
+//                         direct or auth, "-dialog" added: DownloadfileDirect shows its dialog,
+//                         "-plain" added last: useTls 0
 // Wine's http_proxy gives the default proxy. With LAUNCHER_TEST_DIALOGS=outside the runner only
 // watches the warning dialogs and leaves answering them to the driver.
 #include <gtest/gtest.h>
@@ -26,8 +28,10 @@
 #include <vector>
 
 #include "app/state.h"
+#include "log/format.h"
 #include "net/authdownload.h"
 #include "net/download.h"
+#include "test_helpers.h"
 
 namespace {
 
@@ -39,39 +43,10 @@ std::string Pattern(size_t size)
     return out;
 }
 
-std::wstring Widen(const char* text)
-{
-    std::wstring out;
-    for (const char* p = text; *p; ++p)
-        out += static_cast<wchar_t>(static_cast<unsigned char>(*p));
-    return out;
-}
-
 std::string Env(const char* name)
 {
     const char* value = getenv(name);
     return value ? value : "";
-}
-
-std::wstring TempPath(const wchar_t* name)
-{
-    wchar_t folder[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, folder);
-    return std::wstring(folder) + name;
-}
-
-std::string ReadBytes(const std::wstring& path)
-{
-    std::string out;
-    FILE* f = _wfopen(path.c_str(), L"rb");
-    if (!f)
-        return out;
-    char block[65536];
-    size_t n;
-    while ((n = fread(block, 1, sizeof block, f)) > 0)
-        out.append(block, n);
-    fclose(f);
-    return out;
 }
 
 bool Exists(const std::wstring& path)
@@ -83,7 +58,7 @@ bool Exists(const std::wstring& path)
 std::vector<std::string> LogTexts()
 {
     std::vector<std::string> texts;
-    std::string log = ReadBytes(launcherState.logFilePath);
+    std::string log = ReadWholeFile(launcherState.logFilePath);
     size_t start = 0;
     while (start < log.size()) {
         size_t end = log.find("\r\n", start);
@@ -163,7 +138,7 @@ protected:
     {
         ResetLauncherState();
         log_ = TempPath(L"download_test.log");
-        wcscpy(launcherState.logFilePath, log_.c_str());
+        BoundedFormat(launcherState.logFilePath, kPathCapacity, L"%s", log_.c_str());
         DeleteFileW(log_.c_str());
         target_ = TempPath(L"download_test.bin");
         DeleteFileW(target_.c_str());
@@ -239,7 +214,7 @@ TEST_F(Download, AChunkThatCannotBeWrittenIsReportedAndLogged)
     ASSERT_NE(INVALID_HANDLE_VALUE, writable);
     EXPECT_TRUE(WriteBodyChunk(writable, "abc", 3, L"unused"));
     CloseHandle(writable);
-    EXPECT_EQ("abc", ReadBytes(target_));
+    EXPECT_EQ("abc", ReadWholeFile(target_));
     EXPECT_EQ(1u, LogTexts().size());
 }
 
@@ -281,16 +256,22 @@ void RunStep(size_t number, const std::string& step, const std::wstring& default
 {
     std::vector<std::string> words = Split(step, ' ');
     ASSERT_GE(words.size(), 2u) << step;
-    std::wstring path = Widen(words[1].c_str());
+    std::wstring path = Widen(words[1]);
     std::wstring target = words.size() > 2 && words[2] == "missing-folder" ? TempPath(L"no-such-folder-4711\\file.bin")
                                                                          : defaultTarget;
+    std::string call = words[0];
+    int useTls = 1;
+    if (call.size() > 6 && call.compare(call.size() - 6, 6, "-plain") == 0) {
+        useTls = 0;
+        call.resize(call.size() - 6);
+    }
     int result = -1;
-    if (words[0] == "direct" || words[0] == "direct-dialog")
-        result = DownloadfileDirect(path.c_str(), 1, target.c_str(), words[0] == "direct-dialog");
-    else if (words[0] == "auth" || words[0] == "auth-plain")
-        result = DownloadWithAuthentication(path.c_str(), words[0] == "auth" ? 1 : 0, target.c_str());
+    if (call == "direct" || call == "direct-dialog")
+        result = DownloadfileDirect(path.c_str(), useTls, target.c_str(), call == "direct-dialog");
+    else if (call == "auth")
+        result = DownloadWithAuthentication(path.c_str(), useTls, target.c_str());
     ASSERT_NE(-1, result) << "unknown call " << words[0];
-    std::string body = ReadBytes(target);
+    std::string body = ReadWholeFile(target);
     std::string narrowTarget(target.begin(), target.end());
     printf("STEP\t%u\tRESULT\t%d\tEXISTS\t%d\tBYTES\t%u\tPATTERN\t%d\tBODY\t%s\tLOGLINES\t%u\tTARGET\t%s\n",
            static_cast<unsigned>(number), result, Exists(target) ? 1 : 0, static_cast<unsigned>(body.size()),
@@ -308,17 +289,23 @@ protected:
             GTEST_SKIP() << "LAUNCHER_TEST_ORIGIN names no origin";
         if (!Env("LAUNCHER_CASE_HOST").empty())
             host = Env("LAUNCHER_CASE_HOST");
-        wcscpy(launcherState.downloadHost, Widen(host.c_str()).c_str());
-        proxyText_ = Widen(Env("LAUNCHER_CASE_PROXY").c_str());
+        BoundedFormat(launcherState.downloadHost, kPathCapacity, L"%s", Widen(host).c_str());
+        proxyText_ = Widen(Env("LAUNCHER_CASE_PROXY"));
         if (!proxyText_.empty())
             launcherState.proxyConfig.lpszProxy = &proxyText_[0];
+        script_ = Widen(Env("LAUNCHER_CASE_SCRIPT"));
+        if (!script_.empty())
+            launcherState.proxyConfig.lpszAutoConfigUrl = &script_[0];
     }
     void TearDown() override
     {
+        // The texts belong to this fixture; the state must not keep pointing at them.
         launcherState.proxyConfig.lpszProxy = nullptr;
+        launcherState.proxyConfig.lpszAutoConfigUrl = nullptr;
         Download::TearDown();
     }
     std::wstring proxyText_;
+    std::wstring script_;
 };
 
 } // namespace

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Time of the release check (SHA-256 of the pack and the signature) for a pack of N MB under Wine,
 # with the program's own code (build/tools/release_check.exe), RUNS times in one process:
-#   bash tests/release_bench.sh [MEGABYTES=50] [RUNS=5]
+#   bash tests/e2e/bench/release_check_bench.sh [MEGABYTES=50] [RUNS=5]
 # Prints the runs' seconds, sorted, and the median.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
+root=$(cd "$(dirname "$0")/../../.." && pwd)
 megabytes=${1:-50}
 runs=${2:-5}
 work=$(mktemp -d "$root/build/release-bench.XXXXXX")
@@ -20,7 +20,7 @@ for _ in $(seq "$runs"); do
 done
 "$root/scripts/wine-run" "$root/build/tools/release_check.exe" "${arguments[@]}" >"$work/times"
 if grep -qv "^ACCEPTED	1	" "$work/times"; then
-  echo "release_bench: the check refused the pack:"; cat "$work/times" "$work/check.log" 2>/dev/null
+  echo "release_check_bench: the check refused the pack:"; cat "$work/times" "$work/check.log" 2>/dev/null
   exit 1
 fi
 cut -f4 "$work/times" | sort -n | awk -v mb="$megabytes" '
