@@ -31,6 +31,7 @@ OK_SIZE = 100_000
 SHORT_ANNOUNCED = 50_000
 SHORT_SENT = 20_000
 CUT_AT = 20_000
+BEYOND_4GIB = (1 << 32) + SHORT_SENT  # read as 32 bits: SHORT_SENT, and the short body would pass
 DIRECT_AGENT = "WinHTTP tarvolin Client Launcher"
 AUTH_AGENT = "tarvolin Windows Launcher/1.0"
 PROXY_407 = "DownloadWithAuthentication 407: The proxy requires authentication.  Sending credentials...\n"
@@ -152,6 +153,7 @@ ANSWERS = {
     "/e2e/hangup": ("hangup", {}),
     "/e2e/401-407": ("turns", {"statuses": (401, 407)}),
     "/e2e/chunked-cut": ("chunked", {"body": pattern(OK_SIZE), "chunk": 7000, "cut": CUT_AT}),
+    "/e2e/beyond-4gib": ("short", {"body": pattern(SHORT_SENT), "sent": SHORT_SENT, "announced": BEYOND_4GIB}),
 }
 
 NO_CONNECTION = r"Fehler .*: Kein Netzwerkzugriff.*"
@@ -204,6 +206,14 @@ CASES = [
          steps=[Step("direct", "/e2e/short", 0, Cut(below=SHORT_ANNOUNCED))],
          log=[Prefix("DownloadfileDirect: Antwort unvollst", 1)],
          requests={"/e2e/short": {DIRECT_AGENT: 1}}),
+    Case("BothDownloadsReadALengthOf4GiBAndMoreIn64Bits",
+         answers=_answers("/e2e/beyond-4gib"),
+         steps=[Step("direct", "/e2e/beyond-4gib", 0, Cut(at_most=SHORT_SENT)),
+                Step("auth", "/e2e/beyond-4gib", 0, Cut(at_most=SHORT_SENT))],
+         log=[Line("DownloadfileDirect: Antwort unvollst\u00e4ndig, %d von %d Bytes erhalten" % (SHORT_SENT, BEYOND_4GIB)),
+              Line("DownloadWithAuthentication 200: Antwort unvollst\u00e4ndig, %d von %d Bytes erhalten"
+                   % (SHORT_SENT, BEYOND_4GIB))],
+         requests={"/e2e/beyond-4gib": {DIRECT_AGENT: 1, AUTH_AGENT: 1}}),
     # A chunked body has no Content-Length: only its last chunk tells that it is whole.
     Case("BothDownloadsGive0ForAChunkedBodyCutBeforeItsLastChunk",
          answers=_answers("/e2e/chunked-cut"),

@@ -95,9 +95,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.flush()
             self.close_connection = True
 
-    def answer_short(self, body, sent):
-        """Announces the whole body, sends only a part and closes the connection cleanly."""
-        self.head(200, len(body), close=True)
+    def answer_short(self, body, sent, announced=None):
+        """Announces the whole body (or announced bytes), sends only a part and closes the
+        connection cleanly."""
+        self.head(200, len(body) if announced is None else announced, close=True)
         self.wfile.write(body[:sent])
         self.wfile.flush()
 
