@@ -7,6 +7,7 @@
 #include "log/format.h"
 #include "log/log.h"
 #include "net/auth_rules.h"
+#include "net/pack_digest.h"
 #include "net/download.h"
 #include "net/proxy_script.h"
 #include "net/request.h"
@@ -174,13 +175,15 @@ bool RoomForPack(uint64_t fullLength, uint64_t partialBytes, PackRoom* room)
     return false;
 }
 
-// The partial file opened for the answer: emptied for a whole pack, at its end for the rest.
+// The partial file opened for the answer: emptied for a whole pack, at its end for the rest. Others
+// may read it meanwhile (the digest follower).
 HANDLE OpenPartialFile(PackAnswer answer, uint64_t offset)
 {
     const wchar_t* path = launcherState.partialPackFile;
     if (answer != PackAnswer::Append)
-        return CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        return CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return file;
     LARGE_INTEGER end = {};
@@ -215,9 +218,10 @@ int FinishPack(const wchar_t* packFile)
 
 // Writes the answer's body into the partial file: the whole pack on a 200, the rest on a fitting
 // 206. The metadata is stored before the first byte, so that a start that is ended mid-way leaves
-// both behind.
+// both behind. With digest given, the pack is hashed while it is written.
 int ReceivePack(HINTERNET request, PackAnswer answer, const PackRequestPlan& plan, const PackAnswerFacts& facts,
-                uint64_t partialBytes, const wchar_t* source, const wchar_t* packFile, PackRoom* room)
+                uint64_t partialBytes, const wchar_t* source, const wchar_t* packFile, PackRoom* room,
+                FileDigest* digest)
 {
     uint64_t fullLength = 0;
     bool lengthKnown = AnnouncedFullLength(answer, facts, &fullLength);
@@ -245,6 +249,9 @@ int ReceivePack(HINTERNET request, PackAnswer answer, const PackRequestPlan& pla
             DeleteQuietly(launcherState.partialPackMetaFile);
     }
 
+    DigestFollower follower = {};
+    if (digest)
+        StartDigestFollower(launcherState.partialPackFile, &follower);
     int whole = ReadBodyToFile(request, file, kPackBodyTexts, nullptr);
     LARGE_INTEGER size = {};
     GetFileSizeEx(file, &size);
@@ -253,7 +260,10 @@ int ReceivePack(HINTERNET request, PackAnswer answer, const PackRequestPlan& pla
         whole = 0;
     }
     uint64_t received = static_cast<uint64_t>(size.QuadPart);
-    if (whole && (!lengthKnown || received == fullLength))
+    bool complete = whole && (!lengthKnown || received == fullLength);
+    if (digest)
+        FinishDigestFollower(&follower, complete, digest);
+    if (complete)
         return FinishPack(packFile);
     if (whole) {
         // The body matched its own length but not the pack's: nothing here can be continued.
@@ -273,7 +283,8 @@ int ReceivePack(HINTERNET request, PackAnswer answer, const PackRequestPlan& pla
 
 // One request for the pack: for the rest of the partial file when it can be continued, otherwise
 // for the whole. kAskForWholePack when the answer did not fit the partial file.
-int DownloadPackRound(const wchar_t* serverPath, const wchar_t* source, const wchar_t* packFile, PackRoom* room)
+int DownloadPackRound(const wchar_t* serverPath, const wchar_t* source, const wchar_t* packFile, PackRoom* room,
+                      FileDigest* digest)
 {
     LauncherState& s = launcherState;
     PartialMeta meta = {};
@@ -329,7 +340,7 @@ int DownloadPackRound(const wchar_t* serverPath, const wchar_t* source, const wc
     }
     case PackAnswer::WriteWhole:
     case PackAnswer::Append:
-        result = ReceivePack(handles.request, answer, plan, facts, partialBytes, source, packFile, room);
+        result = ReceivePack(handles.request, answer, plan, facts, partialBytes, source, packFile, room, digest);
         break;
     case PackAnswer::Other:
         break;
@@ -349,16 +360,18 @@ void DiscardPartialPack(const wchar_t* reason)
     DeleteQuietly(launcherState.partialPackMetaFile);
 }
 
-int DownloadRuntimePack(const wchar_t* serverPath, const wchar_t* packFile, PackRoom* room)
+int DownloadRuntimePack(const wchar_t* serverPath, const wchar_t* packFile, PackRoom* room, FileDigest* digest)
 {
     LauncherState& s = launcherState;
+    if (digest)
+        *digest = FileDigest{};
     LogPrintf(L"DownloadfileDirect https://%s%s to %s", s.downloadHost, serverPath, s.partialPackFile);
     *room = PackRoom{0, 0};
     wchar_t source[kResumeSourceCapacity];
     BoundedFormat(source, kResumeSourceCapacity, L"%s%s", s.downloadHost, serverPath);
-    int result = DownloadPackRound(serverPath, source, packFile, room);
+    int result = DownloadPackRound(serverPath, source, packFile, room, digest);
     // The partial file is gone by now, so the second round asks for the whole pack.
     if (result == kAskForWholePack)
-        result = DownloadPackRound(serverPath, source, packFile, room);
+        result = DownloadPackRound(serverPath, source, packFile, room, digest);
     return result == kAskForWholePack ? kPackFailed : result;
 }

@@ -8,6 +8,8 @@
 
 #include <stdint.h>
 
+#include "provision/sha256.h"
+
 enum PackDownloadResult : int {
     kPackFailed = 0,     // no usable answer (no connection, proxy login, HTTP error): the fallback may try
     kPackDownloaded = 1, // the pack file holds the whole pack
@@ -23,8 +25,10 @@ struct PackRoom {
 
 // Downloads serverPath from the download host into packFile through launcherState's
 // partialPackFile and partialPackMetaFile. HTTP error statuses are reported as by
-// DownloadfileDirect (ReportHttpStatus with its box).
-int DownloadRuntimePack(const wchar_t* serverPath, const wchar_t* packFile, PackRoom* room);
+// DownloadfileDirect (ReportHttpStatus with its box). With digest given, the pack is hashed while
+// it arrives, and digest holds its size and SHA-256 when kPackDownloaded is returned (known is
+// false when the hashing could not run or failed).
+int DownloadRuntimePack(const wchar_t* serverPath, const wchar_t* packFile, PackRoom* room, FileDigest* digest);
 
 // Removes the partial file and its metadata, with one log line naming why.
 void DiscardPartialPack(const wchar_t* reason);

@@ -10,31 +10,9 @@
 #include "log/log.h"
 #include "provision/release_key.h"
 #include "provision/release_rules.h"
+#include "provision/sha256.h"
 
 namespace {
-
-enum : DWORD {
-    kHashPieceSize = 64 * 1024,
-    kHashObjectCapacity = 1024, // the provider's SHA-256 state is a few hundred bytes
-};
-
-// Bytes on the heap of the process, so the worker's stack stays small; released by FreePiece.
-unsigned char* AllocatePiece()
-{
-    return static_cast<unsigned char*>(HeapAlloc(GetProcessHeap(), 0, kHashPieceSize));
-}
-
-void FreePiece(unsigned char* piece)
-{
-    if (piece)
-        HeapFree(GetProcessHeap(), 0, piece);
-}
-
-// CNG reports failures as NTSTATUS values; they are logged as they are.
-unsigned long StatusCode(NTSTATUS status)
-{
-    return static_cast<unsigned long>(status);
-}
 
 // Up to capacity bytes of the version file; truncated says there was more. False with the error
 // code when the file cannot be read.
@@ -72,119 +50,69 @@ bool ReadVersionText(const wchar_t* path, char* text, size_t capacity, size_t* l
     return ok;
 }
 
-} // namespace
-
-unsigned long HashFile(const wchar_t* path, unsigned char* digest, uint64_t* size)
+// SHA-256 of a message in memory; 0 or the CNG status of the failing call.
+unsigned long Sha256Of(const unsigned char* message, size_t length, unsigned char* digest)
 {
-    unsigned long error = 0;
-    BCRYPT_ALG_HANDLE algorithm = nullptr;
-    BCRYPT_HASH_HANDLE hash = nullptr;
-    unsigned char* piece = nullptr;
-    UCHAR hashObject[kHashObjectCapacity];
-    DWORD objectLength = 0;
-    ULONG written = 0;
-    NTSTATUS status;
-    *size = 0;
-
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        error = GetLastError();
-        goto quit;
-    }
-    piece = AllocatePiece();
-    if (!piece) {
-        error = ERROR_NOT_ENOUGH_MEMORY;
-        goto quit;
-    }
-    status = BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0);
-    if (status != 0) {
-        algorithm = nullptr;
-        error = StatusCode(status);
-        goto quit;
-    }
-    // Windows 7 wants the hash state in the caller's memory.
-    status = BCryptGetProperty(algorithm, BCRYPT_OBJECT_LENGTH, reinterpret_cast<PUCHAR>(&objectLength),
-                               sizeof objectLength, &written, 0);
-    if (status != 0 || objectLength > kHashObjectCapacity) {
-        error = status != 0 ? StatusCode(status) : ERROR_INSUFFICIENT_BUFFER;
-        goto quit;
-    }
-    status = BCryptCreateHash(algorithm, &hash, hashObject, objectLength, nullptr, 0, 0);
-    if (status != 0) {
-        hash = nullptr;
-        error = StatusCode(status);
-        goto quit;
-    }
-    for (;;) {
-        DWORD got = 0;
-        if (!ReadFile(file, piece, kHashPieceSize, &got, nullptr)) {
-            error = GetLastError();
-            goto quit;
-        }
-        if (got == 0)
-            break;
-        status = BCryptHashData(hash, piece, got, 0);
-        if (status != 0) {
-            error = StatusCode(status);
-            goto quit;
-        }
-        *size += got;
-    }
-    status = BCryptFinishHash(hash, digest, kReleaseDigestSize, 0);
-    if (status != 0)
-        error = StatusCode(status);
-
-quit:
-    if (hash)
-        BCryptDestroyHash(hash);
-    if (algorithm)
-        BCryptCloseAlgorithmProvider(algorithm, 0);
-    FreePiece(piece);
-    if (file != INVALID_HANDLE_VALUE)
-        CloseHandle(file);
-    return error;
+    Sha256Run run = {};
+    unsigned long status = BeginSha256(&run);
+    if (status == 0)
+        status = AddSha256(&run, message, length);
+    if (status == 0)
+        status = EndSha256(&run, digest);
+    CloseSha256(&run);
+    return status;
 }
+
+// The version file read and its release lines parsed; what could not be read goes into facts.
+// text (kReleaseFileLimit bytes) keeps the file's start, which the signature covers.
+void ReadReleaseFile(const wchar_t* versionFilePath, char* text, ReleaseLines* lines, PackFacts* facts)
+{
+    size_t length = 0;
+    bool truncated = false;
+    unsigned long readError = 0;
+    facts->versionReadable = ReadVersionText(versionFilePath, text, kReleaseFileLimit, &length, &truncated, &readError);
+    facts->versionError = readError;
+    ParseReleaseText(text, facts->versionReadable ? length : 0, truncated, lines);
+}
+
+uint64_t FileSizeOr(const wchar_t* path, uint64_t absent)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    if (!GetFileAttributesExW(path, GetFileExInfoStandard, &data))
+        return absent;
+    return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+// The pack's size and digest: those taken while it downloaded when they are known and the file
+// still has that size, otherwise read from the file now.
+void MeasurePack(const wchar_t* packFilePath, const FileDigest* knownDigest, PackFacts* facts)
+{
+    if (knownDigest && knownDigest->known && FileSizeOr(packFilePath, ~knownDigest->size) == knownDigest->size) {
+        facts->packSize = knownDigest->size;
+        memcpy(facts->packDigest, knownDigest->sha256, kSha256Size);
+        facts->packReadable = true;
+        return;
+    }
+    facts->packError = HashFile(packFilePath, facts->packDigest, &facts->packSize);
+    facts->packReadable = facts->packError == 0;
+}
+
+} // namespace
 
 long VerifyReleaseSignature(const unsigned char* publicKey, const unsigned char* message, size_t length,
                             const unsigned char* signature)
 {
-    BCRYPT_ALG_HANDLE sha256 = nullptr;
     BCRYPT_ALG_HANDLE ecdsa = nullptr;
     BCRYPT_KEY_HANDLE key = nullptr;
-    unsigned char digest[kReleaseDigestSize];
+    unsigned char digest[kSha256Size];
     unsigned char blob[sizeof(BCRYPT_ECCKEY_BLOB) + kReleasePublicKeySize];
     BCRYPT_ECCKEY_BLOB header = {BCRYPT_ECDSA_PUBLIC_P256_MAGIC, kReleasePublicKeySize / 2};
     memcpy(blob, &header, sizeof header);
     memcpy(blob + sizeof header, publicKey, kReleasePublicKeySize);
 
-    // The message is at most a version file, so one-shot hashing in provider-held state will do.
-    NTSTATUS status = BCryptOpenAlgorithmProvider(&sha256, BCRYPT_SHA256_ALGORITHM, nullptr, 0);
-    if (status != 0) {
-        sha256 = nullptr;
+    NTSTATUS status = static_cast<NTSTATUS>(Sha256Of(message, length, digest));
+    if (status != 0)
         goto quit;
-    }
-    {
-        UCHAR hashObject[kHashObjectCapacity];
-        DWORD objectLength = 0;
-        ULONG written = 0;
-        BCRYPT_HASH_HANDLE hash = nullptr;
-        status = BCryptGetProperty(sha256, BCRYPT_OBJECT_LENGTH, reinterpret_cast<PUCHAR>(&objectLength),
-                                   sizeof objectLength, &written, 0);
-        if (status == 0 && objectLength > kHashObjectCapacity)
-            status = static_cast<NTSTATUS>(0xC0000023); // STATUS_BUFFER_TOO_SMALL
-        if (status != 0)
-            goto quit;
-        status = BCryptCreateHash(sha256, &hash, hashObject, objectLength, nullptr, 0, 0);
-        if (status != 0)
-            goto quit;
-        status = BCryptHashData(hash, const_cast<PUCHAR>(message), static_cast<ULONG>(length), 0);
-        if (status == 0)
-            status = BCryptFinishHash(hash, digest, sizeof digest, 0);
-        BCryptDestroyHash(hash);
-        if (status != 0)
-            goto quit;
-    }
     status = BCryptOpenAlgorithmProvider(&ecdsa, BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0);
     if (status != 0) {
         ecdsa = nullptr;
@@ -203,34 +131,25 @@ quit:
         BCryptDestroyKey(key);
     if (ecdsa)
         BCryptCloseAlgorithmProvider(ecdsa, 0);
-    if (sha256)
-        BCryptCloseAlgorithmProvider(sha256, 0);
     return static_cast<long>(status);
 }
 
 bool CheckRuntimePackWithKey(const wchar_t* versionFilePath, const wchar_t* packFilePath,
-                             const unsigned char* publicKey)
+                             const unsigned char* publicKey, const FileDigest* knownDigest)
 {
     char text[kReleaseFileLimit];
-    size_t length = 0;
-    bool truncated = false;
-    unsigned long readError = 0;
     PackFacts facts = {};
     facts.keyPresent = publicKey != nullptr;
-    facts.versionReadable = ReadVersionText(versionFilePath, text, sizeof text, &length, &truncated, &readError);
-    facts.versionError = readError;
     ReleaseLines lines;
-    ParseReleaseText(text, facts.versionReadable ? length : 0, truncated, &lines);
+    ReadReleaseFile(versionFilePath, text, &lines, &facts);
 
     facts.signatureStatus = kInvalidSignature;
     if (ReleaseNeedsSignature(lines, facts.keyPresent))
         facts.signatureStatus = VerifyReleaseSignature(publicKey, reinterpret_cast<const unsigned char*>(text),
                                                        lines.signedLength, lines.signature);
-    // The pack is read only when the verdict depends on it, and not before the signature holds.
-    if (ReleaseNeedsPack(lines, facts.keyPresent) && (!facts.keyPresent || facts.signatureStatus == 0)) {
-        facts.packError = HashFile(packFilePath, facts.packDigest, &facts.packSize);
-        facts.packReadable = facts.packError == 0;
-    }
+    // The pack is looked at only when the verdict depends on it, and not before the signature holds.
+    if (ReleaseNeedsPack(lines, facts.keyPresent) && (!facts.keyPresent || facts.signatureStatus == 0))
+        MeasurePack(packFilePath, knownDigest, &facts);
 
     ReleaseVerdict verdict = JudgeRelease(lines, facts);
     if (verdict == kReleaseAccepted)
@@ -241,12 +160,22 @@ bool CheckRuntimePackWithKey(const wchar_t* versionFilePath, const wchar_t* pack
     return false;
 }
 
+bool ReleaseCheckReadsPack(const wchar_t* versionFilePath)
+{
+    char text[kReleaseFileLimit];
+    PackFacts facts = {};
+    ReleaseLines lines;
+    ReadReleaseFile(versionFilePath, text, &lines, &facts);
+    return ReleaseNeedsPack(lines, kReleaseKeyBuiltIn);
+}
+
 bool ReleaseKeyBuiltIn()
 {
     return kReleaseKeyBuiltIn;
 }
 
-bool CheckRuntimePack(const wchar_t* versionFilePath, const wchar_t* packFilePath)
+bool CheckRuntimePack(const wchar_t* versionFilePath, const wchar_t* packFilePath, const FileDigest* knownDigest)
 {
-    return CheckRuntimePackWithKey(versionFilePath, packFilePath, kReleaseKeyBuiltIn ? kReleasePublicKey : nullptr);
+    return CheckRuntimePackWithKey(versionFilePath, packFilePath, kReleaseKeyBuiltIn ? kReleasePublicKey : nullptr,
+                                   knownDigest);
 }

@@ -6,23 +6,27 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "provision/sha256.h"
+
 // True when the pack may run. A program built with a release key requires a signature in the
 // version file that verifies with that key, and a size and digest there that match the pack; one
 // built without a key checks size and digest when the version file names them and otherwise
 // passes. On a refusal exactly one line is logged, saying what failed; the files are left as they
-// are (deleting the pack is the caller's decision).
-bool CheckRuntimePack(const wchar_t* versionFilePath, const wchar_t* packFilePath);
+// are (deleting the pack is the caller's decision). knownDigest (may be null) is the pack's size
+// and digest taken while it downloaded; the pack is read only when it is unknown or the file's
+// size no longer fits it.
+bool CheckRuntimePack(const wchar_t* versionFilePath, const wchar_t* packFilePath, const FileDigest* knownDigest);
 
 // The same check with a given key (64 bytes of raw X||Y, or null for none): for tests and tools.
 bool CheckRuntimePackWithKey(const wchar_t* versionFilePath, const wchar_t* packFilePath,
-                             const unsigned char* publicKey);
+                             const unsigned char* publicKey, const FileDigest* knownDigest);
+
+// True when the check of a pack under this version file will need the pack's digest, so that the
+// download takes it while the pack arrives.
+bool ReleaseCheckReadsPack(const wchar_t* versionFilePath);
 
 // True when this program was built with a release key.
 bool ReleaseKeyBuiltIn();
-
-// SHA-256 and size of a file, read once in bounded pieces. Returns 0 or the error code of the
-// failing call (a Win32 error, or a CNG status).
-unsigned long HashFile(const wchar_t* path, unsigned char* digest, uint64_t* size);
 
 // Verifies a 64-byte raw r||s ECDSA P-256 signature over the SHA-256 of message with a 64-byte raw
 // X||Y public key. Returns the CNG status: 0 verified, 0xC000A000 not, anything else an error.

@@ -153,13 +153,16 @@ void DiscardInstall()
 
 // The pack's own download first, which continues what an earlier start left; the
 // proxy-authenticating one only when that got no usable answer. A download that broke off keeps
-// its partial file for the next start instead of starting over at once.
-int FetchRuntimePack(PackRoom* room)
+// its partial file for the next start instead of starting over at once. With digest given, the
+// pack's own download hashes the pack while it arrives (the fallback does not).
+int FetchRuntimePack(PackRoom* room, FileDigest* digest)
 {
     LauncherState& s = launcherState;
-    int result = DownloadRuntimePack(s.runtimePackUrlPath, s.runtimePackFile, room);
+    int result = DownloadRuntimePack(s.runtimePackUrlPath, s.runtimePackFile, room, digest);
     if (result != kPackFailed)
         return result;
+    if (digest)
+        *digest = FileDigest{}; // the fallback writes the pack file afresh
     if (!DownloadWithAuthentication(s.runtimePackUrlPath, 1, s.runtimePackFile))
         return kPackFailed;
     // The whole pack came another way; what an earlier start left is of no use now.
@@ -305,8 +308,12 @@ int InstallRuntime()
     // Every file is back in its final state before the box is shown: the box may be the last
     // thing of this start (Escape or Alt+F4 while it is open).
     PackRoom room = {};
-    int fetched = FetchRuntimePack(&room);
-    if (fetched != kPackDownloaded || !DownloadedPackIsProgram() || !CheckRuntimePack(s.newVersionFile, s.runtimePackFile)) {
+    FileDigest digest = {};
+    // The digest is taken while the pack arrives, on a second thread, so checking it costs the
+    // first run next to nothing.
+    int fetched = FetchRuntimePack(&room, ReleaseCheckReadsPack(s.newVersionFile) ? &digest : nullptr);
+    if (fetched != kPackDownloaded || !DownloadedPackIsProgram() ||
+        !CheckRuntimePack(s.newVersionFile, s.runtimePackFile, &digest)) {
         DiscardInstall();
         if (fetched == kPackNoRoom)
             ReportNoRoomForPack(room);

@@ -1,6 +1,8 @@
 """An interrupted runtime-pack download goes on where it stopped. The origin serves a 20 MB pack
 slowly; the first start (empty cache) is ended by a kill once half of it has gone out; the second
 start then meets the server as the case scripts it. One table drives the origin and the checks.
+The version file names the second start's pack by size and digest, so an install proves that the
+digest taken while the pack arrived covers the part the first start left as well.
 
     ip netns exec tarvolin-e2e-<name> env LAUNCHER_BUILD_DIR=$PWD/build \\
         /usr/bin/python3 -m pytest -q -s -p no:cacheprovider tests/e2e/test_resume.py
@@ -8,6 +10,7 @@ start then meets the server as the case scripts it. One table drives the origin 
 import pytest
 
 from harness import net
+from harness import release
 from harness import runtime
 from harness import servers
 from harness import wine
@@ -69,6 +72,7 @@ def test_an_interrupted_pack_download_goes_on_or_starts_over(clean, display, cas
     root = runtime.lay_out_server(SERVER_ROOT, version="5")
     first_pack = padded_pack(PACK_SIZE)
     second_pack = padded_pack(PACK_SIZE + 4096) if case.changed else first_pack
+    (root / runtime.PRODUCTION_JRE / "version.txt").write_bytes(release.digest_version_file(5, second_pack))
     origin = servers.start_origin(root)
     try:
         origin.routes[runtime.PACK_PATH] = ("ranged", dict(case.first, body=first_pack, rate=SLOW))

@@ -16,34 +16,7 @@
 #include "provision/release_check.h"
 #include "provision/release_rules.h"
 
-namespace {
-
-int HexDigit(wchar_t c)
-{
-    if (c >= L'0' && c <= L'9')
-        return c - L'0';
-    if (c >= L'a' && c <= L'f')
-        return c - L'a' + 10;
-    if (c >= L'A' && c <= L'F')
-        return c - L'A' + 10;
-    return -1;
-}
-
-bool ReadKey(const wchar_t* hex, unsigned char* key)
-{
-    if (wcslen(hex) != 2 * kReleasePublicKeySize)
-        return false;
-    for (size_t i = 0; i < kReleasePublicKeySize; ++i) {
-        int high = HexDigit(hex[2 * i]);
-        int low = HexDigit(hex[2 * i + 1]);
-        if (high < 0 || low < 0)
-            return false;
-        key[i] = static_cast<unsigned char>(high << 4 | low);
-    }
-    return true;
-}
-
-} // namespace
+#include "key_hex.h"
 
 int main()
 {
@@ -58,7 +31,7 @@ int main()
     for (int group = 1; group + 3 < count; group += 4) {
         unsigned char key[kReleasePublicKeySize];
         bool keyless = wcscmp(arguments[group], L"none") == 0;
-        if (!keyless && !ReadKey(arguments[group], key)) {
+        if (!keyless && !ReadKeyHex(arguments[group], key)) {
             fputs("release_check: a key is 128 hex digits or none\n", stderr);
             return 2;
         }
@@ -66,7 +39,7 @@ int main()
         BoundedFormat(launcherState.logFilePath, kPathCapacity, L"%s", arguments[group + 3]);
         LARGE_INTEGER before = {}, after = {};
         QueryPerformanceCounter(&before);
-        bool accepted = CheckRuntimePackWithKey(arguments[group + 1], arguments[group + 2], keyless ? nullptr : key);
+        bool accepted = CheckRuntimePackWithKey(arguments[group + 1], arguments[group + 2], keyless ? nullptr : key, nullptr);
         QueryPerformanceCounter(&after);
         printf("ACCEPTED\t%d\tSECONDS\t%.6f\n", accepted ? 1 : 0,
                double(after.QuadPart - before.QuadPart) / double(frequency.QuadPart));
