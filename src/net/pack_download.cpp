@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include "app/files.h"
 #include "app/state.h"
 #include "log/format.h"
 #include "log/log.h"
@@ -109,23 +110,14 @@ void DeleteQuietly(const wchar_t* path)
     }
 }
 
+// A file longer than any stored text is not one.
 bool ReadMetaFile(const wchar_t* path, PartialMeta* meta)
 {
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
     char text[kPartialMetaTextCapacity];
-    DWORD total = 0;
-    // One byte more than a stored text can have, so a longer file is seen as such.
-    while (total < sizeof text) {
-        DWORD got = 0;
-        if (!ReadFile(file, text + total, static_cast<DWORD>(sizeof text) - total, &got, nullptr) || got == 0)
-            break;
-        total += got;
-    }
-    CloseHandle(file);
-    return total < sizeof text && ParsePartialMeta(text, total, meta);
+    FileStart start;
+    DWORD total = ReadFileStart(path, text, sizeof text, &start);
+    return start.opened && start.error == 0 && start.size == total && total < sizeof text &&
+           ParsePartialMeta(text, total, meta);
 }
 
 bool WriteMetaFile(const wchar_t* path, const PartialMeta& meta)

@@ -6,6 +6,7 @@
 
 #include "provision/release_check.h"
 
+#include "app/files.h"
 #include "log/format.h"
 #include "log/log.h"
 #include "provision/release_key.h"
@@ -13,42 +14,6 @@
 #include "provision/sha256.h"
 
 namespace {
-
-// Up to capacity bytes of the version file; truncated says there was more. False with the error
-// code when the file cannot be read.
-bool ReadVersionText(const wchar_t* path, char* text, size_t capacity, size_t* length, bool* truncated,
-                     unsigned long* error)
-{
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        *error = GetLastError();
-        return false;
-    }
-    DWORD total = 0;
-    bool ok = true;
-    for (;;) {
-        DWORD got = 0;
-        DWORD room = static_cast<DWORD>(capacity - total);
-        char spare[1];
-        // When the buffer is full, one more byte tells whether the file goes on.
-        if (!ReadFile(file, room ? text + total : spare, room ? room : 1, &got, nullptr)) {
-            *error = GetLastError();
-            ok = false;
-            break;
-        }
-        if (got == 0)
-            break;
-        if (!room) {
-            *truncated = true;
-            break;
-        }
-        total += got;
-    }
-    CloseHandle(file);
-    *length = total;
-    return ok;
-}
 
 // SHA-256 of a message in memory; 0 or the CNG status of the failing call.
 unsigned long Sha256Of(const unsigned char* message, size_t length, unsigned char* digest)
@@ -67,12 +32,11 @@ unsigned long Sha256Of(const unsigned char* message, size_t length, unsigned cha
 // text (kReleaseFileLimit bytes) keeps the file's start, which the signature covers.
 void ReadReleaseFile(const wchar_t* versionFilePath, char* text, ReleaseLines* lines, PackFacts* facts)
 {
-    size_t length = 0;
-    bool truncated = false;
-    unsigned long readError = 0;
-    facts->versionReadable = ReadVersionText(versionFilePath, text, kReleaseFileLimit, &length, &truncated, &readError);
-    facts->versionError = readError;
-    ParseReleaseText(text, facts->versionReadable ? length : 0, truncated, lines);
+    FileStart start;
+    DWORD length = ReadFileStart(versionFilePath, text, kReleaseFileLimit, &start);
+    facts->versionReadable = start.opened && start.error == 0;
+    facts->versionError = start.error;
+    ParseReleaseText(text, facts->versionReadable ? length : 0, start.size > length, lines);
 }
 
 uint64_t FileSizeOr(const wchar_t* path, uint64_t absent)

@@ -4,6 +4,7 @@
 
 #include "provision/runtime.h"
 
+#include "app/files.h"
 #include "app/folders.h"
 #include "app/state.h"
 #include "log/format.h"
@@ -188,36 +189,16 @@ void ReportPackDownloadFailure()
     MessageBoxW(nullptr, text, L"tarvolin Launcher Fehler", MB_OK | MB_ICONWARNING);
 }
 
-// Reads up to kProgramHeadSize bytes from the start of the file; the count read, 0 on failure.
-DWORD ReadFileHead(const wchar_t* path, unsigned char* head, unsigned long long* fileSize)
-{
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return 0;
-    LARGE_INTEGER size = {};
-    if (GetFileSizeEx(file, &size))
-        *fileSize = static_cast<unsigned long long>(size.QuadPart);
-    DWORD total = 0;
-    while (total < kProgramHeadSize) {
-        DWORD got = 0;
-        if (!ReadFile(file, head + total, DWORD(kProgramHeadSize) - total, &got, nullptr) || got == 0)
-            break;
-        total += got;
-    }
-    CloseHandle(file);
-    return total;
-}
-
 // A proxy's or portal's page, or an empty answer, must not replace a working runtime.
 bool DownloadedPackIsProgram()
 {
     unsigned char head[kProgramHeadSize];
-    unsigned long long size = 0;
-    DWORD got = ReadFileHead(launcherState.runtimePackFile, head, &size);
+    FileStart start;
+    DWORD got = ReadFileStart(launcherState.runtimePackFile, head, kProgramHeadSize, &start);
     if (IsWindowsProgramImage(head, got))
         return true;
-    LogPrintf(L"EnsureRuntime: Runtime-Paket ist kein Windows-Programm (%llu Bytes), es wird nicht gestartet", size);
+    LogPrintf(L"EnsureRuntime: Runtime-Paket ist kein Windows-Programm (%llu Bytes), es wird nicht gestartet",
+              static_cast<unsigned long long>(start.size));
     return false;
 }
 

@@ -105,16 +105,25 @@ def cache_files(cache):
             if p.is_file() and p.name != "javaw-record.txt"}
 
 
-def test_a_disk_without_room_for_the_pack_is_said_plainly(server, display, mounts_allowed):
-    """The server announces a pack of 3 MB; the cache's disk has 1 MB: nothing is downloaded."""
+@contextlib.contextmanager
+def small_cache_disk(server):
+    """The cache folder on a disk of 1 MB holding runtime 5, with version 6 on the server; yields
+    the installed stand-in's record file."""
     root, origin, prefix = server
     cache = wine.cache_dir(prefix)
     cache.mkdir(parents=True, exist_ok=True)
     runtime.set_version(root, "6")
+    with mounted(cache, "-t", "tmpfs", "-o", "size=1m", "tmpfs"):
+        yield runtime.place_runtime(prefix, version="5")
+
+
+def test_a_disk_without_room_for_the_pack_is_said_plainly(server, display, mounts_allowed):
+    """The server announces a pack of 3 MB; the cache's disk has 1 MB: nothing is downloaded."""
+    root, origin, prefix = server
+    cache = wine.cache_dir(prefix)
     pack = padded_pack(3 << 20)
     runtime.set_pack(root, pack)
-    with mounted(cache, "-t", "tmpfs", "-o", "size=1m", "tmpfs"):
-        record = runtime.place_runtime(prefix, version="5")
+    with small_cache_disk(server) as record:
         before = cache_files(cache)
         code, boxes, seconds = dialog.run(prefix, display, ["start.kvnlp"])
         starts = wait_for_starts(record, 1)
@@ -141,11 +150,8 @@ def test_disk_full_during_the_pack_download_keeps_the_old_runtime(server, displa
     is written."""
     root, origin, prefix = server
     cache = wine.cache_dir(prefix)
-    cache.mkdir(parents=True, exist_ok=True)
-    runtime.set_version(root, "6")
     origin.routes[runtime.PACK_PATH] = ("chunked", {"body": padded_pack(3 << 20), "chunk": 1 << 16})
-    with mounted(cache, "-t", "tmpfs", "-o", "size=1m", "tmpfs"):
-        record = runtime.place_runtime(prefix, version="5")
+    with small_cache_disk(server) as record:
         before = runtime_snapshot(prefix)
         code, boxes, seconds = dialog.run(prefix, display, ["start.kvnlp"])
         starts = wait_for_starts(record, 1)

@@ -142,29 +142,6 @@ def test_refused_pack_keeps_the_old_runtime_and_the_next_run_retries(server, dis
     assert (cache / "version.txt").read_bytes() == b"6"
 
 
-def test_failing_extractor_keeps_the_installed_runtime_and_the_next_run_installs(server, display):
-    root, origin, prefix = server
-    cache = wine.cache_dir(prefix)
-    record = runtime.place_runtime(prefix, version="4")
-    (cache / "jre" / "old-runtime.txt").write_text("old")
-    runtime.set_pack(root, runtime.pack_bytes(exit_code=3))
-    assert wine.run(prefix, display, ["start.kvnlp"], timeout=120) == 0
-    # The pack unpacked everything and failed: its runtime is not taken, the old one starts.
-    assert (cache / "jre" / "old-runtime.txt").exists() and (cache / "jre" / "unpack.txt").is_file()
-    assert (cache / "version.txt").read_bytes() == b"4"
-    assert not (cache / "jre.staging").exists()
-    texts = wine.log_texts(prefix)
-    assert "RunExtract: Java JRE nicht vollst\xe4ndig entpackt, Exitcode 3" in texts
-    assert "EnsureRuntime: neue Runtime unvollst\xe4ndig entpackt, bisherige Runtime bleibt" in texts
-    assert len(wine.wait_for(lambda: runtime.read_records(record), timeout=20)) == 1
-
-    runtime.set_pack(root, runtime.pack_bytes())
-    origin.clear()
-    assert wine.run(prefix, display, ["start.kvnlp"], timeout=120) == 0
-    assert origin.count(runtime.PACK_PATH) == 1
-    assert (cache / "jre" / "unpack.txt").is_file()
-
-
 def slow_generic_archive(origin, seconds=20):
     archive = runtime.launcher_archive()
     origin.routes["/" + runtime.GENERIC_ARCHIVE] = ("slow", {"body": archive, "pieces": seconds,

@@ -10,7 +10,6 @@ import hashlib
 import pytest
 
 from harness import dialog
-from harness import figures
 from harness import release
 from harness import runtime
 from harness import wine
@@ -22,9 +21,7 @@ COMMITTED = "EnsureRuntime: neue Runtime installiert, Version %d"
 
 @pytest.fixture(scope="session")
 def keyed_launcher():
-    exe, seconds = release.build_keyed_launcher()
-    figures.figure("keyed launcher build", seconds="%.1f" % seconds)
-    return exe
+    return release.keyed_launcher()
 
 
 def digest(pack):

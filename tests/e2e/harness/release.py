@@ -1,22 +1,18 @@
-"""Signed releases: test release keys made with the operator's tool, a launcher built with one of
-them, and a server root that publishes a release (a pack and its version file, signed or not).
-
-Keys and the keyed build live under build/e2e/ and are made once: a later run reuses them, and the
-build is only brought up to date (the key file is a configure dependency, so a new key rebuilds).
-"""
+"""Signed releases: test release keys made with the operator's tool, the launcher the build links
+with one of them, and a server root that publishes a release (a pack and its version file, signed
+or not)."""
 import hashlib
 import subprocess
-import time
 
 from . import runtime
 from . import wine
 
 TOOL = wine.ROOT / "tools" / "release"
-TOOLCHAIN = wine.ROOT / "cmake" / "mingw-w64-x86_64.cmake"
+# The build makes this key pair with the operator's tool and links the program with its public key
+# into build/keyed/ (tests/CMakeLists.txt).
 KEYS = wine.E2E_DIR / "release-keys"
 OTHER_KEYS = wine.E2E_DIR / "other-release-keys"
-KEYED_BUILD = wine.E2E_DIR / "keyed"
-KEYED_EXE = KEYED_BUILD / "DesktopLauncher.exe"
+KEYED_EXE = wine.BUILD / "keyed" / "DesktopLauncher.exe"
 
 
 def key_pair(folder):
@@ -36,32 +32,11 @@ def public_key(folder):
     return key_pair(folder) / "release-public.pem"
 
 
-def _configured_with(build, key):
-    cache = build / "CMakeCache.txt"
-    return cache.exists() and ("LAUNCHER_RELEASE_PUBLIC_KEY:FILEPATH=%s\n" % key) in cache.read_text()
-
-
-def build_keyed_launcher(keys=KEYS):
-    """The program built with the public key of keys, without the tests, into build/e2e/keyed;
-    returns (path of the program, seconds the configure and build took). Output goes to
-    build/e2e/keyed-build.log; a failed build fails with its end."""
-    key = public_key(keys)
-    log = wine.E2E_DIR / "keyed-build.log"
-    steps = []
-    if not _configured_with(KEYED_BUILD, key):
-        steps.append(["cmake", "-S", str(wine.ROOT), "-B", str(KEYED_BUILD), "-DCMAKE_TOOLCHAIN_FILE=%s" % TOOLCHAIN,
-                      "-DCMAKE_BUILD_TYPE=Release", "-DLAUNCHER_BUILD_TESTS=OFF",
-                      "-DLAUNCHER_RELEASE_PUBLIC_KEY=%s" % key])
-    steps.append(["cmake", "--build", str(KEYED_BUILD), "-j2", "--target", "DesktopLauncher"])
-    started = time.perf_counter()
-    with open(log, "wb") as out:
-        for step in steps:
-            out.write(("$ %s\n" % " ".join(step)).encode())
-            out.flush()
-            if subprocess.run(step, stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT,
-                              timeout=1800).returncode != 0:
-                raise RuntimeError("keyed build failed (%s):\n%s" % (log, log.read_text()[-3000:]))
-    return KEYED_EXE, time.perf_counter() - started
+def keyed_launcher():
+    """The program built with the public key of KEYS."""
+    assert KEYED_EXE.is_file() and (KEYS / "release-private.pem").is_file(), \
+        "the build makes %s with the key of %s" % (KEYED_EXE, KEYS)
+    return KEYED_EXE
 
 
 def signed_version_file(keys, version, pack_file):

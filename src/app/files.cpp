@@ -1,0 +1,32 @@
+#include "app/files.h"
+
+DWORD ReadFileStart(const wchar_t* path, void* buffer, DWORD limit, FileStart* start)
+{
+    *start = FileStart{};
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        start->error = GetLastError();
+        return 0;
+    }
+    start->opened = true;
+    LARGE_INTEGER size = {};
+    if (GetFileSizeEx(file, &size))
+        start->size = static_cast<uint64_t>(size.QuadPart);
+    else
+        start->error = GetLastError();
+    unsigned char* bytes = static_cast<unsigned char*>(buffer);
+    DWORD total = 0;
+    while (total < limit) {
+        DWORD got = 0;
+        if (!ReadFile(file, bytes + total, limit - total, &got, nullptr)) {
+            start->error = GetLastError();
+            break;
+        }
+        if (got == 0)
+            break;
+        total += got;
+    }
+    CloseHandle(file);
+    return total;
+}
