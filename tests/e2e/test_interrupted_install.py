@@ -36,7 +36,7 @@ POINTS = ["after the version files", "pack download", "extraction", "extraction,
           "before marker", "before marker, extractor goes on"]
 # How long the server or the pack keeps the killed run at its point; an extractor that goes on
 # after the kill ends this long after it started.
-SLOW_SECONDS = 8
+SLOW_SECONDS = 5
 
 
 def extractor_pids(prefix):

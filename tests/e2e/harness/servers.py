@@ -258,7 +258,9 @@ class OriginServer:
         self.context.load_cert_chain(str(cert), str(key))
         self.routes = {}
         self.server = _Server((host, port), self.context, root, self.routes)
-        self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
+        # Stopping waits for the next poll; a short one keeps each test's teardown short.
+        self.thread = threading.Thread(target=self.server.serve_forever, kwargs={"poll_interval": 0.05},
+                                       daemon=True)
 
     def start(self):
         self.thread.start()
@@ -318,7 +320,7 @@ class Listener:
         self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
         self.sock.bind((host, port))
         self.sock.listen(16)
-        self.sock.settimeout(0.3)
+        self.sock.settimeout(0.05)  # how long stop waits for the accept loop to notice
         self.address = "%s:%d" % self.sock.getsockname()
         self.running = True
         self.thread = threading.Thread(target=self._accept, daemon=True)
