@@ -9,7 +9,7 @@
 # same time as the native targets (Wine waits mostly on its server and the disk). Each starts
 # from tests/fuzz/corpus/<target>.
 #
-#   bash scripts/fuzz.sh                                   # bounded: about 1.5 minutes on 2 cores
+#   bash scripts/fuzz.sh                                   # bounded: about a minute on 2 cores
 #   FUZZ_SECONDS=1800 LAUNCHER_FUZZ_RUNS=2000000 bash scripts/fuzz.sh   # longer run
 #
 # FUZZ_RUNS caps the inputs per native target (default 1000000), FUZZ_SECONDS its time (default 10);
@@ -48,27 +48,47 @@ LAUNCHER_FUZZ_RUNS=${LAUNCHER_FUZZ_RUNS:-50000} scripts/wine-run build/tests/uni
   --gtest_filter='RandomInputs.*' >"$out/wine.log" 2>&1 &
 wine_job=$!
 
-for target in quote version payload proxy release zip resume; do
-  binary=$out/${target}_fuzz
+# Builds and runs one native target; its outcome goes to $out/<target>.outcome (first line
+# "passed" or "failed", then what to print).
+fuzz_target() {
+  local target=$1 binary=$out/${1}_fuzz work start
   # shellcheck disable=SC2086
   if ! clang++ -std=c++17 -g -O1 -Wall -Wextra -Werror -fsanitize=fuzzer,address,undefined \
-       -fno-sanitize-recover=all -Isrc -Itests/fuzz ${sources[$target]} -o "$binary"; then
-    echo "fuzz: $target does not build"
-    status=1
-    continue
+       -fno-sanitize-recover=all -Isrc -Itests/fuzz ${sources[$target]} -o "$binary" >"$out/$target.build.log" 2>&1; then
+    printf 'failed\nfuzz: %s does not build\n%s\n' "$target" "$(tail -20 "$out/$target.build.log")" >"$out/$target.outcome"
+    return
   fi
   work=$(mktemp -d)
   start=$(date +%s)
   if "$binary" -runs="$runs" -max_total_time="$seconds" -seed=1 -max_len=4096 \
        -artifact_prefix="$out/artifacts/${target}-" "$work" "tests/fuzz/corpus/$target" \
        >"$out/$target.log" 2>&1; then
-    echo "fuzz: $target passed, $(grep -o 'Done [0-9]* runs' "$out/$target.log" | tail -1) in $(( $(date +%s) - start )) s"
+    printf 'passed\nfuzz: %s passed, %s in %d s\n' "$target" "$(grep -o 'Done [0-9]* runs' "$out/$target.log" | tail -1)" \
+      $(( $(date +%s) - start )) >"$out/$target.outcome"
   else
-    echo "fuzz: $target FAILED, see $out/$target.log"
-    tail -20 "$out/$target.log"
-    status=1
+    printf 'failed\nfuzz: %s FAILED, see %s\n%s\n' "$target" "$out/$target.log" "$(tail -20 "$out/$target.log")" \
+      >"$out/$target.outcome"
   fi
   rm -rf "$work"
+}
+
+# Two targets at a time: libFuzzer keeps one core busy, and the Wine runs mostly wait.
+targets=(quote version payload proxy release zip resume)
+fuzz_jobs=()
+for target in "${targets[@]}"; do
+  rm -f "$out/$target.outcome"
+  while [ "$(jobs -rp | grep -cvx "$wine_job")" -ge 2 ]; do
+    sleep 0.2
+  done
+  fuzz_target "$target" &
+  fuzz_jobs+=($!)
+done
+wait "${fuzz_jobs[@]}"
+for target in "${targets[@]}"; do
+  if [ "$(head -1 "$out/$target.outcome" 2>/dev/null)" != passed ]; then
+    status=1
+  fi
+  tail -n +2 "$out/$target.outcome" 2>/dev/null || echo "fuzz: $target left no outcome"
 done
 
 if wait "$wine_job"; then
