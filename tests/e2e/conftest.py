@@ -8,6 +8,19 @@ from harness import servers
 from harness import wine
 
 
+@pytest.hookimpl(hookwrapper=True)
+def pytest_runtest_makereport(item, call):
+    """A test that fails keeps what the launcher left in its prefix (the log, the cache's files,
+    the last start's output, the programs still running) before the next test clears it, so that
+    a failure seen once can still be read afterwards."""
+    outcome = yield
+    report = outcome.get_result()
+    prefix = item.funcargs.get("clean") or item.funcargs.get("prefix")
+    if report.when == "call" and report.failed and prefix is not None:
+        kept = wine.keep_failure_evidence(prefix, item.nodeid)
+        report.sections.append(("launcher state kept", str(kept)))
+
+
 @pytest.fixture(scope="session")
 def display():
     proc, name = wine.start_xvfb()
@@ -21,6 +34,7 @@ def prefix(display):
     path = wine.E2E_DIR / "prefix"
     # Reports of odd exit codes speak of this run's starts only (start numbers begin at 1 again).
     shutil.rmtree(wine.ODD_EXITS, ignore_errors=True)
+    shutil.rmtree(wine.FAILURES, ignore_errors=True)
     wine.boot_prefix(path, display)
     yield path
     wine.stop_prefix(path)

@@ -36,7 +36,7 @@ def start_without_boxes(prefix, display):
 
 def javaw_argv(prefix):
     starts = runtime.javaw_starts(prefix, 1)
-    assert starts, wine.log_texts(prefix)[-15:]
+    assert starts, "javaw left no record; the log ends:\n" + "\n".join(wine.log_texts(prefix)[-15:])
     return starts[0][1]
 
 

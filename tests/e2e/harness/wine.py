@@ -8,6 +8,7 @@ wineserver started here (detached, or pytest would wait on its pipes) lives in t
 import contextlib
 import itertools
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -162,6 +163,32 @@ def keep_odd_exit(prefix, proc, code):
             out.write((Path(prefix) / ("last-%s.txt" % name)).read_bytes())
             out.write(b"\n")
     return report
+
+
+FAILURES = E2E_DIR / "failures"
+
+
+def keep_failure_evidence(prefix, test_name):
+    """Copies the launcher's per-user folder (log and cache, without runtime files over 1 MB) and
+    the last start's output of prefix into build/e2e/failures/<test>/, with the programs of the
+    prefix still running; returns that folder."""
+    folder = FAILURES / re.sub(r"[^A-Za-z0-9_.-]+", "_", test_name)[-150:]
+    shutil.rmtree(folder, ignore_errors=True)
+    folder.mkdir(parents=True)
+    base = base_dir(prefix)
+    try:
+        if base.exists():
+            # Files may change or go while a program of the run still works on them; what can be
+            # copied is kept.
+            shutil.copytree(base, folder / "user-state", ignore=lambda d, names: [
+                n for n in names if (Path(d) / n).is_file() and (Path(d) / n).stat().st_size > (1 << 20)])
+        for name in ("last-stdout.txt", "last-stderr.txt"):
+            if (Path(prefix) / name).exists():
+                shutil.copy(Path(prefix) / name, folder / name)
+    except (OSError, shutil.Error) as error:
+        (folder / "copy-error.txt").write_text(str(error) + "\n")
+    (folder / "processes.txt").write_text("\n".join("%d %s" % p for p in prefix_processes(prefix)) + "\n")
+    return folder
 
 
 def loader_crashed(code):
