@@ -1,5 +1,13 @@
 #include "app/files.h"
 
+uint64_t FileSizeOrZero(const wchar_t* path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    if (!GetFileAttributesExW(path, GetFileExInfoStandard, &data) || (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return 0;
+    return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
 DWORD ReadFileStart(const wchar_t* path, void* buffer, DWORD limit, FileStart* start)
 {
     *start = FileStart{};

@@ -93,14 +93,6 @@ DWORD ExchangePackRequest(const wchar_t* serverPath, const wchar_t* headers, Dow
     return error;
 }
 
-uint64_t FileSizeOrZero(const wchar_t* path)
-{
-    WIN32_FILE_ATTRIBUTE_DATA data = {};
-    if (!GetFileAttributesExW(path, GetFileExInfoStandard, &data) || (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-        return 0;
-    return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-}
-
 void DeleteQuietly(const wchar_t* path)
 {
     if (!DeleteFileW(path)) {

@@ -39,19 +39,12 @@ void ReadReleaseFile(const wchar_t* versionFilePath, char* text, ReleaseLines* l
     ParseReleaseText(text, facts->versionReadable ? length : 0, start.size > length, lines);
 }
 
-uint64_t FileSizeOr(const wchar_t* path, uint64_t absent)
-{
-    WIN32_FILE_ATTRIBUTE_DATA data = {};
-    if (!GetFileAttributesExW(path, GetFileExInfoStandard, &data))
-        return absent;
-    return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-}
-
 // The pack's size and digest: those taken while it downloaded when they are known and the file
 // still has that size, otherwise read from the file now.
 void MeasurePack(const wchar_t* packFilePath, const FileDigest* knownDigest, PackFacts* facts)
 {
-    if (knownDigest && knownDigest->known && FileSizeOr(packFilePath, ~knownDigest->size) == knownDigest->size) {
+    // An empty pack is hashed again: a missing file also reads as size 0.
+    if (knownDigest && knownDigest->known && knownDigest->size > 0 && FileSizeOrZero(packFilePath) == knownDigest->size) {
         facts->packSize = knownDigest->size;
         memcpy(facts->packDigest, knownDigest->sha256, kSha256Size);
         facts->packReadable = true;

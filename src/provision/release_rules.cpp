@@ -50,16 +50,7 @@ bool ReadSize(const char* text, size_t length, uint64_t* size)
 
 bool ReadDigest(const char* text, size_t length, unsigned char* digest)
 {
-    if (length != kDigestHexLength)
-        return false;
-    for (size_t i = 0; i < kReleaseDigestSize; ++i) {
-        int high = HexValue(text[2 * i]);
-        int low = HexValue(text[2 * i + 1]);
-        if (high < 0 || low < 0)
-            return false;
-        digest[i] = static_cast<unsigned char>(high << 4 | low);
-    }
-    return true;
+    return DecodeHex(text, length, digest, kReleaseDigestSize);
 }
 
 int Base64Value(char c)
@@ -118,6 +109,20 @@ void DigestHex(const unsigned char* digest, char* hex)
 }
 
 } // namespace
+
+bool DecodeHex(const char* text, size_t length, unsigned char* out, size_t count)
+{
+    if (length != 2 * count)
+        return false;
+    for (size_t i = 0; i < count; ++i) {
+        int high = HexValue(text[2 * i]);
+        int low = HexValue(text[2 * i + 1]);
+        if (high < 0 || low < 0)
+            return false;
+        out[i] = static_cast<unsigned char>(high << 4 | low);
+    }
+    return true;
+}
 
 long DecodeBase64(const char* text, size_t length, unsigned char* out, size_t capacity)
 {

@@ -42,6 +42,9 @@ void ParseReleaseText(const char* text, size_t length, bool truncated, ReleaseLi
 // True when the file names the pack's size, digest or signature.
 bool HasReleaseLines(const ReleaseLines& lines);
 
+// Exactly 2 * count hex digits (either case) into count bytes; false for anything else.
+bool DecodeHex(const char* text, size_t length, unsigned char* out, size_t count);
+
 // Strict base64 (standard alphabet, "=" padding, no blanks, zero unused bits) into out; returns
 // the number of bytes, or -1 when the text is not base64 or decodes to more than capacity bytes.
 long DecodeBase64(const char* text, size_t length, unsigned char* out, size_t capacity);

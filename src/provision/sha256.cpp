@@ -2,6 +2,20 @@
 
 namespace {
 
+enum : DWORD { kHashPieceSize = 64 * 1024 };
+
+// Bytes on the process heap for reading a file in pieces, so the caller's stack stays small.
+unsigned char* AllocateHashPiece()
+{
+    return static_cast<unsigned char*>(HeapAlloc(GetProcessHeap(), 0, kHashPieceSize));
+}
+
+void FreeHashPiece(unsigned char* piece)
+{
+    if (piece)
+        HeapFree(GetProcessHeap(), 0, piece);
+}
+
 // CNG reports failures as NTSTATUS values; they are logged as they are.
 unsigned long StatusCode(NTSTATUS status)
 {
@@ -63,17 +77,6 @@ void CloseSha256(Sha256Run* run)
         BCryptCloseAlgorithmProvider(run->algorithm, 0);
     run->hash = nullptr;
     run->algorithm = nullptr;
-}
-
-unsigned char* AllocateHashPiece()
-{
-    return static_cast<unsigned char*>(HeapAlloc(GetProcessHeap(), 0, kHashPieceSize));
-}
-
-void FreeHashPiece(unsigned char* piece)
-{
-    if (piece)
-        HeapFree(GetProcessHeap(), 0, piece);
 }
 
 unsigned long HashFile(const wchar_t* path, unsigned char* digest, uint64_t* size)

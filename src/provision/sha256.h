@@ -37,9 +37,3 @@ struct FileDigest {
 // SHA-256 and size of a file, read once in bounded pieces. Returns 0 or the error code of the
 // failing call (a Win32 error, or a CNG status).
 unsigned long HashFile(const wchar_t* path, unsigned char* digest, uint64_t* size);
-
-// kHashPieceSize bytes on the process heap for reading a file in pieces, so a thread's stack
-// stays small; released by FreeHashPiece (which takes null).
-enum : DWORD { kHashPieceSize = 64 * 1024 };
-unsigned char* AllocateHashPiece();
-void FreeHashPiece(unsigned char* piece);

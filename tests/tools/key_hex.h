@@ -1,32 +1,21 @@
 // The release key as the tools take it on their command line: the raw X||Y of the P-256 public
-// key as 128 hex digits.
+// key as 128 hex digits, read by the program's own hex reader.
 #pragma once
 
 #include <wchar.h>
 
 #include "provision/release_rules.h"
 
-inline int KeyHexDigit(wchar_t c)
-{
-    if (c >= L'0' && c <= L'9')
-        return c - L'0';
-    if (c >= L'a' && c <= L'f')
-        return c - L'a' + 10;
-    if (c >= L'A' && c <= L'F')
-        return c - L'A' + 10;
-    return -1;
-}
-
 inline bool ReadKeyHex(const wchar_t* hex, unsigned char* key)
 {
-    if (wcslen(hex) != 2 * kReleasePublicKeySize)
+    char text[2 * kReleasePublicKeySize];
+    size_t length = wcslen(hex);
+    if (length != sizeof text)
         return false;
-    for (size_t i = 0; i < kReleasePublicKeySize; ++i) {
-        int high = KeyHexDigit(hex[2 * i]);
-        int low = KeyHexDigit(hex[2 * i + 1]);
-        if (high < 0 || low < 0)
+    for (size_t i = 0; i < length; ++i) {
+        if (hex[i] > 0x7F)
             return false;
-        key[i] = static_cast<unsigned char>(high << 4 | low);
+        text[i] = static_cast<char>(hex[i]);
     }
-    return true;
+    return DecodeHex(text, length, key, kReleasePublicKeySize);
 }
