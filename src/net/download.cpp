@@ -20,21 +20,12 @@ enum : int {
     kLengthTextCapacity = 128,
 };
 
-const wchar_t kUserAgent[] = L"WinHTTP tarvolin Client Launcher";
 const wchar_t kCaption[] = L"tarvolin Launcher Fehler";
-
-const BodyReadTexts kDirectBodyTexts = {
-    L"DownloadfileDirect: Keine Daten vorhanden",
-    L"Out of memory",
-    L"Error %u in WinHttpReadData.\n",
-    L"DownloadfileDirect: Antwort unvollst\u00e4ndig, %llu von %llu Bytes erhalten",
-    L"DownloadfileDirect: Datei konnte nicht geschrieben werden",
-};
 
 // Opens the request on the attempt's route and sends it; 0 or the error of the failing call.
 DWORD SendAttempt(int attempt, const wchar_t* serverPath, int useTls, DownloadRequest* handles)
 {
-    DWORD error = OpenDownloadRequest(kUserAgent, UserDownloadRoute(attempt, useTls), serverPath, useTls, handles);
+    DWORD error = OpenDownloadRequest(kDirectUserAgent, UserDownloadRoute(attempt, useTls), serverPath, useTls, handles);
     if (error)
         return error;
     if (!WinHttpSendRequest(handles->request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0))
@@ -53,6 +44,16 @@ DWORD QueryStatus(HINTERNET request)
 }
 
 } // namespace
+
+const wchar_t kDirectUserAgent[] = L"WinHTTP tarvolin Client Launcher";
+
+const BodyReadTexts kDirectBodyTexts = {
+    L"DownloadfileDirect: Keine Daten vorhanden",
+    L"Out of memory",
+    L"Error %u in WinHttpReadData.\n",
+    L"DownloadfileDirect: Antwort unvollst\u00e4ndig, %llu von %llu Bytes erhalten",
+    L"DownloadfileDirect: Datei konnte nicht geschrieben werden",
+};
 
 void ShowDownloadWarning(const wchar_t* text)
 {

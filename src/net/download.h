@@ -28,6 +28,11 @@ struct BodyReadTexts {
     const wchar_t* writeFailed; // context when a chunk cannot be written whole
 };
 
+// The user agent and body texts of DownloadfileDirect; the runtime pack's download is the same
+// download to the server and to the log, with a partial file that it can continue.
+extern const wchar_t kDirectUserAgent[];
+extern const BodyReadTexts kDirectBodyTexts;
+
 // Streams the answer body into file chunk by chunk. 1 only when the body was read to its end,
 // every chunk was written whole and the body matches its Content-Length; 0 otherwise, with one
 // log line. With chunkServerPath given, each chunk is announced in the log first.

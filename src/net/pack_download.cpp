@@ -8,8 +8,8 @@
 #include "log/format.h"
 #include "log/log.h"
 #include "net/auth_rules.h"
-#include "net/pack_digest.h"
 #include "net/download.h"
+#include "net/pack_digest.h"
 #include "net/proxy_script.h"
 #include "net/request.h"
 #include "net/resume_rules.h"
@@ -24,16 +24,6 @@ enum : int {
 
 // A round that threw the partial file away and asks again, for the whole pack.
 enum : int { kAskForWholePack = -1 };
-
-const wchar_t kUserAgent[] = L"WinHTTP tarvolin Client Launcher";
-
-const BodyReadTexts kPackBodyTexts = {
-    L"DownloadfileDirect: Keine Daten vorhanden",
-    L"Out of memory",
-    L"Error %u in WinHttpReadData.\n",
-    L"DownloadfileDirect: Antwort unvollst\u00e4ndig, %llu von %llu Bytes erhalten",
-    L"DownloadfileDirect: Datei konnte nicht geschrieben werden",
-};
 
 enum class HeaderText { Absent, Present, Unreadable };
 
@@ -80,7 +70,7 @@ DWORD ExchangePackRequest(const wchar_t* serverPath, const wchar_t* headers, Dow
     DWORD error = 0;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         CloseDownloadRequest(handles); // what a failed first attempt left open
-        error = OpenDownloadRequest(kUserAgent, UserDownloadRoute(attempt, 1), serverPath, 1, handles);
+        error = OpenDownloadRequest(kDirectUserAgent, UserDownloadRoute(attempt, 1), serverPath, 1, handles);
         if (error)
             continue;
         if (WinHttpSendRequest(handles->request, headers ? headers : WINHTTP_NO_ADDITIONAL_HEADERS,
@@ -236,7 +226,7 @@ int ReceivePack(HINTERNET request, PackAnswer answer, const PackRequestPlan& pla
     DigestFollower follower = {};
     if (digest)
         StartDigestFollower(launcherState.partialPackFile, &follower);
-    int whole = ReadBodyToFile(request, file, kPackBodyTexts, nullptr);
+    int whole = ReadBodyToFile(request, file, kDirectBodyTexts, nullptr);
     LARGE_INTEGER size = {};
     GetFileSizeEx(file, &size);
     if (!CloseHandle(file)) {

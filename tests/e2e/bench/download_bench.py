@@ -10,7 +10,6 @@ against the loopback HTTPS origin, inside the test namespace:
 Not part of the test run. Run from the checkout:
     ip netns exec tarvolin-e2e python3 tests/e2e/bench/download_bench.py [--runs 5] [--megabytes 200]
 """
-import argparse
 import os
 import re
 import statistics
@@ -21,6 +20,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1]))
 
+from harness import bench_options  # noqa: E402
 from harness import download_cases  # noqa: E402
 from harness import net  # noqa: E402
 from harness import servers  # noqa: E402
@@ -87,14 +87,9 @@ def run_curl(path, target):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--runs", type=int, default=5)
-    parser.add_argument("--megabytes", type=int, default=200)
-    args = parser.parse_args()
-    runs = min(max(args.runs, 1), 50)
+    args = bench_options.parse(__doc__, runs=5, megabytes=200)
+    runs = args.runs
     size = max(args.megabytes, 2) * MB
-    if not net.in_namespace():
-        raise SystemExit("run inside the namespace " + net.NAMESPACE + " (scripts/netns.sh)")
     root = wine.E2E_DIR / "download-bench"
     write_file(root / "bench" / "large.bin", size)
     write_file(root / "bench" / "small.bin", MB)

@@ -6,7 +6,6 @@ the pack check, staging, the switch to the new runtime, the probe and the javaw 
 the test run. Run inside the test namespace:
     ip netns exec tarvolin-e2e env LAUNCHER_BUILD_DIR=$PWD/build /usr/bin/python3 tests/e2e/bench/first_run_bench.py [--runs 3] [--exe OTHER.exe]
 """
-import argparse
 import shutil
 import statistics
 import subprocess
@@ -17,6 +16,7 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 sys.path.insert(0, str(Path(__file__).resolve().parents[1]))
 
+from harness import bench_options  # noqa: E402
 from harness import runtime  # noqa: E402
 from harness import wine  # noqa: E402
 from startup_bench import LAUNCH_ARGUMENT, start_bench, stop_bench, time_to_javaw  # noqa: E402
@@ -36,10 +36,7 @@ def seconds_of(prefix, program, args, cwd=None):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    parser.add_argument("--runs", type=int, default=3)
-    parser.add_argument("--exe", default=str(wine.EXE))
-    options = parser.parse_args()
+    options = bench_options.parse(__doc__, runs=3, exe=str(wine.EXE))
     xvfb, display, prefix, origin, record = start_bench("first-run")
     work = wine.E2E_DIR / "first-run-work"
     try:
@@ -48,7 +45,7 @@ def main():
         root = wine.E2E_DIR / "first-run-server"
         runtime.set_pack(root, pack)
         firsts, parts = [], []
-        for _ in range(max(options.runs, 1)):
+        for _ in range(options.runs):
             wine.clear_user_state(prefix)
             firsts.append(time_to_javaw(prefix, display, LAUNCH_ARGUMENT, Path(options.exe), record, timeout=300))
             shutil.rmtree(work, ignore_errors=True)

@@ -11,10 +11,10 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parents[1]))
 
 from bench.startup_bench import LAUNCH_ARGUMENT  # noqa: E402
-from bench.startup_bench import runs_argument  # noqa: E402
 from bench.startup_bench import start_bench  # noqa: E402
 from bench.startup_bench import stop_bench  # noqa: E402
 from bench.startup_bench import time_to_javaw  # noqa: E402
+from harness import bench_options  # noqa: E402
 from harness import servers  # noqa: E402
 from harness import wine  # noqa: E402
 
@@ -22,7 +22,7 @@ FORMS = ("script", "text")
 
 
 def main():
-    runs = runs_argument(__doc__.split("\n")[0])
+    runs = bench_options.parse(__doc__, runs=10).runs
     xvfb, display, prefix, origin, record = start_bench("proxy-script-bench")
     proxy = servers.Tinyproxy(wine.E2E_DIR / "proxy-script-bench-tinyproxy").start()
     script = servers.ScriptServer(servers.route_script("PROXY " + proxy.address)).start()

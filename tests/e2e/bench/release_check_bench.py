@@ -12,7 +12,6 @@ minus the plain download; which of the two runs first alternates between the pai
     ip netns exec tarvolin-e2e env LAUNCHER_BUILD_DIR=$PWD/build \\
         /usr/bin/python3 tests/e2e/bench/release_check_bench.py [--runs 9] [--megabytes 50]
 """
-import argparse
 import os
 import re
 import shutil
@@ -25,7 +24,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[1]))
 
 from cryptography.hazmat.primitives import serialization  # noqa: E402
 
-from harness import net  # noqa: E402
+from harness import bench_options  # noqa: E402
 from harness import release  # noqa: E402
 from harness import servers  # noqa: E402
 from harness import wine  # noqa: E402
@@ -56,13 +55,8 @@ def run_tool(prefix, folder, version_file, key):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--runs", type=int, default=9)
-    parser.add_argument("--megabytes", type=int, default=50)
-    args = parser.parse_args()
-    runs = min(max(args.runs, 1), 50)
-    if not net.in_namespace():
-        raise SystemExit("run inside the namespace " + net.NAMESPACE + " (scripts/netns.sh)")
+    args = bench_options.parse(__doc__, runs=9, megabytes=50)
+    runs = args.runs
     root = wine.E2E_DIR / "release-check-bench"
     server = root / "server"
     (server / "bench").mkdir(parents=True, exist_ok=True)

@@ -5,7 +5,6 @@ of the test run. Run inside the test namespace:
     ip netns exec tarvolin-e2e env LAUNCHER_BUILD_DIR=$PWD/build \\
         /usr/bin/python3 tests/e2e/bench/resume_bench.py [--runs 3] [--mb 20] [--rate-mb 4]
 """
-import argparse
 import statistics
 import sys
 import time
@@ -13,7 +12,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1]))
 
-from harness import net  # noqa: E402
+from harness import bench_options  # noqa: E402
 from harness import runtime  # noqa: E402
 from harness import servers  # noqa: E402
 from harness import wine  # noqa: E402
@@ -54,13 +53,7 @@ def one_run(prefix, display, origin, pack, rate, ranges):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    parser.add_argument("--runs", type=int, default=3)
-    parser.add_argument("--mb", type=int, default=20)
-    parser.add_argument("--rate-mb", type=float, default=4.0)
-    options = parser.parse_args()
-    if not net.in_namespace():
-        raise SystemExit("run inside the namespace " + net.NAMESPACE + " (scripts/netns.sh)")
+    options = bench_options.parse(__doc__, runs=3, mb=20, rate_mb=4.0)
     xvfb, display = wine.start_xvfb()
     prefix = wine.boot_prefix(wine.E2E_DIR / "bench-prefix", display)
     root = runtime.lay_out_server(wine.E2E_DIR / "bench-server", version="5")
@@ -70,7 +63,7 @@ def main():
     try:
         results = {}
         for name, ranges in (("resumed", True), ("started over", False)):
-            runs = [one_run(prefix, display, origin, pack, rate, ranges) for _ in range(max(1, options.runs))]
+            runs = [one_run(prefix, display, origin, pack, rate, ranges) for _ in range(options.runs)]
             served, later, first, second = (statistics.median(r[i] for r in runs) for i in range(4))
             results[name] = served, later, second
             print("%-13s served %5.1f MB = %.2f packs (second start %5.1f MB = %.2f packs); first start until "

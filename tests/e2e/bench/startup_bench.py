@@ -3,7 +3,6 @@ against the minimal WinHTTP client (one HTTPS request, then the same javaw), bot
 the same run. Not part of the test run. Run inside the test namespace:
     ip netns exec tarvolin-e2e env LAUNCHER_BUILD_DIR=$PWD/build /usr/bin/python3 tests/e2e/bench/startup_bench.py [--runs 10]
 """
-import argparse
 import statistics
 import sys
 import time
@@ -11,7 +10,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1]))
 
-from harness import net  # noqa: E402
+from harness import bench_options  # noqa: E402
 from harness import runtime  # noqa: E402
 from harness import servers  # noqa: E402
 from harness import wine  # noqa: E402
@@ -42,19 +41,10 @@ def time_to_javaw(prefix, display, args, exe, record, timeout=60):
 LAUNCH_ARGUMENT = ["https://get.tarvolin.example/start/app.kvnlp"]
 
 
-def runs_argument(description):
-    """The --runs of a start-up bench (default 10, at most 50)."""
-    parser = argparse.ArgumentParser(description=description)
-    parser.add_argument("--runs", type=int, default=10)
-    return min(max(parser.parse_args().runs, 1), 50)
-
-
 def start_bench(name):
     """What a start-up bench runs on, inside the test namespace: a display, a prefix without the
     launcher's state and the origin serving version 5, their folders named after the bench.
     Returns (xvfb, display, prefix, origin, the file javaw records into); stop_bench ends them."""
-    if not net.in_namespace():
-        raise SystemExit("run inside the namespace " + net.NAMESPACE + " (scripts/netns.sh)")
     xvfb, display = wine.start_xvfb()
     prefix = wine.boot_prefix(wine.E2E_DIR / (name + "-prefix"), display)
     wine.clear_user_state(prefix)
@@ -70,7 +60,7 @@ def stop_bench(xvfb, prefix, origin):
 
 
 def main():
-    runs = runs_argument(__doc__.split("\n")[0])
+    runs = bench_options.parse(__doc__, runs=10).runs
     xvfb, display, prefix, origin, record = start_bench("bench")
     try:
         argument = LAUNCH_ARGUMENT
