@@ -32,11 +32,6 @@ PATH_LIMIT = 259
 windows_path = wine.windows_path
 
 
-def wait_for_starts(record, count, timeout=20):
-    return wine.wait_for(lambda: len(runtime.read_records(record)) >= count and
-                             runtime.read_records(record), timeout=timeout) or []
-
-
 def runtime_snapshot(prefix):
     """The installed runtime's files with their bytes, the stand-in's own record excepted."""
     jre = wine.cache_dir(prefix) / "jre"
@@ -80,7 +75,7 @@ def test_read_only_cache_folder_starts_the_installed_runtime(server, display, mo
     with mounted(cache, "--bind", str(cache)):
         subprocess.run(["mount", "-o", "remount,ro,bind", str(cache)], check=True, capture_output=True)
         code, boxes, seconds = dialog.run(prefix, display, ["start.kvnlp"], extra_env=env)
-        starts = wait_for_starts(record, 1)
+        starts = runtime.recorded_starts(record, 1)
     texts = wine.log_texts(prefix)
     assert code == 0
     assert len(starts) == 1, "the installed runtime did not start"
@@ -126,7 +121,7 @@ def test_a_disk_without_room_for_the_pack_is_said_plainly(server, display, mount
     with small_cache_disk(server) as record:
         before = cache_files(cache)
         code, boxes, seconds = dialog.run(prefix, display, ["start.kvnlp"])
-        starts = wait_for_starts(record, 1)
+        starts = runtime.recorded_starts(record, 1)
         texts = wine.log_texts(prefix)
         after = cache_files(cache)
     needed_mb = -(-3 * len(pack) // (1 << 20))
@@ -154,7 +149,7 @@ def test_disk_full_during_the_pack_download_keeps_the_old_runtime(server, displa
     with small_cache_disk(server) as record:
         before = runtime_snapshot(prefix)
         code, boxes, seconds = dialog.run(prefix, display, ["start.kvnlp"])
-        starts = wait_for_starts(record, 1)
+        starts = runtime.recorded_starts(record, 1)
         texts = wine.log_texts(prefix)
         kept = runtime_snapshot(prefix) == before
         marker = (cache / "jre" / "unpack.txt").is_file()
@@ -162,7 +157,7 @@ def test_disk_full_during_the_pack_download_keeps_the_old_runtime(server, displa
 
         # Once more on the still full disk: the same outcome, no hang.
         code2, boxes2, seconds2 = dialog.run(prefix, display, ["start.kvnlp"])
-        starts2 = wait_for_starts(record, 2)
+        starts2 = runtime.recorded_starts(record, 2)
         kept2 = runtime_snapshot(prefix) == before
     assert origin.count(runtime.PACK_PATH) >= 2
     assert code == 0 and code2 == 0
@@ -201,7 +196,7 @@ def test_disk_full_under_the_profile_still_gives_javaw_a_whole_archive(server, d
         before = runtime_snapshot(prefix)
         code, boxes, seconds = dialog.run(prefix, display, ["/c", windows_path(batch, prefix)], exe="cmd",
                                                  extra_env=env)
-        starts = wait_for_starts(record, 1)
+        starts = runtime.recorded_starts(record, 1)
         texts = wine.log_texts(prefix)
         kept = runtime_snapshot(prefix) == before
         archive = host_path(prefix, starts[0][1][10]).read_bytes() if starts else b""
@@ -250,7 +245,7 @@ def test_missing_temp_folder(server, display):
         temp.rename(saved)
     try:
         code, boxes, seconds = dialog.run(prefix, display, ["start.kvnlp"])
-        starts = wait_for_starts(record, 1)
+        starts = runtime.recorded_starts(record, 1)
         texts = wine.log_texts(prefix)
         argv = check_launch_with_payloads(prefix, starts)
     finally:
@@ -285,7 +280,7 @@ def test_temp_longer_than_260_characters(server, display, tmp_path):
     batch.write_bytes(('@set "TMP=%s"\r\n@set "TEMP=%s"\r\n@"%s" start.kvnlp\r\n' % (
         long_temp, long_temp, windows_path(wine.EXE, prefix))).encode())
     code, boxes, seconds = dialog.run(prefix, display, ["/c", windows_path(batch, prefix)], exe="cmd")
-    starts = wait_for_starts(record, 1)
+    starts = runtime.recorded_starts(record, 1)
     texts = wine.log_texts(prefix)
     argv = check_launch_with_payloads(prefix, starts)
     check_fallback(prefix, code, boxes, texts, argv, "GetTempPath failed")
@@ -304,14 +299,14 @@ def test_log_held_open_without_sharing_drops_lines_and_the_launch_goes_on(server
     log.write_bytes(b"")
     with wine.holding(prefix, display, log):
         code, boxes, seconds = dialog.run(prefix, display, ["start.kvnlp"])
-        starts = wait_for_starts(record, 1)
+        starts = runtime.recorded_starts(record, 1)
         held_size = log.stat().st_size
     assert code == 0 and boxes == []
     assert len(starts) == 1
     assert held_size == 0, "a line reached the held file"
     # Released, the next start logs as before.
     code2, _, _ = dialog.run(prefix, display, ["start.kvnlp"])
-    assert code2 == 0 and len(wait_for_starts(record, 2)) == 2
+    assert code2 == 0 and len(runtime.recorded_starts(record, 2)) == 2
     lines = wine.log_texts(prefix)
     assert "Start wWinMain:" in lines and lines[-1].startswith('"')
     figure("log held without sharing", exit=code, javaw_starts=len(starts), lines_of_a_start=len(lines),

@@ -41,7 +41,7 @@ def no_install_leftovers(prefix):
 
 
 def javaw_started(record, count):
-    return wine.wait_for(lambda: len(runtime.read_records(record)) == count, timeout=20)
+    return len(runtime.recorded_starts(record, count)) == count
 
 
 @pytest.mark.parametrize("installed", [None, "4"], ids=["empty-cache", "older-runtime"])

@@ -12,7 +12,7 @@ def launch(prefix, display, argument):
     record = runtime.place_runtime(prefix)
     assert wine.run(prefix, display, [argument], timeout=90) == 0
     # Nothing waits for javaw, so its record may come a moment after the launcher ended.
-    starts = wine.wait_for(lambda: runtime.read_records(record), timeout=20)
+    starts = runtime.recorded_starts(record)
     assert len(starts) == 1
     return starts[0]
 

@@ -72,7 +72,7 @@ def test_probe_leaves_its_file_shows_no_dialog_and_the_launch_follows(clean, dis
     dialogs = dialog.Answerer(clean, display, {CAPTION: "ok"})
     try:
         assert wine.run(clean, display, ["start.kvnlp"], timeout=120) == 0
-        starts = wine.wait_for(lambda: runtime.read_records(record), timeout=20)
+        starts = runtime.recorded_starts(record)
     finally:
         shown = dialogs.stop()
         if origin:

@@ -9,7 +9,7 @@ def test_proxy_server_is_logged_and_reaches_javaw_as_two_properties(clean, displ
     try:
         record = runtime.place_runtime(clean)
         assert wine.run(clean, display, ["start.kvnlp"], timeout=120) == 0
-        starts = wine.wait_for(lambda: runtime.read_records(record), timeout=20)
+        starts = runtime.recorded_starts(record)
         texts = wine.log_texts(clean)
         assert "Proxy: detect=0, url=proxy.example:3128, config=(null), bypass=<local>" in texts
         assert "windowsProxyParams len %d" % (400 + 2 * (len("proxy.example:3128") + len("<local>"))) in texts
@@ -27,7 +27,7 @@ def test_per_scheme_list_without_scheme_gives_no_properties(clean, display):
     try:
         record = runtime.place_runtime(clean)
         assert wine.run(clean, display, ["start.kvnlp"], timeout=120) == 0
-        starts = wine.wait_for(lambda: runtime.read_records(record), timeout=20)
+        starts = runtime.recorded_starts(record)
         assert any(t.startswith("Proxy: detect=0, url=http=p:1;https=p:2") for t in wine.log_texts(clean))
         assert starts[0][1][1] == "-Djava.net.useSystemProxies=true"
     finally:

@@ -72,7 +72,7 @@ def started_runtime(prefix):
     """Which runtime's javaw started: "new" (unpacked from the server's pack), "old" (the one
     installed before), or None when javaw did not start exactly once."""
     record = javaw_record(prefix)
-    if len(wine.wait_for(lambda: runtime.read_records(record), timeout=20) or []) != 1:
+    if len(runtime.recorded_starts(record)) != 1:
         return None
     return "new" if (wine.cache_dir(prefix) / "jre" / "release").is_file() else "old"
 

@@ -42,8 +42,7 @@ def test_consecutive_starts_on_a_warm_cache(server, display):
         # An exit code the program does not return names its start and the report kept of it.
         assert code == 0, "soak start %d of %d ended with %r" % (number + 1, STARTS, code)
         times.append(time.perf_counter() - started)
-        starts = wine.wait_for(lambda: len(runtime.read_records(record)) > number and
-                                   runtime.read_records(record), timeout=20) or []
+        starts = runtime.recorded_starts(record, number + 1)
         assert len(starts) == number + 1, "start %d did not launch javaw" % (number + 1)
         new = sorted(temp_files(prefix) - before)
         if sorted(name[:3].upper() for name in new) != ["LNC", "TPL", "TPL"]:
