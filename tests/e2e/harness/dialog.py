@@ -81,7 +81,15 @@ class Answerer:
 
 def run(prefix, display, args, buttons=None, timeout=120, **start_options):
     """Runs a program to its end as a user would, answering its boxes (by default every warning
-    with OK); returns (exit code, (caption, text) of each box answered, seconds from start to end)."""
+    with OK); returns (exit code, (caption, text) of each box answered, seconds from start to end).
+    A start that Wine itself failed is started once more (wine.start_again_after_wine_failure)."""
+    code, seen, seconds = _run_answering(prefix, display, args, buttons, timeout, start_options)
+    if wine.start_again_after_wine_failure(prefix, code, args):
+        code, seen, seconds = _run_answering(prefix, display, args, buttons, timeout, start_options)
+    return code, seen, seconds
+
+
+def _run_answering(prefix, display, args, buttons, timeout, start_options):
     started = time.perf_counter()
     with Answerer(prefix, display, buttons) as answerer:
         proc = wine.start(prefix, display, args, **start_options)

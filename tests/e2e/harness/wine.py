@@ -116,8 +116,9 @@ def start(prefix, display, args, exe=EXE, extra_env=None, cwd=None):
         cwd.mkdir(parents=True, exist_ok=True)
     out = open(Path(prefix) / "last-stdout.txt", "wb")
     err = open(Path(prefix) / "last-stderr.txt", "wb")
-    proc = subprocess.Popen([WINE, str(exe), *args], env=wine_env(prefix, display, extra_env),
-                            stdin=subprocess.DEVNULL, stdout=out, stderr=err, cwd=cwd)
+    with out, err:  # the program keeps its own copies of the two
+        proc = subprocess.Popen([WINE, str(exe), *args], env=wine_env(prefix, display, extra_env),
+                                stdin=subprocess.DEVNULL, stdout=out, stderr=err, cwd=cwd)
     proc.start_number = next(_start_numbers)
     proc.args_given = list(args)
     return proc
@@ -140,14 +141,15 @@ class ExitCode(int):
         if proc is not None and code not in PROGRAM_EXIT_CODES:
             self.start_number = proc.start_number
             self.report = keep_odd_exit(prefix, proc, code)
-            self.stderr_tail = (Path(prefix) / "last-stderr.txt").read_bytes()[-300:].decode("utf-8", "replace")
+            self.stdout_tail, self.stderr_tail = ((Path(prefix) / name).read_bytes()[-300:].decode("utf-8", "replace")
+                                                  for name in ("last-stdout.txt", "last-stderr.txt"))
         return self
 
     def __repr__(self):
         if self.report is None:
             return int.__repr__(self)
-        return "%d (start %d, report %s, stderr ends %r)" % (self, self.start_number, self.report,
-                                                             self.stderr_tail)
+        return "%d (start %d, report %s, stdout ends %r, stderr ends %r)" % (
+            self, self.start_number, self.report, self.stdout_tail, self.stderr_tail)
 
 
 def keep_odd_exit(prefix, proc, code):
@@ -198,18 +200,50 @@ def loader_crashed(code):
     return code in (-signal.SIGSEGV, -signal.SIGBUS, -signal.SIGABRT)
 
 
+# What Wine's start.exe prints when Wine could not load the program's image and handed the start to
+# it; the start then ends with exit code 1 and the program never ran. Seen for an image that was
+# empty, cut short or gone at that moment.
+NOT_LOADED = b"Application could not be started"
+
+
+def image_not_loaded(code, prefix):
+    """Exit code 1 with start.exe's message on standard output: Wine did not run the program."""
+    out = Path(prefix) / "last-stdout.txt"
+    return code == 1 and out.exists() and NOT_LOADED in out.read_bytes()
+
+
+def wine_failure(code, prefix):
+    """(report file name, what happened) for a start that Wine itself failed, else None."""
+    if loader_crashed(code):
+        # Seen once in CI after a complete run (signal 11 of the Wine loader).
+        return "loader-crash.txt", "Wine loader ended by signal %d" % -code
+    if image_not_loaded(code, prefix):
+        return "image-not-loaded.txt", "Wine did not load the program (exit code 1)"
+    return None
+
+
+def start_again_after_wine_failure(prefix, code, args):
+    """True when Wine itself failed the start (its loader crashed, or it could not load the image):
+    the start is then reported in a file of the prefix and warned about, and the caller starts once
+    more, so that the test judges the program and not Wine."""
+    failure = wine_failure(code, prefix)
+    if not failure:
+        return False
+    report_name, what = failure
+    report_path = Path(prefix) / report_name
+    with open(report_path, "ab") as report:
+        report.write(b"%s, args %r, start %d, kept in %s\n" % (what.encode(), args, code.start_number,
+                                                              str(code.report).encode()))
+        for name in ("stdout", "stderr"):
+            report.write((Path(prefix) / ("last-%s.txt" % name)).read_bytes()[-4000:])
+    warnings.warn("%s; started once more (see %s)" % (what, report_path))
+    return True
+
+
 def run(prefix, display, args, timeout=60, **kw):
     """Runs the launcher to its end; returns its exit code (an ExitCode)."""
     code = _run_once(prefix, display, args, timeout, **kw)
-    if loader_crashed(code):
-        # Seen once in CI after a complete run (signal 11 of the Wine loader). Keep what Wine said
-        # and start once more, so the test judges the program and not the loader.
-        crash = Path(prefix) / "loader-crash.txt"
-        with open(crash, "ab") as report:
-            report.write(b"signal %d, args %r, start %d, kept in %s\n" % (-code, args, code.start_number,
-                                                                          str(code.report).encode()))
-            report.write((Path(prefix) / "last-stderr.txt").read_bytes()[-4000:])
-        warnings.warn("Wine loader ended by signal %d; started once more (see %s)" % (-code, crash))
+    if start_again_after_wine_failure(prefix, code, args):
         code = _run_once(prefix, display, args, timeout, **kw)
     return code
 
