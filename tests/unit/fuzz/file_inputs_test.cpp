@@ -85,18 +85,27 @@ int ReadPropertiesQuietly()
     return result;
 }
 
+// Hands every input of a seeded run to `check`, written to the file at `path` first. The run
+// stops at the first failed assertion, so one fault is reported once.
+template <typename Check>
+void CheckSeededFiles(const char* target, unsigned seed, size_t maxSize, const std::wstring& path, Check check)
+{
+    SeededRun run = StartSeededRun(target, seed, FuzzRuns(20000) / 10);
+    ASSERT_FALSE(run.seeds.empty()) << target;
+    for (int i = 0; i < run.runs && !::testing::Test::HasFatalFailure(); ++i) {
+        std::string file = SeededInput(run, i, maxSize);
+        WriteWholeFile(path, file);
+        check(i, file);
+    }
+    DeleteFileW(path.c_str());
+}
+
 } // namespace
 
 TEST(RandomInputs, PropertyFilesSetWhatTheirLastKeyLinesSay)
 {
-    std::vector<std::string> seeds = LoadCorpus("properties");
-    ASSERT_FALSE(seeds.empty());
     std::wstring path = TempPath(L"fuzz_properties.txt");
-    std::mt19937 random(4242);
-    int runs = FuzzRuns(20000) / 10;
-    for (int i = 0; i < runs; ++i) {
-        std::string file = i < static_cast<int>(seeds.size()) ? seeds[i] : Mutate(random, seeds, 6000);
-        WriteWholeFile(path, file);
+    CheckSeededFiles("properties", 4242, 6000, path, [&](int i, const std::string& file) {
         ResetLauncherState();
         wcscpy(launcherState.propertyFilePath, path.c_str());
         SetField(launcherState.downloadHost, "default-host");
@@ -114,42 +123,32 @@ TEST(RandomInputs, PropertyFilesSetWhatTheirLastKeyLinesSay)
         ASSERT_EQ(Widen(expected.packPath), launcherState.runtimePackUrlPath) << i;
         ASSERT_STREQ(L"canary-source", launcherState.runtimeSourceUrl) << i;
         ASSERT_EQ(0x5A5A5A5A, launcherState.localVersion) << i;
-    }
-    DeleteFileW(path.c_str());
+    });
 }
 
 TEST(RandomInputs, VersionFilesGiveTheNumberOfTheirFirst500Bytes)
 {
-    std::vector<std::string> seeds = LoadCorpus("version");
-    ASSERT_FALSE(seeds.empty());
     std::wstring path = TempPath(L"fuzz_version.txt");
-    std::mt19937 random(1000);
-    int runs = FuzzRuns(20000) / 10;
-    for (int i = 0; i < runs; ++i) {
-        std::string file = i < static_cast<int>(seeds.size()) ? seeds[i] : Mutate(random, seeds, 1500);
-        WriteWholeFile(path, file);
+    CheckSeededFiles("version", 1000, 1500, path, [&](int i, const std::string& file) {
         // Reads of 100 bytes from a file stop at 500 bytes; the text ends at a zero byte.
         std::string start = file.substr(0, 500).c_str();
         long long number = strtoll(start.c_str(), nullptr, 10);
         number = number > INT_MAX ? INT_MAX : number < INT_MIN ? INT_MIN : number;
         ASSERT_EQ(number, ReadVersionNumber(path.c_str())) << i << ": " << file.substr(0, 80);
-    }
-    DeleteFileW(path.c_str());
+    });
     EXPECT_EQ(-1, ReadVersionNumber(path.c_str()));
 }
 
 TEST(RandomInputs, PayloadRecordsWriteNoByteFromBehindTheirBlock)
 {
-    std::vector<std::string> seeds = LoadCorpus("payload");
-    ASSERT_FALSE(seeds.empty());
+    SeededRun run = StartSeededRun("payload", 12, FuzzRuns(20000) / 20);
+    ASSERT_FALSE(run.seeds.empty());
     std::wstring path = TempPath(L"fuzz_payload.bin");
-    std::mt19937 random(12);
-    int runs = FuzzRuns(20000) / 20;
-    for (int i = 0; i < runs; ++i) {
-        std::string block = i < static_cast<int>(seeds.size()) ? seeds[i] : Mutate(random, seeds, 4096);
-        if (block.size() >= kPayloadHeaderSize && random() % 2) {
+    for (int i = 0; i < run.runs; ++i) {
+        std::string block = SeededInput(run, i, 4096);
+        if (block.size() >= kPayloadHeaderSize && run.random() % 2) {
             // A length near the room the block has, on either side of it.
-            uint32_t length = static_cast<uint32_t>(block.size() - kPayloadHeaderSize + random() % 5 - 2);
+            uint32_t length = static_cast<uint32_t>(block.size() - kPayloadHeaderSize + run.random() % 5 - 2);
             for (int k = 0; k < 4; ++k)
                 block[8 + k] = static_cast<char>(length >> (24 - 8 * k));
         }

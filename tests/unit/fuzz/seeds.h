@@ -90,3 +90,21 @@ inline std::string Mutate(std::mt19937& random, const std::vector<std::string>& 
         text.resize(maxSize);
     return text;
 }
+
+// One seeded run of a target: its corpus and a fixed random sequence. Every seed is an input once,
+// then mutations of them follow.
+struct SeededRun {
+    std::vector<std::string> seeds;
+    std::mt19937 random;
+    int runs;
+};
+
+inline SeededRun StartSeededRun(const char* target, unsigned seed, int runs)
+{
+    return SeededRun{LoadCorpus(target), std::mt19937(seed), runs};
+}
+
+inline std::string SeededInput(SeededRun& run, int i, size_t maxSize)
+{
+    return i < static_cast<int>(run.seeds.size()) ? run.seeds[i] : Mutate(run.random, run.seeds, maxSize);
+}
