@@ -89,9 +89,8 @@ def working_runtime_started(prefix, version):
     """javaw started once in the run, from a runtime the server's pack unpacked completely and
     that the cache records as that version."""
     cache = wine.cache_dir(prefix)
-    record = cache / "jre" / "bin" / "javaw-record.txt"
     # Every case expects javaw from its first run, so a slow javaw is waited for, not run again.
-    starts = runtime.recorded_starts(record)
+    starts = runtime.javaw_starts(prefix, 1)
     return (len(starts) == 1 and (cache / "jre" / "release").is_file() and (cache / "jre" / "unpack.txt").is_file()
             and read_version(prefix) == version)
 
@@ -142,7 +141,7 @@ def test_killed_install_works_again_on_the_next_run(origin_for, clean, display, 
     runs, answered, seconds, outcome = 0, [], 0.0, "no working runtime"
     while runs < MAX_RUNS:
         runs += 1
-        (wine.cache_dir(prefix) / "jre" / "bin" / "javaw-record.txt").unlink(missing_ok=True)
+        runtime.javaw_record(prefix).unlink(missing_ok=True)
         code, boxes, took = dialog.run(prefix, display, ARGS, dialog.AS_A_USER, timeout=180)
         answered += boxes
         seconds += took

@@ -99,8 +99,7 @@ def test_an_interrupted_pack_download_goes_on_or_starts_over(clean, display, cas
         assert COMMITTED in texts
         assert (cache / "jre_pack.exe").read_bytes() == second_pack
         assert not partial.exists() and not (cache / "jre_pack.part.meta").exists()
-        record = cache / "jre" / "bin" / "javaw-record.txt"
-        assert runtime.recorded_starts(record)
+        assert runtime.javaw_starts(prefix, 1)
         served = origin.sent(runtime.PACK_PATH)
         if case.at_most:
             assert served < case.at_most * len(second_pack)

@@ -174,7 +174,7 @@ def test_escape_is_ignored_during_a_slow_extraction_and_works_after_it(server, d
                                  timeout=30)
         screen.press_on_splash(display, window, "Escape")
         assert proc.wait(timeout=15) == 0
-        assert not (cache / "jre" / "bin" / "javaw-record.txt").exists()
+        assert not runtime.javaw_record(prefix).exists()
     finally:
         if proc.poll() is None:
             proc.kill()

@@ -64,14 +64,10 @@ def layout(clean):
     return lay_out
 
 
-def javaw_record(prefix):
-    return wine.cache_dir(prefix) / "jre" / "bin" / "javaw-record.txt"
-
-
 def started_runtime(prefix):
     """Which runtime's javaw started: "new" (unpacked from the server's pack), "old" (the one
     installed before), or None when javaw did not start exactly once."""
-    record = javaw_record(prefix)
+    record = runtime.javaw_record(prefix)
     if len(runtime.recorded_starts(record)) != 1:
         return None
     return "new" if (wine.cache_dir(prefix) / "jre" / "release").is_file() else "old"
@@ -87,7 +83,7 @@ def assert_sound_cache(prefix, version):
 def good_run(prefix, display, origin):
     """The run after the fault, with every answer good; returns (packs fetched, seconds)."""
     origin.clear()
-    javaw_record(prefix).unlink(missing_ok=True)
+    runtime.javaw_record(prefix).unlink(missing_ok=True)
     code, answered, seconds = dialog.run(prefix, display, ARGS, dialog.AS_A_USER, timeout=180)
     assert code == 0 and answered == []
     packs = origin.count(runtime.PACK_PATH)

@@ -50,7 +50,7 @@ def start_bench(name):
     wine.clear_user_state(prefix)
     root = runtime.lay_out_server(wine.E2E_DIR / (name + "-server"), version="5")
     origin = servers.start_origin(root)
-    return xvfb, display, prefix, origin, wine.cache_dir(prefix) / "jre" / "bin" / "javaw-record.txt"
+    return xvfb, display, prefix, origin, runtime.javaw_record(prefix)
 
 
 def stop_bench(xvfb, prefix, origin):

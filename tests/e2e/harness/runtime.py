@@ -92,6 +92,11 @@ def windows_cache(prefix):
     return "C:\\users\\" + wine.user_dir(prefix).name + "\\AppData\\Local\\tarvolin\\zentrixjre"
 
 
+def javaw_record(prefix):
+    """Where the installed runtime's javaw records its starts."""
+    return wine.cache_dir(prefix) / "jre" / "bin" / "javaw-record.txt"
+
+
 def place_runtime(prefix, version="0"):
     cache = wine.cache_dir(prefix)
     bin_dir = cache / "jre" / "bin"
@@ -99,7 +104,7 @@ def place_runtime(prefix, version="0"):
     shutil.copy(wine.TOOLS / "fake_javaw.exe", bin_dir / "javaw.exe")
     (cache / "jre" / "unpack.txt").write_bytes(b"")
     (cache / "version.txt").write_text(version)
-    return bin_dir / "javaw-record.txt"
+    return javaw_record(prefix)
 
 
 def read_records(record_file):
@@ -141,4 +146,4 @@ def recorded_starts(record, count=1, timeout=JAVAW_WAIT_SECONDS):
 
 def javaw_starts(prefix, count, timeout=JAVAW_WAIT_SECONDS):
     """javaw's records of the installed runtime once there are at least count of them."""
-    return recorded_starts(wine.cache_dir(prefix) / "jre" / "bin" / "javaw-record.txt", count, timeout)
+    return recorded_starts(javaw_record(prefix), count, timeout)
