@@ -125,6 +125,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
         """Reads the request and closes the connection without an answer."""
         self.close_connection = True
 
+    def answer_gated(self, body, gate, timeout=60):
+        """body once the test opens gate (a threading.Event), so a start is held in its download
+        until the test has seen what it waits for; after timeout the body goes out anyway."""
+        gate.wait(timeout)
+        self.answer_body(body)
+
     def answer_slow(self, body, pieces, delay, lag=0.0):
         """The body in pieces with a pause after each; lag: a pause between the head and the body."""
         self.head(200, len(body))
