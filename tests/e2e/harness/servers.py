@@ -29,6 +29,7 @@ import ssl
 import struct
 import threading
 import time
+import warnings
 from pathlib import Path
 
 from . import wine
@@ -539,13 +540,42 @@ def connection_settings(proxy="", bypass="", script="", detect=False):
 
 
 def set_connection_settings(prefix, display, data):
-    """Writes the settings value into the prefix's registry; None removes it."""
+    """Writes the settings value into the prefix's registry (None removes it) and reads it back.
+    A write that did not take is reported in the prefix, warned about and done once more; a second
+    miss fails the test. Unchecked, a removal that did not take once left one test's proxy in the
+    arguments of every later test."""
+    for attempt in (1, 2):
+        written = _write_connection_settings(prefix, display, data)
+        found = read_connection_settings(prefix, display)
+        if found == data:
+            return
+        what = "connection settings read back as %r after writing %r (regedit: %r)" % (
+            found and found[:16], data and data[:16], written)
+        with open(Path(prefix) / "registry-write.txt", "a") as report:
+            report.write("attempt %d: %s\n" % (attempt, what))
+        if attempt == 2:
+            raise AssertionError(what)
+        warnings.warn("%s; written once more (see %s)" % (what, Path(prefix) / "registry-write.txt"))
+
+
+def _write_connection_settings(prefix, display, data):
+    """Runs regedit on a file that sets or removes the value; returns its exit code and output."""
     value = ",".join("%02x" % b for b in data) if data is not None else None
     body = "REGEDIT4\n\n[%s]\n\"DefaultConnectionSettings\"=%s\n" % (CONNECTIONS_KEY, "hex:" + value if value else "-")
     reg = Path(prefix) / "connection-settings.reg"
     reg.write_text(body)
-    subprocess.run([wine.WINE, "regedit", "/S", str(reg)], env=wine.wine_env(prefix, display),
-                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+    done = subprocess.run([wine.WINE, "regedit", "/S", str(reg)], env=wine.wine_env(prefix, display),
+                          stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
+    return done.returncode, done.stdout[-300:], done.stderr[-300:]
+
+
+def read_connection_settings(prefix, display):
+    """The settings value in the prefix's registry as bytes, None when there is none."""
+    done = subprocess.run([wine.WINE, "reg", "query", CONNECTIONS_KEY, "/v", "DefaultConnectionSettings"],
+                          env=wine.wine_env(prefix, display), stdin=subprocess.DEVNULL,
+                          capture_output=True, timeout=60)
+    found = re.search(rb"DefaultConnectionSettings\s+REG_BINARY\s+([0-9A-Fa-f]*)", done.stdout)
+    return bytes.fromhex(found.group(1).decode()) if done.returncode == 0 and found else None
 
 
 def main():
