@@ -21,10 +21,11 @@ def answer(prefix, display, caption_part, button, timeout=60):
     """Waits for a box whose caption holds caption_part and presses button ("ok", "yes", "no");
     returns (caption, text), or None when none came in time."""
     out = Path(prefix) / ("answer-%s.txt" % button)
-    with open(out, "wb") as stdout:
+    # Its stderr (Wine's error lines) is kept beside it for the failure evidence (wine.ANSWERER_OUTPUT).
+    with open(out, "wb") as stdout, open(Path(prefix) / ("answer-%s-stderr.txt" % button), "wb") as stderr:
         proc = subprocess.Popen([wine.WINE, str(wine.TOOLS / "answer_box.exe"), caption_part, button, str(timeout)],
                                 env=wine.wine_env(prefix, display), stdin=subprocess.DEVNULL, stdout=stdout,
-                                stderr=subprocess.DEVNULL)
+                                stderr=stderr)
         try:
             code = proc.wait(timeout=timeout + 30)
         except subprocess.TimeoutExpired:

@@ -26,8 +26,9 @@ WINE = "/usr/lib/wine/wine64"
 
 def wine_env(prefix, display=None, extra=None):
     env = dict(os.environ)
-    # LAUNCHER_WINEDEBUG turns Wine's trace channels on for a run that hunts a fault in Wine.
-    env.update(WINEPREFIX=str(prefix), WINEDEBUG=os.environ.get("LAUNCHER_WINEDEBUG", "-all"),
+    # Wine's own error lines are kept (a start's stderr goes to a file, see start), so that a start
+    # Wine failed says why; LAUNCHER_WINEDEBUG turns trace channels on for a run that hunts a fault.
+    env.update(WINEPREFIX=str(prefix), WINEDEBUG=os.environ.get("LAUNCHER_WINEDEBUG", "-all,err+all"),
                WINEDLLOVERRIDES="mscoree,mshtml=")
     if display:
         env["DISPLAY"] = display
@@ -168,12 +169,14 @@ def keep_odd_exit(prefix, proc, code):
 
 
 FAILURES = E2E_DIR / "failures"
+# What the dialog answerer's last run of each button printed (dialog.answer).
+ANSWERER_OUTPUT = "answer-*.txt"
 
 
 def keep_failure_evidence(prefix, test_name):
-    """Copies the launcher's per-user folder (log and cache, without runtime files over 1 MB) and
-    the last start's output of prefix into build/e2e/failures/<test>/, with the programs of the
-    prefix still running; returns that folder."""
+    """Copies the launcher's per-user folder (log and cache, without runtime files over 1 MB), the
+    last start's output and the dialog answerer's of prefix into build/e2e/failures/<test>/, with
+    the programs of the prefix still running; returns that folder."""
     folder = FAILURES / re.sub(r"[^A-Za-z0-9_.-]+", "_", test_name)[-150:]
     shutil.rmtree(folder, ignore_errors=True)
     folder.mkdir(parents=True)
@@ -184,9 +187,10 @@ def keep_failure_evidence(prefix, test_name):
             # copied is kept.
             shutil.copytree(base, folder / "user-state", ignore=lambda d, names: [
                 n for n in names if (Path(d) / n).is_file() and (Path(d) / n).stat().st_size > (1 << 20)])
-        for name in ("last-stdout.txt", "last-stderr.txt"):
-            if (Path(prefix) / name).exists():
-                shutil.copy(Path(prefix) / name, folder / name)
+        for path in [Path(prefix) / "last-stdout.txt", Path(prefix) / "last-stderr.txt",
+                     *Path(prefix).glob(ANSWERER_OUTPUT)]:
+            if path.exists():
+                shutil.copy(path, folder / path.name)
     except (OSError, shutil.Error) as error:
         (folder / "copy-error.txt").write_text(str(error) + "\n")
     (folder / "processes.txt").write_text("\n".join("%d %s" % p for p in prefix_processes(prefix)) + "\n")
