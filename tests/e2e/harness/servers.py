@@ -29,7 +29,6 @@ import ssl
 import struct
 import threading
 import time
-import warnings
 from pathlib import Path
 
 from . import wine
@@ -551,11 +550,9 @@ def set_connection_settings(prefix, display, data):
             return
         what = "connection settings read back as %r after writing %r (regedit: %r)" % (
             found and found[:16], data and data[:16], written)
-        with open(Path(prefix) / "registry-write.txt", "a") as report:
-            report.write("attempt %d: %s\n" % (attempt, what))
         if attempt == 2:
             raise AssertionError(what)
-        warnings.warn("%s; written once more (see %s)" % (what, Path(prefix) / "registry-write.txt"))
+        wine.report_wine_failure(prefix, "registry-write.txt", what, b"", "written once more")
 
 
 def _write_connection_settings(prefix, display, data):

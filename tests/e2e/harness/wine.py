@@ -234,14 +234,19 @@ def start_again_after_wine_failure(prefix, code, args):
     if not failure:
         return False
     report_name, what = failure
+    output = b"".join((Path(prefix) / ("last-%s.txt" % name)).read_bytes()[-4000:] for name in ("stdout", "stderr"))
+    report_wine_failure(prefix, report_name, "%s, args %r, start %d, kept in %s" % (
+        what, args, code.start_number, code.report), output, "started once more")
+    return True
+
+
+def report_wine_failure(prefix, report_name, what, output, next_step):
+    """Appends what Wine failed and its output to the report file report_name of the prefix and
+    warns; the caller then does the failed step once more, only once."""
     report_path = Path(prefix) / report_name
     with open(report_path, "ab") as report:
-        report.write(b"%s, args %r, start %d, kept in %s\n" % (what.encode(), args, code.start_number,
-                                                              str(code.report).encode()))
-        for name in ("stdout", "stderr"):
-            report.write((Path(prefix) / ("last-%s.txt" % name)).read_bytes()[-4000:])
-    warnings.warn("%s; started once more (see %s)" % (what, report_path))
-    return True
+        report.write(what.encode("utf-8", "replace") + b"\n" + output)
+    warnings.warn("%s; %s (see %s)" % (what, next_step, report_path))
 
 
 def run(prefix, display, args, timeout=60, **kw):
