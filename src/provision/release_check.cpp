@@ -91,19 +91,36 @@ quit:
     return static_cast<long>(status);
 }
 
-bool CheckRuntimePackWithKey(const wchar_t* versionFilePath, const wchar_t* packFilePath,
-                             const unsigned char* publicKey, const FileDigest* knownDigest)
+// The status of the signature under the first of count keys that verifies it; kInvalidSignature
+// when none does, or the first error when the check itself failed and no key verified.
+static long VerifyWithAnyKey(const unsigned char (*keys)[kReleasePublicKeySize], size_t count, const unsigned char* message,
+                      size_t length, const unsigned char* signature)
+{
+    long result = kInvalidSignature;
+    for (size_t i = 0; i < count; ++i) {
+        long status = VerifyReleaseSignature(keys[i], message, length, signature);
+        if (status == 0)
+            return 0;
+        if (status != kInvalidSignature && result == kInvalidSignature)
+            result = status;
+    }
+    return result;
+}
+
+bool CheckRuntimePackWithKeys(const wchar_t* versionFilePath, const wchar_t* packFilePath,
+                              const unsigned char (*keys)[kReleasePublicKeySize], size_t keyCount,
+                              const FileDigest* knownDigest)
 {
     char text[kReleaseFileLimit];
     PackFacts facts = {};
-    facts.keyPresent = publicKey != nullptr;
+    facts.keyPresent = keyCount > 0;
     ReleaseLines lines;
     ReadReleaseFile(versionFilePath, text, &lines, &facts);
 
     facts.signatureStatus = kInvalidSignature;
     if (ReleaseNeedsSignature(lines, facts.keyPresent))
-        facts.signatureStatus = VerifyReleaseSignature(publicKey, reinterpret_cast<const unsigned char*>(text),
-                                                       lines.signedLength, lines.signature);
+        facts.signatureStatus = VerifyWithAnyKey(keys, keyCount, reinterpret_cast<const unsigned char*>(text),
+                                                 lines.signedLength, lines.signature);
     // The pack is looked at only when the verdict depends on it, and not before the signature holds.
     if (ReleaseNeedsPack(lines, facts.keyPresent) && (!facts.keyPresent || facts.signatureStatus == 0))
         MeasurePack(packFilePath, knownDigest, &facts);
@@ -123,16 +140,22 @@ bool ReleaseCheckReadsPack(const wchar_t* versionFilePath)
     PackFacts facts = {};
     ReleaseLines lines;
     ReadReleaseFile(versionFilePath, text, &lines, &facts);
-    return ReleaseNeedsPack(lines, kReleaseKeyBuiltIn);
+    return ReleaseNeedsPack(lines, ReleaseKeyBuiltIn());
 }
 
 bool ReleaseKeyBuiltIn()
 {
-    return kReleaseKeyBuiltIn;
+    return kReleaseKeyCount > 0;
+}
+
+bool CheckRuntimePackWithKey(const wchar_t* versionFilePath, const wchar_t* packFilePath,
+                             const unsigned char* publicKey, const FileDigest* knownDigest)
+{
+    const unsigned char (*keys)[kReleasePublicKeySize] = reinterpret_cast<const unsigned char (*)[kReleasePublicKeySize]>(publicKey);
+    return CheckRuntimePackWithKeys(versionFilePath, packFilePath, keys, publicKey ? 1 : 0, knownDigest);
 }
 
 bool CheckRuntimePack(const wchar_t* versionFilePath, const wchar_t* packFilePath, const FileDigest* knownDigest)
 {
-    return CheckRuntimePackWithKey(versionFilePath, packFilePath, kReleaseKeyBuiltIn ? kReleasePublicKey : nullptr,
-                                   knownDigest);
+    return CheckRuntimePackWithKeys(versionFilePath, packFilePath, kReleasePublicKeys, kReleaseKeyCount, knownDigest);
 }

@@ -6,6 +6,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "provision/release_rules.h"
 #include "provision/sha256.h"
 
 // True when the pack may run. A program built with a release key requires a signature in the
@@ -20,6 +21,11 @@ bool CheckRuntimePack(const wchar_t* versionFilePath, const wchar_t* packFilePat
 // The same check with a given key (64 bytes of raw X||Y, or null for none): for tests and tools.
 bool CheckRuntimePackWithKey(const wchar_t* versionFilePath, const wchar_t* packFilePath,
                              const unsigned char* publicKey, const FileDigest* knownDigest);
+
+// The same check with count keys (raw X||Y each); a signature by any of them counts.
+bool CheckRuntimePackWithKeys(const wchar_t* versionFilePath, const wchar_t* packFilePath,
+                              const unsigned char (*keys)[kReleasePublicKeySize], size_t keyCount,
+                              const FileDigest* knownDigest);
 
 // True when the check of a pack under this version file will need the pack's digest, so that the
 // download takes it while the pack arrives.

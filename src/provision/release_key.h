@@ -1,9 +1,15 @@
-// The release key built into the program (see cmake/release_key.cmake): whether there is one, and
-// its raw X||Y. Defined in a generated source of its own, so one build can link the program with
-// another key for its tests.
+// The release keys built into the program (see cmake/release_key.cmake): how many there are (0:
+// none, every download is trusted on TLS alone) and each one's raw X||Y. A version file signed by
+// any of them counts, so a key can be rotated: launchers ship with the old and the new key before
+// releases are signed with the new one. Defined in a generated source of its own, so one build can
+// link the program with other keys for its tests.
 #pragma once
+
+#include <stddef.h>
 
 #include "provision/release_rules.h"
 
-extern const bool kReleaseKeyBuiltIn;
-extern const unsigned char kReleasePublicKey[kReleasePublicKeySize];
+enum : size_t { kReleaseKeyLimit = 4 };
+
+extern const size_t kReleaseKeyCount;
+extern const unsigned char kReleasePublicKeys[kReleaseKeyLimit][kReleasePublicKeySize];
