@@ -6,6 +6,8 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include "provision/release_rules.h"
+
 enum : int {
     kPathCapacity = 260,
     kLaunchArgumentCapacity = 520,
@@ -71,6 +73,9 @@ struct LauncherState {
     BOOL forceDownload;
     volatile BOOL extracting;
     int statusMessageCount;
+    // What this start's first fetch of the server's version file said, as far as it can be
+    // trusted; the launcher archive is run only when it vouches for it.
+    Announcement announcement;
     WINHTTP_CURRENT_USER_IE_PROXY_CONFIG proxyConfig;
     BOOL useProxyArguments;
     char proxyTextCopy[kProxyCopyCapacity];

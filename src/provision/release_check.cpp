@@ -12,8 +12,11 @@
 #include "provision/release_key.h"
 #include "provision/release_rules.h"
 #include "provision/sha256.h"
+#include "provision/version_rules.h"
 
 namespace {
+
+enum : DWORD { kVersionHeadLimit = 500 };
 
 // SHA-256 of a message in memory; 0 or the CNG status of the failing call.
 unsigned long Sha256Of(const unsigned char* message, size_t length, unsigned char* digest)
@@ -30,13 +33,17 @@ unsigned long Sha256Of(const unsigned char* message, size_t length, unsigned cha
 
 // The version file read and its release lines parsed; what could not be read goes into facts.
 // text (kReleaseFileLimit bytes) keeps the file's start, which the signature covers.
-void ReadReleaseFile(const wchar_t* versionFilePath, char* text, ReleaseLines* lines, PackFacts* facts)
+// Returns the bytes read.
+DWORD ReadReleaseFile(const wchar_t* versionFilePath, char* text, ReleaseLines* lines, PackFacts* facts)
 {
     FileStart start;
     DWORD length = ReadFileStart(versionFilePath, text, kReleaseFileLimit, &start);
     facts->versionReadable = start.opened && start.error == 0;
     facts->versionError = start.error;
-    ParseReleaseText(text, facts->versionReadable ? length : 0, start.size > length, lines);
+    if (!facts->versionReadable)
+        length = 0;
+    ParseReleaseText(text, length, start.size > length, lines);
+    return length;
 }
 
 // The pack's size and digest: those taken while it downloaded when they are known and the file
@@ -54,7 +61,21 @@ void MeasurePack(const wchar_t* packFilePath, const FileDigest* knownDigest, Pac
     facts->packReadable = facts->packError == 0;
 }
 
+// The signature of a file's lines under the built-in keys: 0 verified, else a CNG status.
+long VerifyWithBuiltInKeys(const char* text, const ReleaseLines& lines);
+
 } // namespace
+
+int64_t UtcNow()
+{
+    FILETIME now = {};
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER ticks = {};
+    ticks.LowPart = now.dwLowDateTime;
+    ticks.HighPart = now.dwHighDateTime;
+    // 100 ns ticks since 1601-01-01; 11644473600 s lie between that and 1970-01-01.
+    return static_cast<int64_t>(ticks.QuadPart / 10000000ULL) - 11644473600LL;
+}
 
 long VerifyReleaseSignature(const unsigned char* publicKey, const unsigned char* message, size_t length,
                             const unsigned char* signature)
@@ -114,6 +135,7 @@ bool CheckRuntimePackWithKeys(const wchar_t* versionFilePath, const wchar_t* pac
     char text[kReleaseFileLimit];
     PackFacts facts = {};
     facts.keyPresent = keyCount > 0;
+    facts.now = UtcNow();
     ReleaseLines lines;
     ReadReleaseFile(versionFilePath, text, &lines, &facts);
 
@@ -131,6 +153,62 @@ bool CheckRuntimePackWithKeys(const wchar_t* versionFilePath, const wchar_t* pac
     wchar_t line[kLogLineCapacity];
     FormatReleaseRefusal(verdict, lines, facts, versionFilePath, packFilePath, line, kLogLineCapacity);
     LogLine(line);
+    return false;
+}
+
+namespace {
+
+long VerifyWithBuiltInKeys(const char* text, const ReleaseLines& lines)
+{
+    if (!ReleaseNeedsSignature(lines, ReleaseKeyBuiltIn()))
+        return kInvalidSignature;
+    return VerifyWithAnyKey(kReleasePublicKeys, kReleaseKeyCount, reinterpret_cast<const unsigned char*>(text),
+                            lines.signedLength, lines.signature);
+}
+
+} // namespace
+
+Announcement ReadAnnouncement(const wchar_t* versionFilePath)
+{
+    char text[kReleaseFileLimit];
+    PackFacts facts = {};
+    ReleaseLines lines;
+    ReadReleaseFile(versionFilePath, text, &lines, &facts);
+    long status = VerifyWithBuiltInKeys(text, lines);
+    return JudgeAnnouncement(lines, facts.versionReadable, ReleaseKeyBuiltIn(), status, UtcNow());
+}
+
+bool CheckSecondFetch(const wchar_t* versionFilePath, int decidingVersion, int installedVersion)
+{
+    char text[kReleaseFileLimit];
+    PackFacts facts = {};
+    ReleaseLines lines;
+    DWORD length = ReadReleaseFile(versionFilePath, text, &lines, &facts);
+    // The number as the version reader takes it: the first 500 bytes, up to a zero byte.
+    char head[kVersionHeadLimit + 1] = {};
+    memcpy(head, text, length < kVersionHeadLimit ? length : kVersionHeadLimit);
+    bool readsNumber = facts.versionReadable && VersionTextHasNumber(head);
+    bool verified = readsNumber && VerifyWithBuiltInKeys(text, lines) == 0;
+    InstallVerdict verdict = JudgeSecondFetch(lines, readsNumber, ReleaseKeyBuiltIn(), verified, decidingVersion,
+                                              installedVersion, UtcNow());
+    switch (verdict) {
+    case kInstallGoesOn:
+        return true;
+    case kInstallNoNumber:
+        LogLine(L"EnsureRuntime: Versionsdatei des Servers ohne Versionsnummer, keine Installation, version.txt bleibt");
+        break;
+    case kInstallExpired:
+        LogPrintf(L"EnsureRuntime: Versionsdatei des Servers seit %hs abgelaufen, keine Installation", lines.expiresText);
+        break;
+    case kInstallNumberChanged:
+        LogPrintf(L"EnsureRuntime: signierte Versionsdatei nennt Version %d statt %d, keine Installation", lines.version,
+                  decidingVersion);
+        break;
+    case kInstallOlderThanInstalled:
+        LogPrintf(L"EnsureRuntime: signierte Versionsdatei nennt Version %d, installiert ist %d, keine Installation",
+                  lines.version, installedVersion);
+        break;
+    }
     return false;
 }
 

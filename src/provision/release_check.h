@@ -31,6 +31,17 @@ bool CheckRuntimePackWithKeys(const wchar_t* versionFilePath, const wchar_t* pac
 // download takes it while the pack arrives.
 bool ReleaseCheckReadsPack(const wchar_t* versionFilePath);
 
+// The first fetch of the server's version file as far as it can be trusted (see Announcement): its
+// signature verified with the built-in keys when there are any, its expiry against the clock.
+Announcement ReadAnnouncement(const wchar_t* versionFilePath);
+
+// Whether the install may go on with the version file of its second fetch (see JudgeSecondFetch);
+// when not, one log line says why.
+bool CheckSecondFetch(const wchar_t* versionFilePath, int decidingVersion, int installedVersion);
+
+// The client's clock: seconds since 1970-01-01 UTC.
+int64_t UtcNow();
+
 // True when this program was built with a release key.
 bool ReleaseKeyBuiltIn();
 

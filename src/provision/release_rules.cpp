@@ -68,10 +68,59 @@ int Base64Value(char c)
     return -1;
 }
 
+int64_t DaysFromCivil(int64_t year, int64_t month, int64_t day)
+{
+    // Days since 1970-01-01 of a proleptic Gregorian date (the well-known era computation).
+    year -= month <= 2;
+    int64_t era = year / 400;
+    int64_t yearOfEra = year - era * 400;
+    int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146097 + dayOfEra - 719468;
+}
+
+bool ReadDigits(const char* text, size_t count, int64_t* value)
+{
+    *value = 0;
+    for (size_t i = 0; i < count; ++i) {
+        if (text[i] < '0' || text[i] > '9')
+            return false;
+        *value = *value * 10 + (text[i] - '0');
+    }
+    return true;
+}
+
+bool IsLeapYear(int64_t year)
+{
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
 // One release line (without its line end) into lines; false when it names a key but its value
 // cannot be read, or names a key a second time.
 bool ReadReleaseLine(const char* text, size_t length, ReleaseLines* lines)
 {
+    if (StartsWith(text, length, "archive-size=")) {
+        if (lines->hasArchiveSize)
+            return false;
+        lines->hasArchiveSize = ReadSize(text + 13, length - 13, &lines->archiveSize);
+        return lines->hasArchiveSize;
+    }
+    if (StartsWith(text, length, "archive-sha256=")) {
+        if (lines->hasArchiveDigest)
+            return false;
+        lines->hasArchiveDigest = ReadDigest(text + 15, length - 15, lines->archiveDigest);
+        return lines->hasArchiveDigest;
+    }
+    if (StartsWith(text, length, "expires=")) {
+        if (lines->hasExpiry)
+            return false;
+        lines->hasExpiry = ParseUtcTime(text + 8, length - 8, &lines->expiresAt);
+        if (lines->hasExpiry) {
+            memcpy(lines->expiresText, text + 8, kUtcTimeLength);
+            lines->expiresText[kUtcTimeLength] = 0;
+        }
+        return lines->hasExpiry;
+    }
     if (StartsWith(text, length, "size=")) {
         if (lines->hasSize)
             return false;
@@ -95,7 +144,8 @@ bool ReadReleaseLine(const char* text, size_t length, ReleaseLines* lines)
 bool IsReleaseLine(const char* text, size_t length)
 {
     return StartsWith(text, length, "size=") || StartsWith(text, length, "sha256=") ||
-           StartsWith(text, length, "signature=");
+           StartsWith(text, length, "archive-size=") || StartsWith(text, length, "archive-sha256=") ||
+           StartsWith(text, length, "expires=") || StartsWith(text, length, "signature=");
 }
 
 void DigestHex(const unsigned char* digest, char* hex)
@@ -109,6 +159,31 @@ void DigestHex(const unsigned char* digest, char* hex)
 }
 
 } // namespace
+
+bool ParseUtcTime(const char* text, size_t length, int64_t* seconds)
+{
+    // YYYY-MM-DDTHH:MM:SSZ, every field its fixed width.
+    if (length != kUtcTimeLength || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' ||
+        text[16] != ':' || text[19] != 'Z')
+        return false;
+    int64_t year, month, day, hour, minute, second;
+    if (!ReadDigits(text, 4, &year) || !ReadDigits(text + 5, 2, &month) || !ReadDigits(text + 8, 2, &day) ||
+        !ReadDigits(text + 11, 2, &hour) || !ReadDigits(text + 14, 2, &minute) || !ReadDigits(text + 17, 2, &second))
+        return false;
+    static const int kMonthDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (year < 1970 || month < 1 || month > 12 || day < 1 || hour > 23 || minute > 59 || second > 59)
+        return false;
+    int64_t monthDays = kMonthDays[month - 1] + (month == 2 && IsLeapYear(year) ? 1 : 0);
+    if (day > monthDays)
+        return false;
+    *seconds = DaysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
+    return true;
+}
+
+bool ReleaseExpired(const ReleaseLines& lines, int64_t now)
+{
+    return lines.hasExpiry && now >= lines.expiresAt;
+}
 
 bool DecodeHex(const char* text, size_t length, unsigned char* out, size_t count)
 {
@@ -199,7 +274,8 @@ void ParseReleaseText(const char* text, size_t length, bool truncated, ReleaseLi
 
 bool HasReleaseLines(const ReleaseLines& lines)
 {
-    return lines.malformed || lines.hasSize || lines.hasDigest || lines.hasSignature;
+    return lines.malformed || lines.hasSize || lines.hasDigest || lines.hasSignature || lines.hasArchiveSize ||
+           lines.hasArchiveDigest || lines.hasExpiry;
 }
 
 bool ReleaseNeedsSignature(const ReleaseLines& lines, bool keyPresent)
@@ -230,9 +306,11 @@ ReleaseVerdict JudgeRelease(const ReleaseLines& lines, const PackFacts& facts)
             return kReleaseBadSignature;
         if (!lines.hasSize || !lines.hasDigest)
             return kReleaseUnsignedContent;
-    } else if (!lines.hasSize && !lines.hasDigest) {
-        return kReleaseAccepted;
     }
+    if (ReleaseExpired(lines, facts.now))
+        return kReleaseExpired;
+    if (!facts.keyPresent && !lines.hasSize && !lines.hasDigest)
+        return kReleaseAccepted;
     if (!facts.packReadable)
         return kReleasePackUnreadable;
     if (lines.hasSize && lines.size != facts.packSize)
@@ -288,5 +366,95 @@ void FormatReleaseRefusal(ReleaseVerdict verdict, const ReleaseLines& lines, con
         BoundedFormat(line, capacity, L"Jre check failed: sha256 %hs, version file says %hs, file %s", actual,
                       expected, packFile);
         break;
+    case kReleaseExpired:
+        BoundedFormat(line, capacity, L"Jre check failed: version file expired at %hs, version file %s",
+                      lines.expiresText, versionFile);
+        break;
     }
+}
+
+Announcement JudgeAnnouncement(const ReleaseLines& lines, bool readable, bool keyPresent, long signatureStatus,
+                               int64_t now)
+{
+    Announcement a = {};
+    a.version = lines.version;
+    a.keyPresent = keyPresent;
+    a.malformed = lines.malformed;
+    a.verified = keyPresent && readable && !lines.malformed && lines.hasSignature && signatureStatus == 0;
+    a.expired = !lines.malformed && ReleaseExpired(lines, now);
+    a.hasArchiveSize = !lines.malformed && lines.hasArchiveSize;
+    a.archiveSize = lines.archiveSize;
+    a.hasArchiveDigest = !lines.malformed && lines.hasArchiveDigest;
+    memcpy(a.archiveDigest, lines.archiveDigest, kReleaseDigestSize);
+    memcpy(a.expiresText, lines.expiresText, sizeof a.expiresText);
+    return a;
+}
+
+ArchiveVerdict JudgeArchive(const Announcement& a, uint64_t size, const unsigned char* digest)
+{
+    if (a.malformed)
+        return kArchiveMalformed;
+    if (a.keyPresent && !a.verified)
+        return kArchiveUnverified;
+    if (a.expired)
+        return kArchiveExpired;
+    // With a key both lines must name the bytes; without one, the lines there are checked, as the
+    // pack's are.
+    if (a.keyPresent ? !(a.hasArchiveSize && a.hasArchiveDigest) : !(a.hasArchiveSize || a.hasArchiveDigest))
+        return a.keyPresent ? kArchiveNotNamed : kArchiveUnchecked;
+    if (a.hasArchiveSize && size != a.archiveSize)
+        return kArchiveSizeMismatch;
+    if (a.hasArchiveDigest && memcmp(digest, a.archiveDigest, kReleaseDigestSize) != 0)
+        return kArchiveDigestMismatch;
+    return kArchiveVouched;
+}
+
+void FormatArchiveRefusal(ArchiveVerdict verdict, const Announcement& a, uint64_t size, const unsigned char* digest,
+                          wchar_t* text, size_t capacity)
+{
+    char expected[kDigestHexLength + 1];
+    char actual[kDigestHexLength + 1];
+    switch (verdict) {
+    case kArchiveVouched:
+    case kArchiveUnchecked:
+        BoundedFormat(text, capacity, L"");
+        break;
+    case kArchiveNotNamed:
+        BoundedFormat(text, capacity, L"die Versionsdatei nennt kein Launcher-Archiv");
+        break;
+    case kArchiveUnverified:
+        BoundedFormat(text, capacity, L"die Versionsdatei ist nicht mit dem Release-Schl\u00fcssel signiert");
+        break;
+    case kArchiveMalformed:
+        BoundedFormat(text, capacity, L"die Versionsdatei hat eine unlesbare Release-Zeile");
+        break;
+    case kArchiveExpired:
+        BoundedFormat(text, capacity, L"die Versionsdatei ist seit %hs abgelaufen", a.expiresText);
+        break;
+    case kArchiveSizeMismatch:
+        BoundedFormat(text, capacity, L"Gr\u00f6\u00dfe %llu, die Versionsdatei nennt %llu",
+                      static_cast<unsigned long long>(size), static_cast<unsigned long long>(a.archiveSize));
+        break;
+    case kArchiveDigestMismatch:
+        DigestHex(digest, actual);
+        DigestHex(a.archiveDigest, expected);
+        BoundedFormat(text, capacity, L"sha256 %hs, die Versionsdatei nennt %hs", actual, expected);
+        break;
+    }
+}
+
+InstallVerdict JudgeSecondFetch(const ReleaseLines& lines, bool readsNumber, bool keyPresent, bool verified,
+                                int decidingVersion, int installedVersion, int64_t now)
+{
+    if (!readsNumber)
+        return kInstallNoNumber;
+    if (!lines.malformed && ReleaseExpired(lines, now))
+        return kInstallExpired;
+    if (!keyPresent || !verified)
+        return kInstallGoesOn;
+    if (lines.version != decidingVersion)
+        return kInstallNumberChanged;
+    if (lines.version < installedVersion)
+        return kInstallOlderThanInstalled;
+    return kInstallGoesOn;
 }

@@ -5,10 +5,13 @@
 // A version file is the decimal number on its first line, as ever, optionally followed by
 //   size=<decimal byte count>
 //   sha256=<64 hex digits>
+//   archive-size=<decimal byte count>      the launcher archive at its fixed server path
+//   archive-sha256=<64 hex digits>
+//   expires=<YYYY-MM-DDTHH:MM:SSZ>          UTC; from then on the file installs and vouches nothing
 //   signature=<base64 of the 64-byte raw r||s of an ECDSA P-256 signature>
 // each on its own line (LF, an optional CR before it). The signature covers the exact bytes of
 // the file before the signature line, and the signature line is the file's last line. Lines that
-// begin with none of the three keys are not release lines and are passed over, so the number
+// begin with none of these keys are not release lines and are passed over, so the number
 // reads exactly as before and a file without release lines reads as "no release lines".
 #pragma once
 
@@ -20,6 +23,7 @@ enum : size_t {
     kReleaseSignatureSize = 64,
     kReleasePublicKeySize = 64, // raw X||Y of a P-256 point
     kReleaseFileLimit = 4096,   // bytes of a version file the check reads
+    kUtcTimeLength = 20,        // "YYYY-MM-DDTHH:MM:SSZ"
 };
 
 struct ReleaseLines {
@@ -32,7 +36,21 @@ struct ReleaseLines {
     bool hasSignature;
     unsigned char signature[kReleaseSignatureSize];
     size_t signedLength;  // bytes before the signature line, the message the signature covers
+    bool hasArchiveSize;
+    uint64_t archiveSize;
+    bool hasArchiveDigest;
+    unsigned char archiveDigest[kReleaseDigestSize];
+    bool hasExpiry;
+    int64_t expiresAt;    // seconds since 1970-01-01 00:00:00 UTC
+    char expiresText[kUtcTimeLength + 1];
 };
+
+// "YYYY-MM-DDTHH:MM:SSZ" (a real date and time of day, years 1970 to 9999) into seconds since
+// 1970-01-01 UTC; false for anything else.
+bool ParseUtcTime(const char* text, size_t length, int64_t* seconds);
+
+// True when the file has an expires= line and now (seconds since 1970 UTC) is at or past it.
+bool ReleaseExpired(const ReleaseLines& lines, int64_t now);
 
 // Reads the release lines of length bytes of text (zero bytes included). truncated says that the
 // file went on beyond these bytes: with release lines this is malformed, as the signature line
@@ -60,6 +78,7 @@ struct PackFacts {
     unsigned char packDigest[kReleaseDigestSize];
     long signatureStatus;   // CNG status of the verification: 0 verified, kInvalidSignature
                             // rejected, anything else: the check itself failed
+    int64_t now;            // the client's clock, seconds since 1970 UTC
 };
 
 enum : long { kInvalidSignature = static_cast<long>(0xC000A000) }; // STATUS_INVALID_SIGNATURE
@@ -74,6 +93,7 @@ enum ReleaseVerdict {
     kReleasePackUnreadable,   // the file names the pack, but the pack cannot be read
     kReleaseSizeMismatch,
     kReleaseDigestMismatch,
+    kReleaseExpired,          // the file's expires= time has passed
 };
 
 // Whether the pack may run. With a key: a signature that verifies, and a size and digest that
@@ -92,3 +112,58 @@ bool ReleaseNeedsSignature(const ReleaseLines& lines, bool keyPresent);
 // The one log line of a refusal into line (capacity characters).
 void FormatReleaseRefusal(ReleaseVerdict verdict, const ReleaseLines& lines, const PackFacts& facts,
                           const wchar_t* versionFile, const wchar_t* packFile, wchar_t* line, size_t capacity);
+
+// What the server's version file says on a start's first fetch, as far as it can be trusted: the
+// number that decides whether to install, whether a launcher with a key could verify it, whether
+// it has expired, and the launcher archive it vouches for.
+struct Announcement {
+    int version;
+    bool keyPresent;
+    bool verified;     // with a key: readable, well-formed and signed by one of the keys
+    bool malformed;
+    bool expired;
+    bool hasArchiveSize;
+    uint64_t archiveSize;
+    bool hasArchiveDigest;
+    unsigned char archiveDigest[kReleaseDigestSize];
+    char expiresText[kUtcTimeLength + 1];
+};
+
+// The announcement of a first fetch from its lines and what was measured (the signature's status
+// and the clock; readable says whether the file could be read at all).
+Announcement JudgeAnnouncement(const ReleaseLines& lines, bool readable, bool keyPresent, long signatureStatus,
+                               int64_t now);
+
+enum ArchiveVerdict {
+    kArchiveVouched,        // the announcement names these bytes: run them
+    kArchiveUnchecked,      // no key and no archive lines: the received archive runs as before
+    kArchiveNotNamed,       // with a key: the version file names no archive
+    kArchiveUnverified,     // with a key: the version file does not verify
+    kArchiveExpired,        // the version file has expired
+    kArchiveSizeMismatch,
+    kArchiveDigestMismatch,
+    kArchiveMalformed,      // a release line cannot be read
+};
+
+// Whether a received launcher archive of size bytes with that SHA-256 may replace the embedded
+// one. Only kArchiveVouched and kArchiveUnchecked let it run.
+ArchiveVerdict JudgeArchive(const Announcement& announcement, uint64_t size, const unsigned char* digest);
+
+// The reason of a verdict that keeps the embedded archive, for the one log line that says why.
+void FormatArchiveRefusal(ArchiveVerdict verdict, const Announcement& announcement, uint64_t size,
+                          const unsigned char* digest, wchar_t* text, size_t capacity);
+
+enum InstallVerdict {
+    kInstallGoesOn,
+    kInstallNoNumber,         // the second fetch holds no number (empty, cut, a page)
+    kInstallNumberChanged,    // signed, but another number than the one that decided the install
+    kInstallOlderThanInstalled, // signed, but lower than the installed runtime's number
+    kInstallExpired,
+};
+
+// Whether an install may go on with the version file of its second fetch (the one that becomes
+// version.txt). decidingVersion: the first fetch's number; installedVersion: version.txt's (-1
+// when there is none). The number rules hold for a file that verifies with the launcher's key; an
+// unverifiable file goes on to the pack check, which refuses it.
+InstallVerdict JudgeSecondFetch(const ReleaseLines& lines, bool readsNumber, bool keyPresent, bool verified,
+                                int decidingVersion, int installedVersion, int64_t now);

@@ -285,6 +285,12 @@ int InstallRuntime()
     BoundedFormat(line, kRuntimeTextCapacity, L"localVersion=%d, remoteVersion=%d, ... need to dl java",
                   s.localVersion, s.remoteVersion);
     LogLine(line);
+    // The file that becomes version.txt must name a number, and with a key the very release that
+    // decided the install, not an older one than the installed runtime.
+    if (!CheckSecondFetch(s.newVersionFile, s.remoteVersion, s.localVersion)) {
+        DeleteFileQuietly(s.newVersionFile);
+        return 0;
+    }
 
     // Every file is back in its final state before the box is shown: the box may be the last
     // thing of this start (Escape or Alt+F4 while it is open).
@@ -320,7 +326,13 @@ int CheckAndInstallRuntime()
 
     DownloadTwoStep(s.versionUrlPath, s.remoteVersionFile);
     s.remoteVersion = ReadVersionNumber(s.remoteVersionFile);
+    s.announcement = ReadAnnouncement(s.remoteVersionFile);
     DeleteFileW(s.remoteVersionFile);
+    if (s.announcement.expired) {
+        LogPrintf(L"EnsureRuntime: Versionsdatei des Servers seit %hs abgelaufen, keine Installation",
+                  s.announcement.expiresText);
+        return 0;
+    }
 
     if (RuntimeIsCurrent(binFolderExists, s.forceDownload != FALSE, s.remoteVersion, s.localVersion, markerExists))
         return 1;

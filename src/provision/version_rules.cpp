@@ -20,6 +20,16 @@ int ParseVersionText(const char* text)
     return static_cast<int>(negative ? -value : value);
 }
 
+bool VersionTextHasNumber(const char* text)
+{
+    const char* p = text;
+    while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\v' || *p == '\f' || *p == '\r')
+        ++p;
+    if (*p == '+' || *p == '-')
+        ++p;
+    return *p >= '0' && *p <= '9';
+}
+
 bool RuntimeIsCurrent(bool binFolderExists, bool forceDownload, int remoteVersion, int localVersion,
                       bool markerExists)
 {

@@ -6,5 +6,9 @@
 // digits; 0 without digits; clamped to the signed 32-bit range.
 int ParseVersionText(const char* text);
 
+// True when the text holds a number as ParseVersionText reads it: digits after the white space and
+// the optional sign. An empty file, a page or a cut answer holds none.
+bool VersionTextHasNumber(const char* text);
+
 bool RuntimeIsCurrent(bool binFolderExists, bool forceDownload, int remoteVersion, int localVersion,
                       bool markerExists);

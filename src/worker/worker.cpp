@@ -6,6 +6,8 @@
 #include "net/download.h"
 #include "provision/payload.h"
 #include "provision/properties.h"
+#include "provision/release_rules.h"
+#include "provision/sha256.h"
 #include "provision/runtime.h"
 #include "worker/launch.h"
 #include "worker/zip_rules.h"
@@ -37,6 +39,34 @@ bool IsWholeZipFile(const wchar_t* path)
     return whole;
 }
 
+// Whether the received archive may replace the embedded one: a whole ZIP, and vouched for by this
+// start's version file when the launcher has a key or the file names an archive. When not, one
+// line says why.
+bool ReceivedArchiveMayRun(const wchar_t* path)
+{
+    if (!IsWholeZipFile(path))
+        return false;
+    const Announcement& announcement = launcherState.announcement;
+    FileDigest digest = {};
+    // The archive is hashed only when its bytes decide: the verdict for bytes that match the
+    // announcement is final unless it vouches for them.
+    ArchiveVerdict verdict = JudgeArchive(announcement, announcement.archiveSize, announcement.archiveDigest);
+    if (verdict == kArchiveVouched) {
+        unsigned long error = HashFile(path, digest.sha256, &digest.size);
+        if (error) {
+            LogSystemError(static_cast<int>(error), path);
+            return false;
+        }
+        verdict = JudgeArchive(announcement, digest.size, digest.sha256);
+    }
+    if (verdict == kArchiveVouched || verdict == kArchiveUnchecked)
+        return true;
+    wchar_t reason[kLogLineCapacity];
+    FormatArchiveRefusal(verdict, announcement, digest.size, digest.sha256, reason, kLogLineCapacity);
+    LogPrintf(L"provideGenenricLauncherJar: Archiv des Servers wird nicht verwendet: %s", reason);
+    return false;
+}
+
 } // namespace
 
 DWORD WINAPI LaunchWorker(LPVOID)
@@ -48,7 +78,7 @@ DWORD WINAPI LaunchWorker(LPVOID)
     wchar_t genericArchive[kPathCapacity] = {};
     bool received = provideGenenricLauncherJar(genericArchive);
     // The launch follows the probe in every outcome; a received archive is used only when whole.
-    if (received && IsWholeZipFile(genericArchive)) {
+    if (received && ReceivedArchiveMayRun(genericArchive)) {
         BoundedFormat(launcherState.launcherJarPath, kPathCapacity, L"%s", genericArchive);
         LogPrintf(L"Generisches Launcher-Archiv wird verwendet: %s", launcherState.launcherJarPath);
     } else {

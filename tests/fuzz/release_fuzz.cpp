@@ -63,9 +63,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     ReleaseVerdict verdict = JudgeRelease(lines, facts);
     if (verdict == kReleaseAccepted && facts.keyPresent)
         FUZZ_CHECK(lines.hasSignature && lines.hasSize && lines.hasDigest && facts.packReadable);
+    facts.now = static_cast<int64_t>(size) * 1000003;
+    if (JudgeRelease(lines, facts) == kReleaseAccepted)
+        FUZZ_CHECK(!ReleaseExpired(lines, facts.now) || lines.malformed || !facts.versionReadable);
     wchar_t line[40 + 8];
     SetCanary(line + 40, 8);
     FormatReleaseRefusal(verdict, lines, facts, L"C:\\version.txt", L"C:\\jre_pack.exe", line, 40);
     FUZZ_CHECK(CanaryIntact(line + 40, 8));
+
+    // An archive runs only as the announcement names it, and never from an expired or, with a
+    // key, unverified file.
+    Announcement a = JudgeAnnouncement(lines, facts.versionReadable, facts.keyPresent, facts.signatureStatus, facts.now);
+    unsigned char digest[kReleaseDigestSize] = {};
+    memcpy(digest, text.data(), text.size() < sizeof digest ? text.size() : sizeof digest);
+    ArchiveVerdict archive = JudgeArchive(a, size, digest);
+    if (archive == kArchiveVouched)
+        FUZZ_CHECK(!a.expired && (!a.keyPresent || a.verified) && (a.hasArchiveSize || a.hasArchiveDigest) &&
+                   (!a.hasArchiveSize || a.archiveSize == size) &&
+                   (!a.hasArchiveDigest || memcmp(a.archiveDigest, digest, sizeof digest) == 0));
+    if (archive == kArchiveUnchecked)
+        FUZZ_CHECK(!a.keyPresent && !a.hasArchiveSize && !a.hasArchiveDigest);
+    SetCanary(line + 40, 8);
+    FormatArchiveRefusal(archive, a, size, digest, line, 40);
+    FUZZ_CHECK(CanaryIntact(line + 40, 8));
+    int64_t seconds = 0;
+    if (ParseUtcTime(text.data(), text.size(), &seconds))
+        FUZZ_CHECK(seconds >= 0 && seconds < 253402300800LL); // 1970 to the end of 9999
     return 0;
 }

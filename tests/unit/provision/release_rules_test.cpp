@@ -60,6 +60,15 @@ TEST(ReleaseRules, VersionFileTexts)
         {"signature short", "3\nsignature=" + kSignatureBase64.substr(4) + "\n", 3, true, false, false, false, 0},
         {"line after signature", "3\nsignature=" + kSignatureBase64 + "\nsize=5\n", 3, true, false, false, true, 2},
         {"text after signature", "3\nsignature=" + kSignatureBase64 + "\n\nx", 3, true, false, false, true, 2},
+        // Archive and expiry lines are release lines too, signed like the others.
+        {"archive and expiry", "4\narchive-size=9\narchive-sha256=" + kDigestHex + "\nexpires=2030-02-28T23:59:59Z\n", 4,
+         false, false, false, false, 0},
+        {"archive size with sign", "4\narchive-size=-9\n", 4, true, false, false, false, 0},
+        {"archive digest twice", "4\narchive-sha256=" + kDigestHex + "\narchive-sha256=" + kDigestHex + "\n", 4, true,
+         false, false, false, 0},
+        {"expiry without Z", "4\nexpires=2030-02-28T23:59:59\n", 4, true, false, false, false, 0},
+        {"expiry on 30 February", "4\nexpires=2030-02-30T00:00:00Z\n", 4, true, false, false, false, 0},
+        {"expiry at hour 24", "4\nexpires=2030-02-28T24:00:00Z\n", 4, true, false, false, false, 0},
     };
     for (const ParseCase& c : cases) {
         ReleaseLines lines = Parse(c.text);
@@ -77,6 +86,16 @@ TEST(ReleaseRules, VersionFileTexts)
     EXPECT_EQ(0x00, lines.digest[0]);
     EXPECT_EQ(0xFF, lines.digest[31]) << "hex digits in either case";
     EXPECT_EQ(0x3F, lines.signature[63]);
+    lines = Parse("4\narchive-size=9\narchive-sha256=" + kDigestHex + "\nexpires=2030-02-28T23:59:59Z\n");
+    EXPECT_TRUE(lines.hasArchiveSize && lines.hasArchiveDigest && lines.hasExpiry && HasReleaseLines(lines));
+    EXPECT_EQ(9u, lines.archiveSize);
+    EXPECT_EQ(1898553599, lines.expiresAt) << "2030-02-28T23:59:59Z";
+    int64_t seconds = 0;
+    EXPECT_TRUE(ParseUtcTime("2028-02-29T00:00:00Z", 20, &seconds)) << "a leap day";
+    EXPECT_EQ(1835395200, seconds);
+    EXPECT_FALSE(ParseUtcTime("2100-02-29T00:00:00Z", 20, &seconds)) << "no leap day in 2100";
+    EXPECT_TRUE(ReleaseExpired(lines, 1898553599));
+    EXPECT_FALSE(ReleaseExpired(lines, 1898553598));
     // A file cut by the read limit cannot prove anything once it has release lines.
     EXPECT_TRUE(Parse("3\nsize=5\n", true).malformed);
     EXPECT_FALSE(Parse("3\nanything", true).malformed);
@@ -209,4 +228,66 @@ TEST(ReleaseRules, ThePackIsReadOnlyWhenTheVerdictDependsOnIt)
     EXPECT_TRUE(ReleaseNeedsPack(LinesOf(kSigned), true));
     EXPECT_FALSE(ReleaseNeedsSignature(LinesOf(kSigned), false));
     EXPECT_TRUE(ReleaseNeedsSignature(LinesOf(kSigned), true));
+}
+
+TEST(ReleaseRules, WhatTheFirstFetchVouchesForAndWhenTheSecondMayInstall)
+{
+    const std::string archive = "archive-size=9\narchive-sha256=" + kDigestHex + "\n";
+    const std::string signature = "signature=" + kSignatureBase64 + "\n";
+    const int64_t now = 1898553599; // the expiry below
+    ReleaseLines named = Parse("7\n" + archive + signature);
+    ReleaseLines expired = Parse("7\n" + archive + "expires=2030-02-28T23:59:59Z\n" + signature);
+    ReleaseLines plain = Parse("7\n");
+    ReleaseLines sizeOnly = Parse("7\narchive-size=9\n" + signature);
+    unsigned char other[kReleaseDigestSize] = {0xFF};
+    struct {
+        const char* name;
+        const ReleaseLines& lines;
+        bool key;
+        long signature;
+        uint64_t size;
+        const unsigned char* digest;
+        ArchiveVerdict verdict;
+    } archives[] = {
+        {"key, signed, matching", named, true, 0, 9, named.archiveDigest, kArchiveVouched},
+        {"key, signed, one byte more", named, true, 0, 10, named.archiveDigest, kArchiveSizeMismatch},
+        {"key, signed, changed on the server", named, true, 0, 9, other, kArchiveDigestMismatch},
+        {"key, bad signature", named, true, kInvalidSignature, 9, named.archiveDigest, kArchiveUnverified},
+        {"key, no archive lines", plain, true, 0, 9, other, kArchiveUnverified},
+        {"key, expired", expired, true, 0, 9, expired.archiveDigest, kArchiveExpired},
+        {"no key, old file", plain, false, kInvalidSignature, 9, other, kArchiveUnchecked},
+        {"no key, lines differ", named, false, kInvalidSignature, 9, other, kArchiveDigestMismatch},
+        {"no key, size alone matches", sizeOnly, false, kInvalidSignature, 9, other, kArchiveVouched},
+        {"key, size alone", sizeOnly, true, 0, 9, other, kArchiveNotNamed},
+    };
+    for (const auto& c : archives) {
+        Announcement a = JudgeAnnouncement(c.lines, true, c.key, c.signature, now);
+        EXPECT_EQ(c.verdict, JudgeArchive(a, c.size, c.digest)) << c.name;
+    }
+    wchar_t text[256];
+    FormatArchiveRefusal(kArchiveExpired, JudgeAnnouncement(expired, true, true, 0, now), 9, other, text, 256);
+    EXPECT_STREQ(L"die Versionsdatei ist seit 2030-02-28T23:59:59Z abgelaufen", text);
+
+    ReleaseLines five = Parse("5\n" + signature);
+    struct {
+        const char* name;
+        const ReleaseLines& lines;
+        bool readsNumber;
+        bool key;
+        bool verified;
+        int deciding;
+        int installed;
+        InstallVerdict verdict;
+    } installs[] = {
+        {"signed, as announced", five, true, true, true, 5, 4, kInstallGoesOn},
+        {"first fetch 9, genuine 5", five, true, true, true, 9, 7, kInstallNumberChanged},
+        {"replayed 5 over installed 7", five, true, true, true, 5, 7, kInstallOlderThanInstalled},
+        {"unverified goes to the pack check", five, true, true, false, 9, 7, kInstallGoesOn},
+        {"no key, another number", five, true, false, false, 9, 7, kInstallGoesOn},
+        {"empty second fetch", plain, false, false, false, 5, 4, kInstallNoNumber},
+        {"expired", expired, true, true, true, 7, 4, kInstallExpired},
+    };
+    for (const auto& c : installs)
+        EXPECT_EQ(c.verdict, JudgeSecondFetch(c.lines, c.readsNumber, c.key, c.verified, c.deciding, c.installed, now))
+            << c.name;
 }

@@ -7,8 +7,15 @@
 
 TEST(VersionRules, TextsOfVersionFiles)
 {
-    for (const VersionText& c : VersionTexts())
+    for (const VersionText& c : VersionTexts()) {
         EXPECT_EQ(c.number, ParseVersionText(c.text.c_str())) << c.text.substr(0, 40);
+        // A text holds a number exactly when its reading stops after a digit.
+        std::string head = c.text.c_str();
+        size_t start = head.find_first_not_of(" \t\n\v\f\r");
+        bool digit = start != std::string::npos && head.find_first_of("0123456789", start) ==
+                                                       start + (head[start] == '+' || head[start] == '-' ? 1 : 0);
+        EXPECT_EQ(digit, VersionTextHasNumber(c.text.c_str())) << c.text.substr(0, 40);
+    }
 }
 
 TEST(VersionRules, RuntimeIsCurrentOnlyWhenAllFourHold)
