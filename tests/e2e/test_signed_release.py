@@ -108,6 +108,89 @@ def test_keyed_launcher_refuses_and_starts_the_installed_runtime(server, display
     assert_refused(prefix, answered, record, line(prefix))
 
 
+INSTALLED_NOTHING = "EnsureRuntime: signierte Versionsdatei nennt Version 5"
+EXPIRED = "EnsureRuntime: Versionsdatei des Servers seit 2001-01-01T00:00:00Z abgelaufen, keine Installation"
+LATER = "2099-12-31T23:59:59Z"
+
+
+def serve_in_turn(origin, path, *bodies):
+    origin.routes[path] = ("sequence", {"answers": [("body", {"body": b}) for b in bodies]})
+
+
+# Case -> how the server and the cache are set up over installed release 7 (root, origin, prefix,
+# the pack of release 5) -> the line that says nothing is installed, or None when release 8 installs.
+ROLL_BACKS = {
+    "first fetch 9, second the genuine 5": (
+        lambda root, origin, prefix: serve_in_turn(origin, runtime.VERSION_PATH, b"9",
+                                                   release.publish(root, 5, good(), keys=release.KEYS)),
+        INSTALLED_NOTHING + " statt 9, keine Installation"),
+    "marker removed, genuine 5 replayed": (
+        lambda root, origin, prefix: ((wine.cache_dir(prefix) / "jre" / "unpack.txt").unlink(),
+                                      release.publish(root, 5, good(), keys=release.KEYS)),
+        INSTALLED_NOTHING + ", installiert ist 7, keine Installation"),
+    "expired": (
+        lambda root, origin, prefix: release.publish(root, 8, good(), keys=release.KEYS,
+                                                     expires="2001-01-01T00:00:00Z"),
+        EXPIRED),
+    "expiring later": (
+        lambda root, origin, prefix: release.publish(root, 8, good(), keys=release.KEYS, expires=LATER), None),
+    "signed by the second key": (
+        lambda root, origin, prefix: release.publish(root, 8, good(), keys=release.SECOND_KEYS), None),
+}
+
+
+@pytest.mark.parametrize("case", list(ROLL_BACKS))
+def test_keyed_launcher_installs_only_the_release_that_decided_and_never_an_older_one(server, display,
+                                                                                       keyed_launcher, case):
+    root, origin, prefix = server
+    runtime.place_runtime(prefix, version="7")
+    serve, line = ROLL_BACKS[case]
+    serve(root, origin, prefix)
+
+    code, answered, _ = dialog.run(prefix, display, ARGS, exe=keyed_launcher)
+    assert code == 0 and answered == []
+    texts = wine.log_texts(prefix)
+    version_txt = (wine.cache_dir(prefix) / "version.txt").read_bytes()
+    if line:
+        assert line in texts and pack_runs(prefix) == [] and origin.count(runtime.PACK_PATH) == 0
+        assert version_txt == b"7"
+    else:
+        assert COMMITTED % 8 in texts and version_txt.startswith(b"8\n")
+    assert len(runtime.javaw_starts(prefix, 1)) == 1
+
+
+def other_archive():
+    return release.one_byte_changed(runtime.launcher_archive())
+
+
+# Case -> (does the version file vouch for the served archive, what the server serves instead
+# after signing) -> whether javaw runs the server's archive, and the line when it does not.
+ARCHIVES = {
+    "not vouched": (False, None, "die Versionsdatei nennt kein Launcher-Archiv"),
+    "vouched": (True, None, None),
+    "changed after signing": (True, other_archive, "sha256 "),
+}
+
+
+@pytest.mark.parametrize("case", list(ARCHIVES))
+def test_keyed_launcher_runs_only_the_archive_its_version_file_vouches_for(server, display, keyed_launcher, case):
+    root, origin, prefix = server
+    runtime.place_runtime(prefix, version="5")
+    vouched, replacement, reason = ARCHIVES[case]
+    release.publish(root, 5, good(), keys=release.KEYS, archive=vouched)
+    if replacement:
+        (root / runtime.GENERIC_ARCHIVE).write_bytes(replacement())
+
+    code, answered, _ = dialog.run(prefix, display, ARGS, exe=keyed_launcher)
+    assert code == 0 and answered == []
+    texts = wine.log_texts(prefix)
+    used = [t for t in texts if "Launcher-Archiv wird verwendet" in t]
+    assert len(used) == 1 and used[0].startswith("Generisches" if reason is None else "Eingebettetes")
+    refusals = [t for t in texts if t.startswith("provideGenenricLauncherJar: Archiv des Servers wird nicht")]
+    assert len(refusals) == (0 if reason is None else 1) and all(reason in t for t in refusals)
+    assert len(runtime.javaw_starts(prefix, 1)) == 1
+
+
 def test_keyless_launcher_refuses_a_pack_the_digest_line_contradicts(server, display):
     root, origin, prefix = server
     record = runtime.place_runtime(prefix, version="4")

@@ -11,6 +11,8 @@ TOOL = wine.ROOT / "tools" / "release"
 # The build makes this key pair with the operator's tool and links the program with its public key
 # into build/keyed/ (tests/CMakeLists.txt).
 KEYS = wine.E2E_DIR / "release-keys"
+# The keyed program carries a second key too, as during a key rotation; OTHER_KEYS it does not carry.
+SECOND_KEYS = wine.E2E_DIR / "second-release-keys"
 OTHER_KEYS = wine.E2E_DIR / "other-release-keys"
 KEYED_EXE = wine.BUILD / "keyed" / "DesktopLauncher.exe"
 
@@ -39,10 +41,12 @@ def keyed_launcher():
     return KEYED_EXE
 
 
-def signed_version_file(keys, version, pack_file):
-    """The version file `tools/release sign` writes for pack_file with the private key of keys."""
-    return subprocess.run([str(TOOL), "sign", "--key", str(private_key(keys)), "--version", str(version),
-                           str(pack_file)], check=True, stdin=subprocess.DEVNULL, capture_output=True,
+def signed_version_file(keys, version, pack_file, archive_file=None, expires=None):
+    """The version file `tools/release sign` writes for pack_file with the private key of keys,
+    naming the launcher archive archive_file and expiring at expires when they are given."""
+    extra = (["--archive", str(archive_file)] if archive_file else []) + (["--expires", expires] if expires else [])
+    return subprocess.run([str(TOOL), "sign", "--key", str(private_key(keys)), "--version", str(version)] + extra +
+                          [str(pack_file)], check=True, stdin=subprocess.DEVNULL, capture_output=True,
                           timeout=60).stdout
 
 
@@ -51,13 +55,17 @@ def digest_version_file(version, pack):
     return b"%d\nsize=%d\nsha256=%s\n" % (version, len(pack), hashlib.sha256(pack).hexdigest().encode())
 
 
-def publish(root, version, pack, keys=None, served_pack=None, folder=runtime.PRODUCTION_JRE):
+def publish(root, version, pack, keys=None, served_pack=None, folder=runtime.PRODUCTION_JRE, archive=False,
+            expires=None):
     """Publishes pack as release version in a server root: signed with keys, or with keys None as
     an unsigned file with size and digest lines. served_pack, when given, is what the server then
-    offers instead of the published pack (a wrong upload, a stale copy). Returns the version file."""
+    offers instead of the published pack (a wrong upload, a stale copy). archive: the version file
+    vouches for the launcher archive the root serves; expires: its expiry. Returns the version file."""
     runtime.set_pack(root, pack, folder)
     pack_file = root / folder / "jre_pack.exe"
-    text = signed_version_file(keys, version, pack_file) if keys else digest_version_file(version, pack)
+    archive_file = root / runtime.GENERIC_ARCHIVE if archive else None
+    text = (signed_version_file(keys, version, pack_file, archive_file, expires) if keys
+            else digest_version_file(version, pack))
     (root / folder / "version.txt").write_bytes(text)
     if served_pack is not None:
         runtime.set_pack(root, served_pack, folder)
