@@ -7,6 +7,7 @@
 #include "app/state.h"
 #include "log/format.h"
 #include "log/log.h"
+#include "log/warnings.h"
 #include "net/auth_rules.h"
 #include "net/proxy_script.h"
 #include "net/request.h"
@@ -19,8 +20,6 @@ enum : int {
     kAttempts = 2,
     kLengthTextCapacity = 128,
 };
-
-const wchar_t kCaption[] = L"tarvolin Launcher Fehler";
 
 // Opens the request on the attempt's route and sends it; 0 or the error of the failing call.
 DWORD SendAttempt(int attempt, const wchar_t* serverPath, int useTls, DownloadRequest* handles)
@@ -57,7 +56,7 @@ const BodyReadTexts kDirectBodyTexts = {
 
 void ShowDownloadWarning(const wchar_t* text)
 {
-    MessageBoxW(nullptr, text, kCaption, MB_OK | MB_ICONWARNING);
+    HoldWarning(text);
 }
 
 bool WriteBodyChunk(HANDLE file, const void* data, DWORD size, const wchar_t* context)

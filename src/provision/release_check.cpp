@@ -158,6 +158,14 @@ bool CheckRuntimePackWithKeys(const wchar_t* versionFilePath, const wchar_t* pac
 
 namespace {
 
+// Whether the number as the version reader takes it (the first 500 bytes, up to a zero byte) is there.
+bool TextHasNumber(const char* text, DWORD length)
+{
+    char head[kVersionHeadLimit + 1] = {};
+    memcpy(head, text, length < kVersionHeadLimit ? length : kVersionHeadLimit);
+    return VersionTextHasNumber(head);
+}
+
 long VerifyWithBuiltInKeys(const char* text, const ReleaseLines& lines)
 {
     if (!ReleaseNeedsSignature(lines, ReleaseKeyBuiltIn()))
@@ -173,9 +181,11 @@ Announcement ReadAnnouncement(const wchar_t* versionFilePath)
     char text[kReleaseFileLimit];
     PackFacts facts = {};
     ReleaseLines lines;
-    ReadReleaseFile(versionFilePath, text, &lines, &facts);
+    DWORD length = ReadReleaseFile(versionFilePath, text, &lines, &facts);
     long status = VerifyWithBuiltInKeys(text, lines);
-    return JudgeAnnouncement(lines, facts.versionReadable, ReleaseKeyBuiltIn(), status, UtcNow());
+    Announcement announcement = JudgeAnnouncement(lines, facts.versionReadable, ReleaseKeyBuiltIn(), status, UtcNow());
+    announcement.readsNumber = facts.versionReadable && TextHasNumber(text, length);
+    return announcement;
 }
 
 bool CheckSecondFetch(const wchar_t* versionFilePath, int decidingVersion, int installedVersion)
@@ -184,10 +194,7 @@ bool CheckSecondFetch(const wchar_t* versionFilePath, int decidingVersion, int i
     PackFacts facts = {};
     ReleaseLines lines;
     DWORD length = ReadReleaseFile(versionFilePath, text, &lines, &facts);
-    // The number as the version reader takes it: the first 500 bytes, up to a zero byte.
-    char head[kVersionHeadLimit + 1] = {};
-    memcpy(head, text, length < kVersionHeadLimit ? length : kVersionHeadLimit);
-    bool readsNumber = facts.versionReadable && VersionTextHasNumber(head);
+    bool readsNumber = facts.versionReadable && TextHasNumber(text, length);
     bool verified = readsNumber && VerifyWithBuiltInKeys(text, lines) == 0;
     InstallVerdict verdict = JudgeSecondFetch(lines, readsNumber, ReleaseKeyBuiltIn(), verified, decidingVersion,
                                               installedVersion, UtcNow());

@@ -118,6 +118,7 @@ void FormatReleaseRefusal(ReleaseVerdict verdict, const ReleaseLines& lines, con
 // it has expired, and the launcher archive it vouches for.
 struct Announcement {
     int version;
+    bool readsNumber;  // the file holds a number at all (an offline start's empty file does not)
     bool keyPresent;
     bool verified;     // with a key: readable, well-formed and signed by one of the keys
     bool malformed;

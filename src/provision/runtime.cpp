@@ -9,6 +9,7 @@
 #include "app/state.h"
 #include "log/format.h"
 #include "log/log.h"
+#include "log/warnings.h"
 #include "net/authdownload.h"
 #include "net/download.h"
 #include "net/pack_download.h"
@@ -19,6 +20,11 @@
 
 namespace {
 
+// Takes the cache lock into *out (null when no lock could be made: the caller goes on). With
+// boundedWhenWhole, a start that finds the lock held and a whole runtime installed waits only so
+// long and returns false: it launches that runtime without checking.
+bool AcquireLock(HANDLE* out, bool boundedWhenWhole);
+
 enum : int {
     kVersionBufferSize = 1000,
     kVersionPieceSize = 100,
@@ -26,6 +32,9 @@ enum : int {
     kRuntimeTextCapacity = 4096,
     kPackInUsePollMs = 250,
     kPackInUseLimitMs = 5 * 60 * 1000,
+    // How long a start with a whole runtime waits for another start's check or install before it
+    // launches that runtime unchecked.
+    kBusyCacheWaitMs = 20 * 1000,
 };
 
 // The direct download first; the proxy-authenticating one only when the direct one failed.
@@ -45,6 +54,15 @@ bool IsFile(const wchar_t* path)
 bool Exists(const wchar_t* path)
 {
     return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+// The installed runtime was unpacked to its end (marker) and has its javaw.
+bool WholeRuntimeInstalled()
+{
+    wchar_t javaw[kPathCapacity];
+    if (BoundedFormat(javaw, kPathCapacity, L"%s.exe", launcherState.javawPath) != kFormatOk)
+        return false;
+    return IsFile(launcherState.unpackMarkerFile) && IsFile(javaw);
 }
 
 bool FileHasContent(const wchar_t* path)
@@ -135,12 +153,20 @@ void RestoreSetAsideRuntime()
         LogLine(L"EnsureRuntime: bisherige Runtime nach abgebrochener Installation wiederhergestellt");
 }
 
-void ClearInstallLeftovers()
+// Clears what an earlier install left; false when the set-aside runtime is the only whole one (it
+// could not be put back), which must not be deleted, so no install runs.
+bool ClearInstallLeftovers()
 {
+    LauncherState& s = launcherState;
+    if (Exists(s.setAsideRuntimeFolder) && !WholeRuntimeInstalled()) {
+        LogLine(L"EnsureRuntime: jre.old bleibt, solange jre keine vollst\u00e4ndige Runtime ist; keine Installation");
+        return false;
+    }
     WaitForEarlierExtractor();
-    DeleteInstallFolder(launcherState.stagingFolder, kStagingFolderName);
-    DeleteInstallFolder(launcherState.setAsideRuntimeFolder, kSetAsideFolderName);
-    DeleteFileQuietly(launcherState.newVersionFile);
+    DeleteInstallFolder(s.stagingFolder, kStagingFolderName);
+    DeleteInstallFolder(s.setAsideRuntimeFolder, kSetAsideFolderName);
+    DeleteFileQuietly(s.newVersionFile);
+    return true;
 }
 
 // Leaves the cache as it was before the install began, so that the installed runtime and its
@@ -177,7 +203,7 @@ void ReportNoRoomForPack(const PackRoom& room)
 {
     wchar_t text[kRuntimeTextCapacity];
     FormatDiskFullText(text, kRuntimeTextCapacity, room.neededBytes, room.freeBytes);
-    MessageBoxW(nullptr, text, L"tarvolin Launcher Fehler", MB_OK | MB_ICONWARNING);
+    HoldWarning(text);
 }
 
 void ReportPackDownloadFailure()
@@ -186,7 +212,7 @@ void ReportPackDownloadFailure()
     BoundedFormat(text, kRuntimeTextCapacity, L"Jre download failed host=%s, path=%s, to file %s",
                   launcherState.downloadHost, launcherState.runtimePackUrlPath, launcherState.runtimePackFile);
     LogLine(text);
-    MessageBoxW(nullptr, text, L"tarvolin Launcher Fehler", MB_OK | MB_ICONWARNING);
+    HoldWarning(text);
 }
 
 // A proxy's or portal's page, or an empty answer, must not replace a working runtime.
@@ -252,8 +278,11 @@ int CommitStagedRuntime()
     WriteEmptyFile(s.stagedMarkerFile);
     bool hadRuntime = Exists(s.runtimeFolder);
     if (hadRuntime && !MoveLogged(s.runtimeFolder, s.setAsideRuntimeFolder, 0)) {
-        LogLine(L"EnsureRuntime: bisherige Runtime ist in Benutzung und bleibt, die neue folgt beim n\u00e4chsten Start");
-        DiscardInstall();
+        // Checked, unpacked and marked, the new runtime waits with its version file; a later start
+        // that can move the old one aside puts it in place without downloading it again.
+        LogPrintf(L"EnsureRuntime: bisherige Runtime ist in Benutzung und bleibt, die neue (Version %d) wartet in "
+                  L"jre.staging auf einen sp\u00e4teren Start",
+                  ReadVersionNumber(s.newVersionFile));
         return 0;
     }
     if (!MoveLogged(s.stagedRuntimeFolder, s.runtimeFolder, 0)) {
@@ -277,7 +306,8 @@ int InstallRuntime()
         LogLine(L"EnsureRuntime: Pfade im Cache-Ordner zu lang, keine Installation");
         return 0;
     }
-    ClearInstallLeftovers();
+    if (!ClearInstallLeftovers())
+        return 0;
     // Fetched again rather than copied, as the server's file is the one to trust; it becomes
     // version.txt only once the new runtime is in place.
     DownloadTwoStep(s.versionUrlPath, s.newVersionFile);
@@ -315,6 +345,45 @@ int InstallRuntime()
     return CommitStagedRuntime();
 }
 
+// A new runtime that an earlier start checked, unpacked and marked but could not put in place
+// (the installed one was in use) waits in the staging folder with its version file.
+bool PendingInstallExists()
+{
+    LauncherState& s = launcherState;
+    return IsFile(s.stagedMarkerFile) && IsFile(s.stagedJavawFile) && IsFile(s.newVersionFile);
+}
+
+void DiscardPendingInstall(const wchar_t* reason)
+{
+    LogPrintf(L"EnsureRuntime: wartende neue Runtime verworfen: %s", reason);
+    DeleteInstallFolder(launcherState.stagingFolder, kStagingFolderName);
+    DeleteFileQuietly(launcherState.newVersionFile);
+}
+
+// 1: the waiting runtime is in place; 0: it still waits or was discarded (the caller goes on
+// with the usual check when it was discarded, see *goOn).
+int CommitPendingInstall(bool* goOn)
+{
+    LauncherState& s = launcherState;
+    *goOn = false;
+    if (!s.announcement.readsNumber)
+        return 0; // no answer from the server: it waits for a start that has one
+    int pendingVersion = ReadVersionNumber(s.newVersionFile);
+    if (pendingVersion != s.remoteVersion || s.forceDownload) {
+        DiscardPendingInstall(L"der Server nennt eine andere Version");
+        *goOn = true;
+        return 0;
+    }
+    // With a key the waiting version file must still check, against the clock too.
+    if (!CheckSecondFetch(s.newVersionFile, s.remoteVersion, s.localVersion)) {
+        DiscardPendingInstall(L"ihre Versionsdatei gilt nicht mehr");
+        *goOn = true;
+        return 0;
+    }
+    LogPrintf(L"EnsureRuntime: wartende neue Runtime (Version %d) wird ohne Download eingesetzt", pendingVersion);
+    return CommitStagedRuntime();
+}
+
 int CheckAndInstallRuntime()
 {
     LauncherState& s = launcherState;
@@ -334,6 +403,12 @@ int CheckAndInstallRuntime()
         return 0;
     }
 
+    if (!s.installPathsCut && PendingInstallExists()) {
+        bool goOn = false;
+        int committed = CommitPendingInstall(&goOn);
+        if (!goOn)
+            return committed;
+    }
     if (RuntimeIsCurrent(binFolderExists, s.forceDownload != FALSE, s.remoteVersion, s.localVersion, markerExists))
         return 1;
     return InstallRuntime();
@@ -343,7 +418,9 @@ int CheckAndInstallRuntime()
 
 int EnsureRuntime()
 {
-    HANDLE lock = AcquireRuntimeCacheLock();
+    HANDLE lock = nullptr;
+    if (!AcquireLock(&lock, true))
+        return 0;
     int result = CheckAndInstallRuntime();
     ReleaseRuntimeCacheLock(lock);
     return result;
@@ -351,15 +428,34 @@ int EnsureRuntime()
 
 HANDLE AcquireRuntimeCacheLock()
 {
+    HANDLE lock = nullptr;
+    AcquireLock(&lock, false);
+    return lock;
+}
+
+namespace {
+
+bool AcquireLock(HANDLE* out, bool boundedWhenWhole)
+{
+    *out = nullptr;
     wchar_t name[kInstallLockNameCapacity];
     InstallLockName(launcherState.cacheFolder, name, kInstallLockNameCapacity);
     HANDLE lock = CreateMutexW(nullptr, FALSE, name);
     if (!lock) {
         LogSystemError(GetLastError(), name);
-        return nullptr;
+        return true;
     }
     DWORD waited = WaitForSingleObject(lock, 0);
-    if (waited == WAIT_TIMEOUT) {
+    if (waited == WAIT_TIMEOUT && boundedWhenWhole && WholeRuntimeInstalled()) {
+        // A whole runtime is there: this start does not wait long for another one's work.
+        LogLine(L"EnsureRuntime: ein anderer Start arbeitet an der Java-Runtime, warte h\u00f6chstens 20 s, "
+                L"dann startet die installierte Runtime ohne Pr\u00fcfung");
+        waited = WaitForSingleObject(lock, kBusyCacheWaitMs);
+        if (waited == WAIT_TIMEOUT) {
+            CloseHandle(lock);
+            return false;
+        }
+    } else if (waited == WAIT_TIMEOUT) {
         LogLine(L"EnsureRuntime: ein anderer Start arbeitet an der Java-Runtime, warte auf sein Ende");
         waited = WaitForSingleObject(lock, INFINITE);
     }
@@ -368,10 +464,13 @@ HANDLE AcquireRuntimeCacheLock()
     else if (waited != WAIT_OBJECT_0) {
         LogSystemError(GetLastError(), name);
         CloseHandle(lock);
-        return nullptr;
+        return true;
     }
-    return lock;
+    *out = lock;
+    return true;
 }
+
+} // namespace
 
 void ReleaseRuntimeCacheLock(HANDLE lock)
 {

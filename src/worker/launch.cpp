@@ -9,6 +9,7 @@
 #include "app/state.h"
 #include "log/format.h"
 #include "log/log.h"
+#include "log/warnings.h"
 #include "net/proxy.h"
 #include "provision/runtime.h"
 #include "worker/cmdline.h"
@@ -89,8 +90,14 @@ void StartLauncher(const wchar_t* launchExe)
     if (commandLine) {
         BuildLauncherCommandLine(values, commandLine, kLauncherCommandLineCapacity);
         LogLine(commandLine);
-        if (!StartProcess(commandLine, nullptr))
-            RecoverFromFailedStart(GetLastError());
+        bool started = StartProcess(commandLine, nullptr);
+        DWORD error = started ? 0 : GetLastError();
+        // The application is up (or cannot start) before any box of this start is shown.
+        ShowHeldWarnings();
+        if (!started)
+            RecoverFromFailedStart(error);
+    } else {
+        ShowHeldWarnings();
     }
     free(commandLine);
     free(proxyFragment);
@@ -138,9 +145,10 @@ void RunLauncher()
 {
     wchar_t launchExe[kPathCapacity] = {};
     GetModuleFileNameW(nullptr, launchExe, kPathCapacity);
-    if (!launcherState.hasLaunchArgument)
+    if (!launcherState.hasLaunchArgument) {
         LogLine(L"RunLauncher: Parameter ApplicationUrl fehlt, Launcher wird beendet");
-    else
+        ShowHeldWarnings();
+    } else
         StartLauncher(launchExe);
     PostMessageW(launcherState.splashWindow, WM_DESTROY, 0, 0);
 }

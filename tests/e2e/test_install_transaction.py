@@ -13,8 +13,9 @@ from harness import wine
 
 SERVER_ROOT = wine.E2E_DIR / "transaction-server"
 ARGS = ["start.kvnlp"]
-WAITING = "EnsureRuntime: ein anderer Start arbeitet an der Java-Runtime, warte auf sein Ende"
-IN_USE = "EnsureRuntime: bisherige Runtime ist in Benutzung und bleibt, die neue folgt beim n\xe4chsten Start"
+WAITING = "EnsureRuntime: ein anderer Start arbeitet an der Java-Runtime, warte "
+IN_USE = ("EnsureRuntime: bisherige Runtime ist in Benutzung und bleibt, die neue (Version 5) wartet in jre.staging "
+          "auf einen sp\xe4teren Start")
 INCOMPLETE = "EnsureRuntime: neue Runtime unvollst\xe4ndig entpackt, bisherige Runtime bleibt"
 NOT_A_PROGRAM = "EnsureRuntime: Runtime-Paket ist kein Windows-Programm (%d Bytes), es wird nicht gestartet"
 TAKEN_OVER = ("EnsureRuntime: ein anderer Start endete mitten in der Arbeit an der Java-Runtime, "
@@ -41,6 +42,10 @@ def no_install_leftovers(prefix):
     return not any((cache / name).exists() for name in ("jre.staging", "jre.old", "version.new", "version.tmp"))
 
 
+def waiting(prefix):
+    return [t for t in wine.log_texts(prefix) if t.startswith(WAITING)]
+
+
 def javaw_started(record, count):
     return len(runtime.recorded_starts(record, count)) == count
 
@@ -60,12 +65,12 @@ def test_two_starts_half_a_second_apart_install_once_and_both_launch(server, dis
         with wine.running(prefix, display, ARGS, extra_env=env) as first:
             time.sleep(0.5)
             with wine.running(prefix, display, ARGS, extra_env=env) as second:
-                wine.wait_for(lambda: WAITING in wine.log_texts(prefix), timeout=60)
+                wine.wait_for(lambda: waiting(prefix), timeout=60)
                 gate.set()
                 codes = (wine.finish(first, prefix, 120), wine.finish(second, prefix, 120))
     assert codes == (0, 0) and answerer.seen == []
     assert origin.count(runtime.PACK_PATH) == 1
-    assert len(extractions(prefix)) == 1 and wine.log_texts(prefix).count(WAITING) == 1
+    assert len(extractions(prefix)) == 1 and len(waiting(prefix)) == 1
     assert javaw_started(record, 2)
     cache = wine.cache_dir(prefix)
     assert (cache / "jre" / "unpack.txt").is_file() and (cache / "jre" / "release").is_file()
@@ -82,7 +87,7 @@ def test_start_waiting_for_a_killed_install_takes_it_over(server, display, tmp_p
         with wine.running(prefix, display, ARGS, extra_env=env) as first:
             assert wine.wait_for(lambda: origin.count(runtime.PACK_PATH) == 1, timeout=60)
             with wine.running(prefix, display, ARGS, extra_env=env) as second:
-                assert wine.wait_for(lambda: WAITING in wine.log_texts(prefix), timeout=60)
+                assert wine.wait_for(lambda: waiting(prefix), timeout=60)
                 first.kill()  # the holder ends in the middle of its install; the lock is abandoned
                 code = wine.finish(second, prefix, 120)
     assert code == 0 and answerer.seen == []
@@ -169,18 +174,30 @@ def test_ending_the_program_at_the_pack_failure_box_keeps_marker_and_version(ser
     assert not (wine.cache_dir(prefix) / "jre_pack.exe").exists()
 
 
-def test_runtime_that_cannot_be_moved_aside_stays_and_starts(server, display):
+def test_runtime_in_use_is_replaced_by_a_later_start_without_a_second_download(server, display):
     root, origin, prefix = server
     record = runtime.place_runtime(prefix, version="4")
     before = installed_files(prefix)
     with wine.holding(prefix, display, wine.cache_dir(prefix) / "jre"):
-        code, answered, _ = dialog.run(prefix, display, ARGS, dialog.AS_A_USER)
-    assert code == 0 and answered == []
-    assert len(extractions(prefix)) == 1 and IN_USE in wine.log_texts(prefix)
-    assert installed_files(prefix) == before and no_install_leftovers(prefix)
-    assert javaw_started(record, 1)
+        for _ in range(2):
+            code, answered, _ = dialog.run(prefix, display, ARGS, dialog.AS_A_USER)
+            assert code == 0 and answered == [] and installed_files(prefix) == before
+    assert IN_USE in wine.log_texts(prefix) and javaw_started(record, 2)
 
-    # Released: the next start installs.
-    origin.clear()
+    # Released: the third start puts the runtime in place that the first one unpacked.
     code, answered, _ = dialog.run(prefix, display, ARGS, dialog.AS_A_USER)
     assert code == 0 and answered == [] and COMMITTED % 5 in wine.log_texts(prefix)
+    assert origin.count(runtime.PACK_PATH) == 1 and len(extractions(prefix)) == 1
+    assert (wine.cache_dir(prefix) / "version.txt").read_bytes() == b"5" and no_install_leftovers(prefix)
+
+
+def test_a_start_whose_box_is_open_holds_up_no_other_start(server, display):
+    root, origin, prefix = server
+    record = runtime.place_runtime(prefix, version="4")
+    runtime.remove_pack(root)  # 404: the status box and the pack-failure box
+    with wine.running(prefix, display, ARGS) as first:
+        assert screen.find_window(display, dialog.WARNING_CAPTION, timeout=60)
+        with wine.running(prefix, display, ARGS):
+            # Two windows' boxes on one display: the runs are ended, not answered.
+            assert javaw_started(record, 2)
+        assert first.poll() is None, "the first start's box is still open"
