@@ -201,3 +201,16 @@ def test_a_start_whose_box_is_open_holds_up_no_other_start(server, display):
             # Two windows' boxes on one display: the runs are ended, not answered.
             assert javaw_started(record, 2)
         assert first.poll() is None, "the first start's box is still open"
+
+
+def test_a_set_aside_runtime_is_kept_while_jre_is_not_whole(server, display):
+    root, origin, prefix = server
+    runtime.place_runtime(prefix, version="4")
+    cache = wine.cache_dir(prefix)
+    (cache / "jre").rename(cache / "jre.old")
+    (cache / "jre" / "bin").mkdir(parents=True)  # something took its place: no marker, no javaw
+    code, _, _ = dialog.run(prefix, display, ARGS, dialog.AS_A_USER)
+    assert code == 0
+    assert "EnsureRuntime: jre.old bleibt, solange jre keine vollst\xe4ndige Runtime ist; keine Installation" in \
+        wine.log_texts(prefix)
+    assert (cache / "jre.old" / "bin" / "javaw.exe").is_file() and origin.count(runtime.PACK_PATH) == 0
