@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Version files written by tools/release against the program's own check (release_check.exe under
-# Wine): one table of key, version file, pack -> verdict and the log line of a refusal.
+# Wine): one table of key, version file, pack -> verdict and the log line of a refusal; before it,
+# what the tool itself must get right: fingerprints as the build prints them, packs launchers would
+# refuse, a failed sign that leaves the published file, and verify's verdicts.
 #   tests/release_roundtrip.sh SOURCE_DIR TOOLS_DIR
 set -euo pipefail
 source_dir=$1
@@ -11,22 +13,70 @@ release="$source_dir/tools/release"
 
 "$release" keygen "$work/key" >/dev/null
 "$release" keygen "$work/other" >/dev/null
-head -c 300000 /dev/urandom >"$work/pack"
-head -c 200000 /dev/urandom >"$work/older-pack"
+printf 'pass phrase\n' >"$work/passphrase"
+encrypted_fingerprint=$("$release" keygen --passphrase-file "$work/passphrase" "$work/encrypted")
+# Packs as launchers take them: "MZ", and "PE\0\0" at the offset stored at 0x3C.
+program() { { printf 'MZ'; head -c 58 /dev/zero; printf '\x40\0\0\0PE\0\0'; head -c $(($2 - 68)) /dev/urandom; } >"$work/$1"; }
+program pack 300000
+program older-pack 200000
 cp "$work/pack" "$work/changed-pack"
 printf 'x' | dd of="$work/changed-pack" bs=1 seek=150000 conv=notrunc status=none
-"$release" sign --key "$work/key/release-private.pem" --version 7 "$work/pack" >"$work/signed"
-"$release" sign --key "$work/other/release-private.pem" --version 7 "$work/pack" >"$work/other-signed"
+"$release" sign --key "$work/key/release-private.pem" --version 7 "$work/pack" >"$work/signed" 2>/dev/null
+"$release" sign --key "$work/other/release-private.pem" --version 7 "$work/pack" >"$work/other-signed" 2>/dev/null
+"$release" sign --key "$work/encrypted/release-private.pem" --passphrase-file "$work/passphrase" --version 7 \
+  "$work/pack" >"$work/encrypted-signed" 2>"$work/encrypted-sign.err"
+"$release" sign --key "$work/key/release-private.pem" --version 7 --expires 2020-02-29T12:00:00Z "$work/pack" \
+  >"$work/expired" 2>/dev/null
 head -n 3 "$work/signed" >"$work/digest-only"
 printf '7\n' >"$work/old-style"
 # The raw X||Y: the last 64 bytes of the key's standard encoding.
-key=$(openssl pkey -pubin -in "$work/key/release-public.pem" -outform DER | tail -c 64 | od -An -tx1 -v | tr -d ' \n')
+raw_key() { openssl pkey -pubin -in "$work/$1/release-public.pem" -outform DER | tail -c 64 | od -An -tx1 -v | tr -d ' \n'; }
+key=$(raw_key key)
+encrypted_key=$(raw_key encrypted)
+status=0
+expect() { if [ "$2" = "$3" ]; then echo "ok   $1"; else echo "FAIL $1: got '$2', expected '$3'"; status=1; fi; }
+
+# The fingerprint keygen and sign print is the one a configure run prints for the key.
+mkdir "$work/configure"
+printf 'cmake_minimum_required(VERSION 3.25)\nproject(fingerprint NONE)\ninclude(%s/cmake/release_key.cmake)\nlauncher_release_key_source("%s" ${CMAKE_BINARY_DIR}/keys.cpp FALSE)\n' \
+  "$source_dir" "$work/encrypted/release-public.pem" >"$work/configure/CMakeLists.txt"
+configured=$(cmake -S "$work/configure" -B "$work/configure/build" -DLAUNCHER_RELEASE_PUBLIC_KEY=x 2>&1 |
+  sed -n 's/^-- Release key \(SHA256:[0-9a-f]*\) .*/\1/p')
+expect "fingerprint of keygen is the configure run's" "$encrypted_fingerprint" "$configured"
+expect "sign prints the fingerprint of its key" "$(grep -o 'SHA256:[0-9a-f]*' "$work/encrypted-sign.err")" "$configured"
+
+# Packs a launcher refuses are refused by sign too, and a failed sign leaves the published file.
+printf 'hello\n' >"$work/text"
+: >"$work/empty"
+for pack in text empty; do
+  printf 'old\n' >"$work/published"
+  "$release" sign --key "$work/key/release-private.pem" --version 8 --output "$work/published" "$work/$pack" \
+    2>/dev/null && got=$? || got=$?
+  expect "sign refuses the $pack pack" "$got $(cat "$work/published") $(ls -A "$work" | grep -c '^\.published')" "1 old 0"
+done
+
+# verify says what a launcher with these keys does: install (0) or refuse (1).
+# exit  keys        version file  pack
+verify_cases=(
+  "0    key         signed        pack"
+  "0    other,key   signed        pack"
+  "1    key         signed        changed-pack"
+  "1    other       signed        pack"
+  "1    key         expired       pack"
+)
+for row in "${verify_cases[@]}"; do
+  read -r expected keys version pack <<<"$row"
+  key_files=$(for name in ${keys//,/ }; do printf '%s,' "$work/$name/release-public.pem"; done)
+  "$release" verify --key "${key_files%,}" "$work/$version" "$work/$pack" >/dev/null && got=$? || got=$?
+  expect "verify $keys $version $pack" "$got" "$expected"
+done
 
 windows() { printf 'Z:%s' "${1//\//\\}"; }
 
 # key          version file   pack          1=refused  expected log line (refusals)
 cases=(
   "$key        signed         pack          0     -"
+  "$encrypted_key encrypted-signed pack     0     -"
   "$key        signed         changed-pack  1     Jre check failed: sha256 "
   "$key        signed         older-pack    1     Jre check failed: size 200000, version file says 300000"
   "$key        other-signed   pack          1     Jre check failed: signature does not verify"
@@ -44,7 +94,6 @@ done
 "$source_dir/scripts/wine-run" "$tools_dir/release_check.exe" "${arguments[@]}" >"$work/verdicts" 2>"$work/errors" ||
   { cat "$work/errors"; exit 1; }
 mapfile -t verdicts < <(cut -f2 "$work/verdicts")
-status=0
 for i in "${!cases[@]}"; do
   read -r case_key version pack expected line <<<"${cases[$i]}"
   got=$((1 - ${verdicts[$i]:-2}))

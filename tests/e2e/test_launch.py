@@ -1,4 +1,8 @@
 """The Java launch on a filled runtime cache: what javaw receives, byte for byte."""
+import re
+import shutil
+import subprocess
+
 from harness import dialog
 from harness import runtime
 from harness import screen
@@ -78,6 +82,47 @@ def test_javaw_gets_the_embedded_archive_and_property_file_as_new_temp_files(cle
         seen.update({jar, properties})
         wine.clear_user_state(clean)
     assert len(seen) == 4
+
+
+def regedit(prefix, display, text, name):
+    reg = wine.Path(prefix) / name
+    reg.write_bytes(text)
+    return subprocess.run([wine.WINE, "regedit", "/S", str(reg)], env=wine.wine_env(prefix, display),
+                          stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                          timeout=60).returncode
+
+
+def test_launch_file_opened_by_the_shell_runs_the_registered_launcher_with_the_file(clean, display, tmp_path):
+    machine = (wine.BUILD / "register-launch-files-machine.reg").read_bytes()
+    per_user = (wine.BUILD / "register-launch-files.reg").read_bytes()
+    assert per_user.decode("utf-16") == machine.decode("utf-16").replace("[HKEY_LOCAL_MACHINE\\",
+                                                                         "[HKEY_CURRENT_USER\\")
+    # The default install path, which the shell must expand from the user's profile.
+    installed = wine.local_appdata(clean) / "Programs" / "tarvolin" / "DesktopLauncher.exe"
+    installed.parent.mkdir(parents=True, exist_ok=True)
+    shutil.copy(wine.EXE, installed)
+    record = runtime.place_runtime(clean)
+    launch_file = tmp_path / "Mein Start.kvnlp"
+    launch_file.write_text("launch file\n")
+    keys = re.findall(r"^\[(.*)\]\r$", machine.decode("utf-16"), re.M)
+    try:
+        assert regedit(clean, display, machine, "register.reg") == 0
+        # Wine's start.exe hands the file to the shell, which looks up its class (/wait: and returns
+        # the exit code of the program the class names).
+        opened = subprocess.run([wine.WINE, "start", "/wait", "/unix", str(launch_file)], timeout=60,
+                                env=wine.wine_env(clean, display), stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        assert opened.returncode == 0
+        starts = runtime.recorded_starts(record)
+        assert len(starts) == 1
+        argv = starts[0][1]
+        assert argv[2].lower() == ("-Dde.tarvolin.launchURL=" + wine.windows_path(launch_file, clean)).lower()
+        assert argv[3] == "-Dde.tarvolin.appVariant=alda"
+        assert argv[6].lower() == ("-Dcom.tarvolin.launch.exe=" + wine.windows_path(installed, clean)).lower()
+    finally:
+        removal = "REGEDIT4\r\n\r\n" + "".join("[-%s]\r\n" % key for key in reversed(keys))
+        regedit(clean, display, removal.encode("ascii"), "unregister.reg")
+        shutil.rmtree(installed.parent, ignore_errors=True)
 
 
 QUESTION_CAPTION = "RunLauncher: Launcher konnte nicht gestartet werden"
