@@ -8,7 +8,7 @@
 
 #include <stdint.h>
 
-#include "provision/sha256.h"
+#include "net/sha256.h"
 
 enum PackDownloadResult : int {
     kPackFailed = 0,     // no usable answer (no connection, proxy login, HTTP error): the fallback may try
