@@ -65,5 +65,5 @@ bool provideGenenricLauncherJar(wchar_t* archivePath)
         return false;
     if (archivePath)
         BoundedFormat(archivePath, kPathCapacity, L"%s", tempFile);
-    return DownloadfileDirect(kGenericArchiveServerPath, 1, tempFile, false) == 1;
+    return DownloadfileDirect(kGenericArchiveServerPath, 1, tempFile, false, kArchiveByteLimit) == 1;
 }

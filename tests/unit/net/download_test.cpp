@@ -9,7 +9,7 @@
 //   LAUNCHER_CASE_HOST    another host for the calls (a name no resolver knows)
 //   LAUNCHER_CASE_PROXY   an explicit proxy for the first attempt of DownloadfileDirect
 //   LAUNCHER_CASE_SCRIPT  the address of the user's proxy configuration script
-//   LAUNCHER_CASE_STEPS   the calls, separated by "|": "<call> <path> [missing-folder]", call
+//   LAUNCHER_CASE_STEPS   the calls, separated by "|": "<call> <path> [missing-folder] [limit=N]", call
 //                         direct or auth, "-dialog" added: DownloadfileDirect shows its dialog,
 //                         "-plain" added last: useTls 0
 // Wine's http_proxy gives the default proxy. With LAUNCHER_TEST_DIALOGS=outside the runner only
@@ -186,7 +186,7 @@ TEST_F(Download, ReportHttpStatusUsesTheFormatOfTheStatus)
 TEST_F(Download, AuthenticatedDownloadIntoAMissingFolderOnlyLogs)
 {
     std::wstring target = TempPath(L"no-such-folder-4711\\file.bin");
-    EXPECT_EQ(0, DownloadWithAuthentication(L"/e2e/ok", 1, target.c_str()));
+    EXPECT_EQ(0, DownloadWithAuthentication(L"/e2e/ok", 1, target.c_str(), kNoByteLimit));
     std::string line = "Could not create destination file \"";
     std::vector<std::string> texts = LogTexts();
     ASSERT_EQ(2u, texts.size()) << AllLog();
@@ -257,8 +257,14 @@ void RunStep(size_t number, const std::string& step, const std::wstring& default
     std::vector<std::string> words = Split(step, ' ');
     ASSERT_GE(words.size(), 2u) << step;
     std::wstring path = Widen(words[1]);
-    std::wstring target = words.size() > 2 && words[2] == "missing-folder" ? TempPath(L"no-such-folder-4711\\file.bin")
-                                                                         : defaultTarget;
+    std::wstring target = defaultTarget;
+    uint64_t limit = kNoByteLimit;
+    for (size_t i = 2; i < words.size(); ++i) {
+        if (words[i] == "missing-folder")
+            target = TempPath(L"no-such-folder-4711\\file.bin");
+        else if (words[i].compare(0, 6, "limit=") == 0)
+            limit = std::stoull(words[i].substr(6));
+    }
     std::string call = words[0];
     int useTls = 1;
     if (call.size() > 6 && call.compare(call.size() - 6, 6, "-plain") == 0) {
@@ -267,9 +273,9 @@ void RunStep(size_t number, const std::string& step, const std::wstring& default
     }
     int result = -1;
     if (call == "direct" || call == "direct-dialog")
-        result = DownloadfileDirect(path.c_str(), useTls, target.c_str(), call == "direct-dialog");
+        result = DownloadfileDirect(path.c_str(), useTls, target.c_str(), call == "direct-dialog", limit);
     else if (call == "auth")
-        result = DownloadWithAuthentication(path.c_str(), useTls, target.c_str());
+        result = DownloadWithAuthentication(path.c_str(), useTls, target.c_str(), limit);
     ASSERT_NE(-1, result) << "unknown call " << words[0];
     std::string body = ReadWholeFile(target);
     std::string narrowTarget(target.begin(), target.end());
