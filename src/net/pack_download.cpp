@@ -206,8 +206,10 @@ int ReceivePack(HINTERNET request, PackAnswer answer, const PackRequestPlan& pla
     DigestFollower follower = {};
     if (job.digest)
         StartDigestFollower(launcherState.partialPackFile, &follower);
-    // A pack of known length is bounded by it; one of unknown length by the volume's room.
-    BodyOptions options = {lengthKnown ? fullLength - plan.offset : kNoByteLimit,
+    // A pack of known length is bounded by it (an appended rest by what is missing); one of unknown
+    // length by the volume's room.
+    uint64_t start = answer == PackAnswer::Append ? plan.offset : 0;
+    BodyOptions options = {lengthKnown ? fullLength - start : kNoByteLimit,
                            lengthKnown ? nullptr : launcherState.cacheFolder, nullptr, 0};
     int body = ReadBodyToFile(request, file, kDirectBodyTexts, nullptr, &options);
     LARGE_INTEGER size = {};

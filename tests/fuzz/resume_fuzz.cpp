@@ -84,8 +84,8 @@ void CheckTransfer(const uint8_t* data, size_t size)
         now += data[i] * 1000ull;
         uint64_t gain = data[i + 1] * 64ull;
         everyGainFast = everyGainFast && data[i] <= kLowSpeedTimeMs / 1000 && gain >= kLowSpeedLimitBytes;
-        FUZZ_CHECK(BytesWithinLimit(received, gain, 70000) <= gain);
-        FUZZ_CHECK(received > 70000 || received + BytesWithinLimit(received, gain, 70000) <= 70000);
+        uint64_t fits = BytesWithinLimit(received, gain, 70000);
+        FUZZ_CHECK(fits <= gain && (received > 70000 || received + fits <= 70000));
         received += gain;
         bool slow = TransferTooSlow(&watch, now, received);
         FUZZ_CHECK(!(slow && everyGainFast));

@@ -228,8 +228,7 @@ CASES = [
               Line("DownloadWithAuthentication 200: Antwort unvollst\u00e4ndig, %d von %d Bytes erhalten"
                    % (SHORT_SENT, BEYOND_4GIB))],
          requests={"/e2e/beyond-4gib": {DIRECT_AGENT: 1, AUTH_AGENT: 1}}),
-    # A body announced beyond the limit leaves the file empty; one that grows past it (chunked, or
-    # without end) is cut there. The body exactly at the limit is whole.
+    # Announced beyond the limit: an empty file; grown past it: cut there; exactly at it: whole.
     Case("BothDownloadsKeepToTheirByteLimit",
          answers=_answers("/e2e/ok", "/e2e/chunked", "/e2e/endless"),
          steps=[Step("direct", "/e2e/ok", 0, Exact(b""), exists=True, limit=LIMIT),
@@ -238,8 +237,7 @@ CASES = [
                 Step("direct", "/e2e/ok", 1, Whole(OK_SIZE), limit=OK_SIZE)],
          log=[Line(TOO_LARGE, 2), Line(AUTH_TOO_LARGE, 1), Prefix("Fehler", 0)],
          requests={"/e2e/ok": {DIRECT_AGENT: 2}, "/e2e/chunked": {DIRECT_AGENT: 1}, "/e2e/endless": {AUTH_AGENT: 1}}),
-    # A fetch creates its file only for a 200 body and deletes one that failed; a 304 leaves the
-    # copy there as it was. No box in any case.
+    # A fetch creates its file only for a 200 body, deletes a failed one, and a 304 leaves the copy.
     Case("FetchTakesOnlyAChangedFileAndLeavesNoFailedOne",
          answers=_answers("/e2e/404", "/e2e/endless", "/e2e/tagged"),
          steps=[Step("fetch", "/e2e/404", 3, exists=False),
@@ -249,8 +247,7 @@ CASES = [
                 Step("fetch", "/e2e/tagged", 1, Whole(OK_SIZE), validator='"a0"', answered='"a1"')],
          log=[Line("Fehler: HTTP-Statuscode=404 Resource nicht gefunden.", 1), Line(FETCH_TOO_LARGE, 1)],
          requests={"/e2e/404": {DIRECT_AGENT: 1}, "/e2e/endless": {DIRECT_AGENT: 1}, "/e2e/tagged": {DIRECT_AGENT: 3}}),
-    # A refused pack is asked for only if it changed: a 304 gives 4 (kPackNotModified) without a box
-    # or a file; a changed one is taken whole, with the validator it came with.
+    # A refused pack asked for again: 304 gives 4 without box or file, a changed one comes whole.
     Case("RefusedPackIsAskedForOnlyIfItChanged",
          answers=_answers("/e2e/tagged"),
          steps=[Step("pack", "/e2e/tagged", 4, exists=False, validator='"a1"', answered=""),

@@ -152,10 +152,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         except OSError:
             pass
 
-    def answer_trickle(self, body, fast, interval):
-        """body with its length: the first fast bytes at once, then one byte each interval seconds
-        until the client goes away."""
-        self.head(200, len(body))
+    def answer_trickle(self, body, fast, interval, headers=None):
+        """body with its length (and headers): the first fast bytes at once, then one byte each
+        interval seconds until the client goes away."""
+        self.head(200, len(body), headers)
         self.wfile.write(body[:fast])
         try:
             for at in range(fast, len(body)):

