@@ -3,7 +3,7 @@
 # clang's libFuzzer (address and undefined-behaviour checks): quoting, version text, payload record,
 # proxy rules and fragment, the release lines of a version file with their verdict, the ZIP
 # check of a received launcher archive, and the length headers and partial-download metadata of a
-# resumed download. The code that needs
+# resumed download with the bounds every download keeps. The code that needs
 # Win32 (property files, version files, payload writing, the launcher command line against the
 # real CommandLineToArgvW) runs as seeded random inputs inside the unit tests under Wine, at the
 # same time as the native targets (Wine waits mostly on its server and the disk). Each starts
@@ -33,7 +33,7 @@ declare -A sources=(
   [proxy]="tests/fuzz/proxy_fuzz.cpp src/net/proxy_rules.cpp src/log/format.cpp src/worker/cmdline.cpp"
   [release]="tests/fuzz/release_fuzz.cpp src/provision/release_rules.cpp src/provision/version_rules.cpp src/log/format.cpp"
   [zip]="tests/fuzz/zip_fuzz.cpp src/worker/zip_rules.cpp"
-  [resume]="tests/fuzz/resume_fuzz.cpp src/net/resume_rules.cpp src/log/format.cpp"
+  [resume]="tests/fuzz/resume_fuzz.cpp src/net/resume_rules.cpp src/net/transfer_rules.cpp src/log/format.cpp"
 )
 
 status=0

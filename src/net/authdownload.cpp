@@ -30,6 +30,9 @@ const BodyReadTexts kAuthBodyTexts = {
     L"DownloadWithAuthentication 200: Error in WinHttpReadData",
     L"DownloadWithAuthentication 200: Antwort unvollst\u00e4ndig, %llu von %llu Bytes erhalten",
     L"DownloadWithAuthentication 200: Datei konnte nicht geschrieben werden",
+    L"DownloadWithAuthentication 200: Antwort gr\u00f6\u00dfer als %llu Bytes, abgebrochen",
+    L"DownloadWithAuthentication 200: weniger als %llu Bytes in %llu s erhalten, Download abgebrochen",
+    L"DownloadWithAuthentication 200: zu wenig Speicherplatz, %llu Bytes frei nach %llu Bytes, Download abgebrochen",
 };
 
 void LogStep(AuthLog log, const AuthExchangeState& state, DWORD lastError)
@@ -62,7 +65,7 @@ void LogStep(AuthLog log, const AuthExchangeState& state, DWORD lastError)
 }
 
 // The exchange loop driven by NextAuthStep; returns the result.
-int Exchange(HINTERNET request, HANDLE file, const wchar_t* serverPath)
+int Exchange(HINTERNET request, HANDLE file, const wchar_t* serverPath, uint64_t byteLimit)
 {
     AuthExchangeState state = AuthExchangeStart();
     AuthEvent event{AuthEventKind::Begin, 0};
@@ -108,8 +111,10 @@ int Exchange(HINTERNET request, HANDLE file, const wchar_t* serverPath)
                 event = {AuthEventKind::SchemeQueryFailed, 0};
             break;
         }
-        case AuthAction::ReadBody:
-            return ReadBodyToFile(request, file, kAuthBodyTexts, serverPath);
+        case AuthAction::ReadBody: {
+            BodyOptions options = {byteLimit, nullptr, nullptr, 0};
+            return ReadBodyToFile(request, file, kAuthBodyTexts, serverPath, &options) == kBodyWhole;
+        }
         case AuthAction::Leave:
             return 0;
         }
@@ -118,7 +123,7 @@ int Exchange(HINTERNET request, HANDLE file, const wchar_t* serverPath)
 
 } // namespace
 
-int DownloadWithAuthentication(const wchar_t* serverPath, int useTls, const wchar_t* targetFile)
+int DownloadWithAuthentication(const wchar_t* serverPath, int useTls, const wchar_t* targetFile, uint64_t byteLimit)
 {
     LogPrintf(L"DownloadWithAuthentication https://%s%s to %s", launcherState.downloadHost, serverPath, targetFile);
 
@@ -139,7 +144,7 @@ int DownloadWithAuthentication(const wchar_t* serverPath, int useTls, const wcha
         LogSystemError(error, kErrorLine);
         goto quit;
     }
-    result = Exchange(handles.request, file, serverPath);
+    result = Exchange(handles.request, file, serverPath, byteLimit);
 
 quit:
     CloseDownloadRequest(&handles);

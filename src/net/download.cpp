@@ -12,6 +12,7 @@
 #include "net/proxy_script.h"
 #include "net/request.h"
 #include "net/resume_rules.h"
+#include "net/transfer_rules.h"
 
 namespace {
 
@@ -19,27 +20,46 @@ enum : int {
     kMessageCapacity = 4096,
     kAttempts = 2,
     kLengthTextCapacity = 128,
+    kHeaderTextCapacity = 1024,
 };
 
-// Opens the request on the attempt's route and sends it; 0 or the error of the failing call.
-DWORD SendAttempt(int attempt, const wchar_t* serverPath, int useTls, DownloadRequest* handles)
+enum class HeaderText { Absent, Present, Unreadable };
+
+// A response header by name; an unreadable one (too long, or a failing query) is told apart from
+// an absent one, so that an ETag too long to keep does not make the date the validator.
+HeaderText QueryHeaderText(HINTERNET request, const wchar_t* name, wchar_t* text, DWORD capacity)
 {
-    DWORD error = OpenDownloadRequest(kDirectUserAgent, UserDownloadRoute(attempt, useTls), serverPath, useTls, handles);
-    if (error)
-        return error;
-    if (!WinHttpSendRequest(handles->request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0))
-        return GetLastError();
-    return 0;
+    DWORD bytes = capacity * sizeof(wchar_t);
+    if (WinHttpQueryHeaders(request, WINHTTP_QUERY_CUSTOM, name, text, &bytes, WINHTTP_NO_HEADER_INDEX))
+        return HeaderText::Present;
+    text[0] = L'\0';
+    return GetLastError() == ERROR_WINHTTP_HEADER_NOT_FOUND ? HeaderText::Absent : HeaderText::Unreadable;
 }
 
-DWORD QueryStatus(HINTERNET request)
+// The one line of a read that failed: the low-speed rule's line when the read gave up on a
+// transfer the rule finds too slow, the error otherwise.
+void ReportReadFailure(DWORD error, const wchar_t* context, const BodyReadTexts& texts, LowSpeedWatch* watch,
+                       uint64_t received)
 {
-    DWORD status = 0;
-    DWORD size = sizeof status;
-    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX))
-        return 0;
-    return status;
+    if (error == ERROR_WINHTTP_TIMEOUT && TransferTooSlow(watch, GetTickCount64(), received))
+        LogPrintf(texts.tooSlow, static_cast<unsigned long long>(kLowSpeedLimitBytes),
+                  static_cast<unsigned long long>(kLowSpeedTimeMs / 1000));
+    else
+        LogSystemError(error, context);
+}
+
+// False, with the line, when the volume of folder keeps less room than the bytes received call
+// for; a volume whose free room cannot be read is not held against the download.
+bool RoomLeft(const wchar_t* folder, uint64_t received, const BodyReadTexts& texts)
+{
+    ULARGE_INTEGER freeToUser = {};
+    if (!GetDiskFreeSpaceExW(folder, &freeToUser, nullptr, nullptr))
+        return true;
+    if (RoomLeftWhileReceiving(freeToUser.QuadPart, received))
+        return true;
+    LogPrintf(texts.noRoom, static_cast<unsigned long long>(freeToUser.QuadPart),
+              static_cast<unsigned long long>(received));
+    return false;
 }
 
 } // namespace
@@ -52,6 +72,9 @@ const BodyReadTexts kDirectBodyTexts = {
     L"Error %u in WinHttpReadData.\n",
     L"DownloadfileDirect: Antwort unvollst\u00e4ndig, %llu von %llu Bytes erhalten",
     L"DownloadfileDirect: Datei konnte nicht geschrieben werden",
+    L"DownloadfileDirect: Antwort gr\u00f6\u00dfer als %llu Bytes, abgebrochen",
+    L"DownloadfileDirect: weniger als %llu Bytes in %llu s erhalten, Download abgebrochen",
+    L"DownloadfileDirect: zu wenig Speicherplatz im Cache-Ordner, %llu Bytes frei nach %llu Bytes, Download abgebrochen",
 };
 
 void ShowDownloadWarning(const wchar_t* text)
@@ -75,49 +98,119 @@ bool WriteBodyChunk(HANDLE file, const void* data, DWORD size, const wchar_t* co
     return true;
 }
 
-int ReadBodyToFile(HINTERNET request, HANDLE file, const BodyReadTexts& texts, const wchar_t* chunkServerPath)
+int ReadBodyToFile(HINTERNET request, HANDLE file, const BodyReadTexts& texts, const wchar_t* chunkServerPath,
+                   BodyOptions* options)
 {
     ULONGLONG announced = 0;
     bool hasLength = QueryContentLength(request, &announced);
-    ULONGLONG received = 0;
+    uint64_t limit = options->byteLimit;
+    if (AnnouncedLengthOverLimit(hasLength, announced, limit)) {
+        LogPrintf(texts.tooLarge, static_cast<unsigned long long>(limit));
+        return kBodyStopped;
+    }
+    LowSpeedWatch watch;
+    StartLowSpeedWatch(&watch, GetTickCount64(), 0);
+    uint64_t received = 0;
+    uint64_t nextRoomCheck = kRoomCheckIntervalBytes;
     for (;;) {
         DWORD available = 0;
         if (!WinHttpQueryDataAvailable(request, &available)) {
-            LogSystemError(GetLastError(), texts.noData);
-            return 0;
+            ReportReadFailure(GetLastError(), texts.noData, texts, &watch, received);
+            return kBodyFailed;
         }
         if (available == 0)
             break;
         char* buffer = static_cast<char*>(calloc(size_t(available) + 1, 1));
         if (!buffer) {
             LogLine(texts.outOfMemory);
-            return 0;
+            return kBodyFailed;
         }
         if (chunkServerPath)
             LogPrintf(L"from https://%s/%s loading %d bytes", launcherState.downloadHost, chunkServerPath,
                       static_cast<int>(available));
         DWORD read = 0;
-        bool failed = false;
+        int result = kBodyWhole;
         if (!WinHttpReadData(request, buffer, available, &read)) {
-            LogSystemError(GetLastError(), texts.readFailed);
+            ReportReadFailure(GetLastError(), texts.readFailed, texts, &watch, received);
             read = 0;
-            failed = true;
-        } else if (!WriteBodyChunk(file, buffer, read, texts.writeFailed)) {
-            // A full disk must not pass for a whole file: the pack would run truncated.
-            failed = true;
+            result = kBodyFailed;
         }
-        received += read;
+        // Only what fits under the limit is written; a body that grows past it stops there.
+        DWORD fits = static_cast<DWORD>(BytesWithinLimit(received, read, limit));
+        if (result == kBodyWhole && fits > 0 && !WriteBodyChunk(file, buffer, fits, texts.writeFailed))
+            result = kBodyFailed; // a full disk must not pass for a whole file: the pack would run truncated
+        if (result == kBodyWhole && fits > 0 && options->sha && !options->shaStatus)
+            options->shaStatus = AddSha256(options->sha, buffer, fits);
         free(buffer);
-        if (failed)
-            return 0;
+        if (result != kBodyWhole)
+            return result;
+        received += fits;
+        if (fits < read) {
+            LogPrintf(texts.tooLarge, static_cast<unsigned long long>(limit));
+            return kBodyStopped;
+        }
         if (read == 0)
             break;
+        if (TransferTooSlow(&watch, GetTickCount64(), received)) {
+            LogPrintf(texts.tooSlow, static_cast<unsigned long long>(kLowSpeedLimitBytes),
+                      static_cast<unsigned long long>(kLowSpeedTimeMs / 1000));
+            return kBodyFailed;
+        }
+        if (options->roomFolder && received >= nextRoomCheck) {
+            nextRoomCheck = received + kRoomCheckIntervalBytes;
+            if (!RoomLeft(options->roomFolder, received, texts))
+                return kBodyStopped;
+        }
     }
     if (!BodyIsWhole(hasLength, announced, received)) {
         LogPrintf(texts.incomplete, received, announced);
-        return 0;
+        return kBodyFailed;
     }
-    return 1;
+    return kBodyWhole;
+}
+
+DWORD ExchangeDownloadRequest(const wchar_t* serverPath, int useTls, const wchar_t* headers, DownloadRequest* handles)
+{
+    DWORD error = 0;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        CloseDownloadRequest(handles); // what a failed first attempt left open
+        error = OpenDownloadRequest(kDirectUserAgent, UserDownloadRoute(attempt, useTls), serverPath, useTls, handles);
+        if (error)
+            continue;
+        if (WinHttpSendRequest(handles->request, headers ? headers : WINHTTP_NO_ADDITIONAL_HEADERS,
+                               headers ? static_cast<DWORD>(-1L) : 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0))
+            break;
+        error = GetLastError();
+    }
+    if (!error && !WinHttpReceiveResponse(handles->request, nullptr))
+        error = GetLastError();
+    return error;
+}
+
+DWORD QueryStatusCode(HINTERNET request)
+{
+    DWORD status = 0;
+    DWORD size = sizeof status;
+    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX))
+        return 0;
+    return status;
+}
+
+void QueryAnswerValidator(HINTERNET request, wchar_t* validator)
+{
+    wchar_t etag[kHeaderTextCapacity];
+    wchar_t lastModified[kHeaderTextCapacity];
+    HeaderText etagText = QueryHeaderText(request, L"ETag", etag, kHeaderTextCapacity);
+    QueryHeaderText(request, L"Last-Modified", lastModified, kHeaderTextCapacity);
+    validator[0] = L'\0';
+    if (etagText != HeaderText::Unreadable)
+        ChooseValidator(etag, lastModified, validator, kValidatorCapacity);
+}
+
+bool QueryHeaderValue(HINTERNET request, const wchar_t* name, wchar_t* text, DWORD capacity)
+{
+    return QueryHeaderText(request, name, text, capacity) == HeaderText::Present;
 }
 
 bool QueryContentLength(HINTERNET request, ULONGLONG* length)
@@ -136,7 +229,8 @@ bool QueryContentLength(HINTERNET request, ULONGLONG* length)
     return true;
 }
 
-int DownloadfileDirect(const wchar_t* serverPath, int useTls, const wchar_t* targetFile, bool showDialog)
+int DownloadfileDirect(const wchar_t* serverPath, int useTls, const wchar_t* targetFile, bool showDialog,
+                       uint64_t byteLimit)
 {
     LogPrintf(L"DownloadfileDirect https://%s%s to %s", launcherState.downloadHost, serverPath, targetFile);
 
@@ -150,23 +244,16 @@ int DownloadfileDirect(const wchar_t* serverPath, int useTls, const wchar_t* tar
     }
 
     DownloadRequest handles = {};
-    DWORD error = 0;
     int result = 0;
     DWORD status = 0;
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        CloseDownloadRequest(&handles); // what a failed first attempt left open
-        error = SendAttempt(attempt, serverPath, useTls, &handles);
-        if (!error)
-            break;
-    }
-    if (!error && !WinHttpReceiveResponse(handles.request, nullptr))
-        error = GetLastError();
+    BodyOptions options = {byteLimit, nullptr, nullptr, 0};
+    DWORD error = ExchangeDownloadRequest(serverPath, useTls, nullptr, &handles);
     if (error) {
         LogSystemError(error, L"Kein Netzwerkzugriff");
         goto quit;
     }
 
-    status = QueryStatus(handles.request);
+    status = QueryStatusCode(handles.request);
     switch (ClassifyDirectStatus(status)) {
     case DirectStatus::ProxyLogin:
         // The proxy's page is no file of ours: 0 sends the caller to the fallback, which logs in.
@@ -176,7 +263,7 @@ int DownloadfileDirect(const wchar_t* serverPath, int useTls, const wchar_t* tar
         ReportHttpStatus(status, showDialog);
         break;
     case DirectStatus::Body:
-        result = ReadBodyToFile(handles.request, file, kDirectBodyTexts, nullptr);
+        result = ReadBodyToFile(handles.request, file, kDirectBodyTexts, nullptr, &options) == kBodyWhole;
         break;
     }
 

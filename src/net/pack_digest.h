@@ -10,7 +10,7 @@
 
 #include <stdint.h>
 
-#include "provision/sha256.h"
+#include "net/sha256.h"
 
 struct DigestFollower {
     HANDLE thread;

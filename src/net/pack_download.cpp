@@ -13,74 +13,43 @@
 #include "net/proxy_script.h"
 #include "net/request.h"
 #include "net/resume_rules.h"
+#include "net/transfer_rules.h"
 
 namespace {
 
 enum : int {
     kMessageCapacity = 4096,
-    kAttempts = 2,
     kHeaderTextCapacity = 1024,
 };
 
 // A round that threw the partial file away and asks again, for the whole pack.
 enum : int { kAskForWholePack = -1 };
 
-enum class HeaderText { Absent, Present, Unreadable };
-
-// A response header by name; an unreadable one (too long, or a failing query) is told apart from
-// an absent one, so that an ETag too long to keep does not make the date the validator.
-HeaderText QueryHeaderText(HINTERNET request, const wchar_t* name, wchar_t* text, DWORD capacity)
-{
-    DWORD bytes = capacity * sizeof(wchar_t);
-    if (WinHttpQueryHeaders(request, WINHTTP_QUERY_CUSTOM, name, text, &bytes, WINHTTP_NO_HEADER_INDEX))
-        return HeaderText::Present;
-    text[0] = L'\0';
-    return GetLastError() == ERROR_WINHTTP_HEADER_NOT_FOUND ? HeaderText::Absent : HeaderText::Unreadable;
-}
+// What one call of DownloadRuntimePack was asked, carried through its rounds.
+struct PackJob {
+    const wchar_t* serverPath;
+    const wchar_t* packFile;
+    uint64_t expectedSize;
+    const wchar_t* refusedValidator;
+    wchar_t* validatorOut;
+    PackRoom* room;
+    FileDigest* digest;
+    wchar_t source[kResumeSourceCapacity];
+};
 
 // Everything DecidePackAnswer needs from the answer; validator receives its validator (or "").
 void ReadAnswerFacts(HINTERNET request, PackAnswerFacts* facts, wchar_t* validator)
 {
     *facts = PackAnswerFacts{};
-    DWORD status = 0;
-    DWORD size = sizeof status;
-    if (WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
-                            &status, &size, WINHTTP_NO_HEADER_INDEX))
-        facts->status = status;
+    facts->status = QueryStatusCode(request);
     ULONGLONG length = 0;
     facts->hasContentLength = QueryContentLength(request, &length);
     facts->contentLength = length;
     wchar_t text[kHeaderTextCapacity];
-    if (QueryHeaderText(request, L"Content-Range", text, kHeaderTextCapacity) == HeaderText::Present)
+    if (QueryHeaderValue(request, L"Content-Range", text, kHeaderTextCapacity))
         facts->hasContentRange = ParseContentRange(text, &facts->range);
-    wchar_t etag[kHeaderTextCapacity];
-    wchar_t lastModified[kHeaderTextCapacity];
-    HeaderText etagText = QueryHeaderText(request, L"ETag", etag, kHeaderTextCapacity);
-    QueryHeaderText(request, L"Last-Modified", lastModified, kHeaderTextCapacity);
-    validator[0] = L'\0';
-    if (etagText != HeaderText::Unreadable)
-        ChooseValidator(etag, lastModified, validator, kValidatorCapacity);
+    QueryAnswerValidator(request, validator);
     facts->validator = validator;
-}
-
-// Opens and sends the request, with headers when given (two attempts, as DownloadfileDirect), and
-// receives the answer; 0 or the error code of the failing call.
-DWORD ExchangePackRequest(const wchar_t* serverPath, const wchar_t* headers, DownloadRequest* handles)
-{
-    DWORD error = 0;
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        CloseDownloadRequest(handles); // what a failed first attempt left open
-        error = OpenDownloadRequest(kDirectUserAgent, UserDownloadRoute(attempt, 1), serverPath, 1, handles);
-        if (error)
-            continue;
-        if (WinHttpSendRequest(handles->request, headers ? headers : WINHTTP_NO_ADDITIONAL_HEADERS,
-                               headers ? static_cast<DWORD>(-1L) : 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0))
-            break;
-        error = GetLastError();
-    }
-    if (!error && !WinHttpReceiveResponse(handles->request, nullptr))
-        error = GetLastError();
-    return error;
 }
 
 void DeleteQuietly(const wchar_t* path)
@@ -179,14 +148,17 @@ void ReportUncreatablePartial()
     ShowDownloadWarning(text);
 }
 
-// A whole pack in the partial file becomes the pack file.
-int FinishPack(const wchar_t* packFile)
+// A whole pack in the partial file becomes the pack file; the caller learns the validator it came
+// with.
+int FinishPack(const PackJob& job, const wchar_t* validator)
 {
     DeleteQuietly(launcherState.partialPackMetaFile);
-    if (!MoveFileExW(launcherState.partialPackFile, packFile, MOVEFILE_REPLACE_EXISTING)) {
-        LogSystemError(GetLastError(), packFile);
+    if (!MoveFileExW(launcherState.partialPackFile, job.packFile, MOVEFILE_REPLACE_EXISTING)) {
+        LogSystemError(GetLastError(), job.packFile);
         return kPackFailed;
     }
+    if (job.validatorOut)
+        BoundedFormat(job.validatorOut, kValidatorCapacity, L"%s", validator ? validator : L"");
     return kPackDownloaded;
 }
 
@@ -194,12 +166,20 @@ int FinishPack(const wchar_t* packFile)
 // 206. The metadata is stored before the first byte, so that a start that is ended mid-way leaves
 // both behind. With digest given, the pack is hashed while it is written.
 int ReceivePack(HINTERNET request, PackAnswer answer, const PackRequestPlan& plan, const PackAnswerFacts& facts,
-                uint64_t partialBytes, const wchar_t* source, const wchar_t* packFile, PackRoom* room,
-                FileDigest* digest)
+                const PartialMeta& meta, uint64_t partialBytes, const PackJob& job)
 {
-    uint64_t fullLength = 0;
-    bool lengthKnown = AnnouncedFullLength(answer, facts, &fullLength);
-    if (lengthKnown && !RoomForPack(fullLength, partialBytes, room))
+    uint64_t announced = 0;
+    bool announcedKnown = AnnouncedFullLength(answer, facts, &announced);
+    PackLimit limit = ChoosePackLimit(job.expectedSize, announcedKnown, announced);
+    if (limit.refuse) {
+        LogPrintf(L"DownloadfileDirect: Server k\u00fcndigt %llu Bytes an, die Versionsdatei nennt %llu, "
+                  L"Runtime-Paket abgelehnt",
+                  static_cast<unsigned long long>(announced), static_cast<unsigned long long>(job.expectedSize));
+        return kPackBroken;
+    }
+    uint64_t fullLength = limit.fullLength;
+    bool lengthKnown = limit.lengthKnown;
+    if (lengthKnown && !RoomForPack(fullLength, partialBytes, job.room))
         return kPackNoRoom;
     if (answer == PackAnswer::Append)
         LogPrintf(L"DownloadfileDirect: Runtime-Paket wird ab Byte %llu von %llu fortgesetzt",
@@ -214,32 +194,43 @@ int ReceivePack(HINTERNET request, PackAnswer answer, const PackRequestPlan& pla
     }
     bool resumable = answer == PackAnswer::Append;
     if (answer == PackAnswer::WriteWhole) {
-        PartialMeta meta = {};
-        BoundedFormat(meta.source, kResumeSourceCapacity, L"%s", source);
-        BoundedFormat(meta.validator, kValidatorCapacity, L"%s", facts.validator);
-        meta.fullLength = fullLength;
-        resumable = lengthKnown && meta.validator[0] && WriteMetaFile(launcherState.partialPackMetaFile, meta);
+        PartialMeta kept = {};
+        BoundedFormat(kept.source, kResumeSourceCapacity, L"%s", job.source);
+        BoundedFormat(kept.validator, kValidatorCapacity, L"%s", facts.validator);
+        kept.fullLength = fullLength;
+        resumable = lengthKnown && kept.validator[0] && WriteMetaFile(launcherState.partialPackMetaFile, kept);
         if (!resumable)
             DeleteQuietly(launcherState.partialPackMetaFile);
     }
 
     DigestFollower follower = {};
-    if (digest)
+    if (job.digest)
         StartDigestFollower(launcherState.partialPackFile, &follower);
-    int whole = ReadBodyToFile(request, file, kDirectBodyTexts, nullptr);
+    // A pack of known length is bounded by it (an appended rest by what is missing); one of unknown
+    // length by the volume's room.
+    uint64_t start = answer == PackAnswer::Append ? plan.offset : 0;
+    BodyOptions options = {lengthKnown ? fullLength - start : kNoByteLimit,
+                           lengthKnown ? nullptr : launcherState.cacheFolder, nullptr, 0};
+    int body = ReadBodyToFile(request, file, kDirectBodyTexts, nullptr, &options);
     LARGE_INTEGER size = {};
     GetFileSizeEx(file, &size);
     if (!CloseHandle(file)) {
         LogLine(L"Could not close temp file");
-        whole = 0;
+        body = kBodyFailed;
     }
     uint64_t received = static_cast<uint64_t>(size.QuadPart);
-    bool complete = whole && (!lengthKnown || received == fullLength);
-    if (digest)
-        FinishDigestFollower(&follower, complete, digest);
+    bool complete = body == kBodyWhole && (!lengthKnown || received == fullLength);
+    if (job.digest)
+        FinishDigestFollower(&follower, complete, job.digest);
     if (complete)
-        return FinishPack(packFile);
-    if (whole) {
+        return FinishPack(job, answer == PackAnswer::Append ? meta.validator : facts.validator);
+    if (body == kBodyStopped) {
+        // Too large or no room: nothing of it is worth keeping, and the line says why.
+        DeleteQuietly(launcherState.partialPackFile);
+        DeleteQuietly(launcherState.partialPackMetaFile);
+        return kPackBroken;
+    }
+    if (body == kBodyWhole) {
         // The body matched its own length but not the pack's: nothing here can be continued.
         LogPrintf(L"DownloadfileDirect: Runtime-Paket hat %llu statt %llu Bytes",
                   static_cast<unsigned long long>(received), static_cast<unsigned long long>(fullLength));
@@ -256,15 +247,15 @@ int ReceivePack(HINTERNET request, PackAnswer answer, const PackRequestPlan& pla
 }
 
 // One request for the pack: for the rest of the partial file when it can be continued, otherwise
-// for the whole. kAskForWholePack when the answer did not fit the partial file.
-int DownloadPackRound(const wchar_t* serverPath, const wchar_t* source, const wchar_t* packFile, PackRoom* room,
-                      FileDigest* digest)
+// for the whole (only if changed, when the caller refused the pack it has). kAskForWholePack when
+// the answer did not fit the partial file.
+int DownloadPackRound(const PackJob& job)
 {
     LauncherState& s = launcherState;
     PartialMeta meta = {};
     uint64_t partialBytes = FileSizeOrZero(s.partialPackFile);
     bool metaValid = ReadMetaFile(s.partialPackMetaFile, &meta);
-    PackRequestPlan plan = PlanPackRequest(partialBytes, metaValid, meta, source);
+    PackRequestPlan plan = PlanPackRequest(partialBytes, metaValid, meta, job.source);
     wchar_t headers[kRangeHeadersCapacity];
     if (plan.resume && !FormatRangeHeaders(headers, kRangeHeadersCapacity, plan.offset, meta.validator))
         plan = PackRequestPlan{false, 0, PartialVerdict::NoValidator};
@@ -272,18 +263,27 @@ int DownloadPackRound(const wchar_t* serverPath, const wchar_t* source, const wc
         DiscardPartialPack(PartialVerdictText(plan.verdict));
         partialBytes = 0;
     }
+    // A resumed request keeps to Range and If-Range; a whole one asks only for a pack other than
+    // the refused one.
+    bool conditional = !plan.resume && job.refusedValidator &&
+                       FormatConditionalHeaders(headers, kRangeHeadersCapacity, job.refusedValidator);
 
     DownloadRequest handles = {};
     int result = kPackFailed;
     PackAnswerFacts facts;
     wchar_t validator[kValidatorCapacity];
     PackAnswer answer;
-    DWORD error = ExchangePackRequest(serverPath, plan.resume ? headers : nullptr, &handles);
+    DWORD error = ExchangeDownloadRequest(job.serverPath, 1, plan.resume || conditional ? headers : nullptr, &handles);
     if (error) {
         LogSystemError(error, L"Kein Netzwerkzugriff");
         goto quit;
     }
     ReadAnswerFacts(handles.request, &facts, validator);
+    if (conditional && facts.status == 304) {
+        LogLine(L"DownloadfileDirect: Runtime-Paket auf dem Server unver\u00e4ndert (304), es wird nicht erneut geladen");
+        result = kPackNotModified;
+        goto quit;
+    }
     answer = DecidePackAnswer(plan, meta, facts);
     if (answer == PackAnswer::Other) {
         switch (ClassifyDirectStatus(facts.status)) {
@@ -314,7 +314,7 @@ int DownloadPackRound(const wchar_t* serverPath, const wchar_t* source, const wc
     }
     case PackAnswer::WriteWhole:
     case PackAnswer::Append:
-        result = ReceivePack(handles.request, answer, plan, facts, partialBytes, source, packFile, room, digest);
+        result = ReceivePack(handles.request, answer, plan, facts, meta, partialBytes, job);
         break;
     case PackAnswer::Other:
         break;
@@ -334,18 +334,22 @@ void DiscardPartialPack(const wchar_t* reason)
     DeleteQuietly(launcherState.partialPackMetaFile);
 }
 
-int DownloadRuntimePack(const wchar_t* serverPath, const wchar_t* packFile, PackRoom* room, FileDigest* digest)
+int DownloadRuntimePack(const wchar_t* serverPath, const wchar_t* packFile, uint64_t expectedSize,
+                        const wchar_t* refusedValidator, wchar_t* validatorOut, PackRoom* room, FileDigest* digest)
 {
     LauncherState& s = launcherState;
     if (digest)
         *digest = FileDigest{};
+    if (validatorOut)
+        validatorOut[0] = L'\0';
     LogPrintf(L"DownloadfileDirect https://%s%s to %s", s.downloadHost, serverPath, s.partialPackFile);
     *room = PackRoom{0, 0};
-    wchar_t source[kResumeSourceCapacity];
-    BoundedFormat(source, kResumeSourceCapacity, L"%s%s", s.downloadHost, serverPath);
-    int result = DownloadPackRound(serverPath, source, packFile, room, digest);
+    PackJob job = {serverPath, packFile, expectedSize, refusedValidator && *refusedValidator ? refusedValidator : nullptr,
+                   validatorOut, room, digest, {}};
+    BoundedFormat(job.source, kResumeSourceCapacity, L"%s%s", s.downloadHost, serverPath);
+    int result = DownloadPackRound(job);
     // The partial file is gone by now, so the second round asks for the whole pack.
     if (result == kAskForWholePack)
-        result = DownloadPackRound(serverPath, source, packFile, room, digest);
+        result = DownloadPackRound(job);
     return result == kAskForWholePack ? kPackFailed : result;
 }

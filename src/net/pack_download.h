@@ -4,17 +4,26 @@
 // (Range with If-Range) and appends it when the server's 206 fits, and starts over otherwise. Only
 // a pack of its full length becomes the pack file. Before any byte is written the cache folder's
 // volume must have room for the pack and the runtime unpacked from it.
+//
+// The pack is bounded: by the size the version file names, else by the full length the server
+// announces; a pack of neither stops when the volume's free room falls below twice the bytes
+// received (transfer_rules.h). A pack the caller refused can be asked for again only if it
+// changed (If-None-Match or If-Modified-Since with the refused pack's validator).
 #pragma once
 
 #include <stdint.h>
 
-#include "provision/sha256.h"
+#include "net/resume_rules.h"
+#include "net/sha256.h"
 
 enum PackDownloadResult : int {
     kPackFailed = 0,     // no usable answer (no connection, proxy login, HTTP error): the fallback may try
     kPackDownloaded = 1, // the pack file holds the whole pack
-    kPackBroken = 2,     // the body broke off; what arrived stays for the next start
+    kPackBroken = 2,     // the body broke off, too slow, or was stopped; what arrived stays for the next
+                         // start when it can be continued, and is deleted when it was stopped (a length
+                         // that contradicts the version file, beyond the limit, no room left)
     kPackNoRoom = 3,     // the volume lacks room; nothing was written
+    kPackNotModified = 4, // asked with refusedValidator, the server answered 304: nothing was written
 };
 
 // The room the download asked for when it returned kPackNoRoom.
@@ -25,10 +34,16 @@ struct PackRoom {
 
 // Downloads serverPath from the download host into packFile through launcherState's
 // partialPackFile and partialPackMetaFile. HTTP error statuses are reported as by
-// DownloadfileDirect (ReportHttpStatus with its box). With digest given, the pack is hashed while
-// it arrives, and digest holds its size and SHA-256 when kPackDownloaded is returned (known is
-// false when the hashing could not run or failed).
-int DownloadRuntimePack(const wchar_t* serverPath, const wchar_t* packFile, PackRoom* room, FileDigest* digest);
+// DownloadfileDirect (ReportHttpStatus with its box). expectedSize is the pack's size as the
+// version file names it (0: unknown). refusedValidator (null or "": none) is the validator of a
+// pack the caller refused: without a partial file to continue, the request carries it as a
+// conditional header, and a 304 gives kPackNotModified without a box. validatorOut (null, or
+// kValidatorCapacity) receives the validator of the pack delivered: that of the 200 that brought
+// it whole, or the partial file's when a 206 completed it; "" when none. With digest given, the
+// pack is hashed while it arrives, and digest holds its size and SHA-256 when kPackDownloaded is
+// returned (known is false when the hashing could not run or failed).
+int DownloadRuntimePack(const wchar_t* serverPath, const wchar_t* packFile, uint64_t expectedSize,
+                        const wchar_t* refusedValidator, wchar_t* validatorOut, PackRoom* room, FileDigest* digest);
 
 // Removes the partial file and its metadata, with one log line naming why.
 void DiscardPartialPack(const wchar_t* reason);

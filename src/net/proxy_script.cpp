@@ -167,6 +167,15 @@ void LookUpHost(int useTls)
         KeepAnswer(info);
 
     wchar_t line[kLookupLineCapacity];
+    const wchar_t* configured = s.proxyConfig.lpszAutoConfigUrl;
+    if (error == ERROR_WINHTTP_AUTODETECTION_FAILED && !(configured && *configured)) {
+        // Detection alone found no script: the usual case outside a company network, no error.
+        BoundedFormat(line, kLookupLineCapacity,
+                      L"Proxy script for %s: keine automatische Konfiguration gefunden, Downloads ohne Proxy-Skript",
+                      s.downloadHost);
+        LogLine(line);
+        return;
+    }
     FormatProxyScriptAnswerLine(line, kLookupLineCapacity, s.downloadHost, s.scriptAnswer, s.scriptProxy,
                                 s.scriptProxyBypass);
     if (error)

@@ -2,6 +2,7 @@
 
 #include "app/state.h"
 #include "log/log.h"
+#include "net/transfer_rules.h"
 
 static_assert(kSecureProtocolTls12 == WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2, "protocol bits");
 static_assert(kSecureProtocolTls13 == 0x00002000, "protocol bits (WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3)");
@@ -51,6 +52,14 @@ void SetNamedProxy(HINTERNET session, const DownloadRoute& route)
     WinHttpSetOption(session, WINHTTP_OPTION_PROXY, &proxy, sizeof proxy);
 }
 
+// The time-outs of transfer_rules.h, on the session and again on the request: a stack that does
+// not pass the session's on to its requests still keeps them.
+void SetTimeouts(HINTERNET handle)
+{
+    if (!WinHttpSetTimeouts(handle, kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs, kReceiveTimeoutMs))
+        LogSystemError(GetLastError(), L"WinHttpSetTimeouts");
+}
+
 } // namespace
 
 DWORD OpenDownloadRequest(const wchar_t* userAgent, const DownloadRoute& route, const wchar_t* serverPath, int useTls,
@@ -63,6 +72,7 @@ DWORD OpenDownloadRequest(const wchar_t* userAgent, const DownloadRoute& route, 
         error = GetLastError();
         goto quit;
     }
+    SetTimeouts(out->session);
     if (useTls)
         AskForSecureProtocols(out->session);
     if (route.kind == RouteKind::NamedProxy)
@@ -79,6 +89,7 @@ DWORD OpenDownloadRequest(const wchar_t* userAgent, const DownloadRoute& route, 
         error = GetLastError();
         goto quit;
     }
+    SetTimeouts(out->request);
     return 0;
 
 quit:

@@ -1,5 +1,6 @@
 // The one request opener of both downloads: a WinHTTP session on the attempt's route with the
-// secure protocols the platform accepts, the connection to the download host and the GET request.
+// secure protocols the platform accepts and the time-outs of transfer_rules.h, the connection to
+// the download host and the GET request.
 #pragma once
 
 #include <windows.h>

@@ -11,7 +11,7 @@
 #include "log/log.h"
 #include "provision/release_key.h"
 #include "provision/release_rules.h"
-#include "provision/sha256.h"
+#include "net/sha256.h"
 #include "provision/version_rules.h"
 
 namespace {

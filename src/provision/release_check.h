@@ -7,7 +7,7 @@
 #include <stdint.h>
 
 #include "provision/release_rules.h"
-#include "provision/sha256.h"
+#include "net/sha256.h"
 
 // True when the pack may run. A program built with a release key requires a signature in the
 // version file that verifies with that key, and a size and digest there that match the pack; one

@@ -40,9 +40,9 @@ enum : int {
 // The direct download first; the proxy-authenticating one only when the direct one failed.
 int DownloadTwoStep(const wchar_t* serverPath, const wchar_t* targetFile)
 {
-    if (DownloadfileDirect(serverPath, 1, targetFile, true))
+    if (DownloadfileDirect(serverPath, 1, targetFile, true, kVersionFileByteLimit))
         return 1;
-    return DownloadWithAuthentication(serverPath, 1, targetFile);
+    return DownloadWithAuthentication(serverPath, 1, targetFile, kVersionFileByteLimit);
 }
 
 bool IsFile(const wchar_t* path)
@@ -185,12 +185,12 @@ void DiscardInstall()
 int FetchRuntimePack(PackRoom* room, FileDigest* digest)
 {
     LauncherState& s = launcherState;
-    int result = DownloadRuntimePack(s.runtimePackUrlPath, s.runtimePackFile, room, digest);
+    int result = DownloadRuntimePack(s.runtimePackUrlPath, s.runtimePackFile, 0, nullptr, nullptr, room, digest);
     if (result != kPackFailed)
         return result;
     if (digest)
         *digest = FileDigest{}; // the fallback writes the pack file afresh
-    if (!DownloadWithAuthentication(s.runtimePackUrlPath, 1, s.runtimePackFile))
+    if (!DownloadWithAuthentication(s.runtimePackUrlPath, 1, s.runtimePackFile, kNoByteLimit))
         return kPackFailed;
     // The whole pack came another way; what an earlier start left is of no use now.
     if (IsFile(s.partialPackFile) || IsFile(s.partialPackMetaFile))

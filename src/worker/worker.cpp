@@ -7,7 +7,7 @@
 #include "provision/payload.h"
 #include "provision/properties.h"
 #include "provision/release_rules.h"
-#include "provision/sha256.h"
+#include "net/sha256.h"
 #include "provision/runtime.h"
 #include "worker/launch.h"
 #include "worker/zip_rules.h"
@@ -95,5 +95,5 @@ bool provideGenenricLauncherJar(wchar_t* archivePath)
         return false;
     if (archivePath)
         BoundedFormat(archivePath, kPathCapacity, L"%s", tempFile);
-    return DownloadfileDirect(kGenericArchiveServerPath, 1, tempFile, false) == 1;
+    return DownloadfileDirect(kGenericArchiveServerPath, 1, tempFile, false, kArchiveByteLimit) == 1;
 }

@@ -48,7 +48,9 @@ def parse_runner_output(output):
                                  "bytes": int(values["BYTES"]), "pattern": values["PATTERN"] == "1",
                                  "body": None if values["BODY"] == "-" else bytes.fromhex(values["BODY"]),
                                  "log_lines": int(values["LOGLINES"]),
-                                 "target": bytes.fromhex(values["TARGET"]).decode("latin-1")})
+                                 "target": bytes.fromhex(values["TARGET"]).decode("latin-1"),
+                                 "validator": bytes.fromhex(values["VALIDATOR"]).decode("latin-1"),
+                                 "digest": values["DIGEST"] == "1"})
         elif kind == "LOG":
             got["log"].append(bytes.fromhex(value).decode("latin-1"))
         elif kind == "DIALOG":
@@ -91,6 +93,8 @@ def check_case(case, got, origin=None):
         assert step.body is None or step.body.holds(result), where
         assert step.exists is None or result["exists"] == step.exists, where
         assert step.log_lines is None or result["log_lines"] == step.log_lines, (where, got["log"])
+        assert result["digest"], where
+        assert step.answered is None or result["validator"] == step.answered, where
     for check in case.log:
         if hasattr(check, "texts"):
             check = download_cases.All([filled(t) for t in check.texts])

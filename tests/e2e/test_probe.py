@@ -104,3 +104,27 @@ def test_probe_leaves_its_file_shows_no_dialog_and_the_launch_follows(clean, dis
         assert "Fehler: HTTP-Statuscode=404 Resource nicht gefunden." in texts
     if origin:
         assert origin.count(ARCHIVE_PATH) == 1
+
+
+def test_answers_beyond_their_limit_are_cut_and_the_launch_follows(clean, display):
+    """A version file of 1 MB (chunked) is cut at 64 KiB by both downloads and still reads as the
+    installed version; an archive without end stops at 256 MiB and the embedded one is used."""
+    net.require_network()
+    root = runtime.lay_out_server(wine.E2E_DIR / "probe-server", version="5")
+    origin = servers.start_origin(root)
+    origin.routes[runtime.VERSION_PATH] = ("chunked", {"body": b"5\n" + b"#" * (1 << 20), "chunk": 8192})
+    origin.routes[ARCHIVE_PATH] = ("endless", {"piece": b"PK" * 32768})
+    record = runtime.place_runtime(clean, version="5")
+    try:
+        code, shown, _ = dialog.run(clean, display, ["start.kvnlp"], timeout=120)
+        starts = runtime.recorded_starts(record)
+    finally:
+        origin.stop()
+    texts = wine.log_texts(clean)
+    assert code == 0 and shown == [] and len(starts) == 1
+    too_large = "Antwort gr\u00f6\u00dfer als %d Bytes, abgebrochen"
+    assert texts.count("DownloadfileDirect: " + too_large % 65536) == 1
+    assert texts.count("DownloadWithAuthentication 200: " + too_large % 65536) == 1
+    assert texts.count("DownloadfileDirect: " + too_large % (256 << 20)) == 1
+    assert EMBEDDED + starts[0][1][10] in texts
+    assert not any("need to dl java" in t for t in texts)

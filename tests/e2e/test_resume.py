@@ -7,8 +7,11 @@ digest taken while the pack arrived covers the part the first start left as well
     ip netns exec tarvolin-e2e-<name> env LAUNCHER_BUILD_DIR=$PWD/build \\
         /usr/bin/python3 -m pytest -q -s -p no:cacheprovider tests/e2e/test_resume.py
 """
+import os
+
 import pytest
 
+from harness import dialog
 from harness import net
 from harness import release
 from harness import runtime
@@ -107,3 +110,28 @@ def test_an_interrupted_pack_download_goes_on_or_starts_over(clean, display, cas
                ratio="%.2f" % (served / len(second_pack)))
     finally:
         origin.stop()
+
+
+@pytest.mark.skipif(os.environ.get("LAUNCHER_SLOW_TESTS") != "1", reason="about two minutes; LAUNCHER_SLOW_TESTS=1 runs it")
+def test_a_trickling_pack_is_given_up_kept_and_the_installed_runtime_starts(clean, display):
+    """Half the pack at once, then a byte every 5 s: given up within two windows of the low-speed rule."""
+    net.require_network()
+    root = runtime.lay_out_server(SERVER_ROOT, version="6")
+    record = runtime.place_runtime(clean, version="5")
+    pack = padded_pack(1 << 20)
+    origin = servers.start_origin(root)
+    origin.routes[runtime.PACK_PATH] = ("trickle", {"body": pack, "fast": len(pack) // 2, "interval": 5,
+                                                    "headers": {"ETag": '"t1"'}})
+    try:
+        code, shown, seconds = dialog.run(clean, display, ["start.kvnlp"], timeout=240)
+        starts = runtime.recorded_starts(record)
+    finally:
+        origin.stop()
+    texts = wine.log_texts(clean)
+    assert code == 0 and len(starts) == 1 and seconds < 150, (seconds, texts[-10:])
+    assert "DownloadfileDirect: weniger als 1024 Bytes in 60 s erhalten, Download abgebrochen" in texts
+    cache = wine.cache_dir(clean)
+    assert len(pack) // 2 <= (cache / "jre_pack.part").stat().st_size < len(pack)
+    assert (cache / "jre_pack.part.meta").is_file()
+    assert (cache / "version.txt").read_bytes() == b"5"
+    figure("pack given up as too slow", seconds="%.1f" % seconds, boxes=len(shown))

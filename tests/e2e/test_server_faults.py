@@ -47,8 +47,8 @@ def faulty_answer(fault, body):
         return "short", {"body": body, "sent": half}
     if fault == "slow":
         return "slow", {"body": body, "pieces": 4, "delay": 0.5, "lag": 2.0}
-    if fault == "stall":  # longer than the 30 s a read waits by default
-        return "slow", {"body": body, "pieces": 2, "delay": 0.0, "lag": 40.0}
+    if fault == "stall":  # longer than the low-speed window and the 65 s a read waits
+        return "slow", {"body": body, "pieces": 2, "delay": 0.0, "lag": 70.0}
     return "status", {"status": 503}
 
 

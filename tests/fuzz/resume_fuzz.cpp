@@ -1,13 +1,16 @@
 // The headers and the stored metadata of a resumable download: a length is a plain decimal that
 // prints back to its digits, a range is satisfied, a metadata text that is read back writes the
 // same bytes again, and whatever the headers say, an appended answer continues the partial file
-// exactly and ends at the stored full length.
+// exactly and ends at the stored full length. The bounds of transfer_rules.h ride along: a
+// conditional header is one header line, a chunk never crosses its limit, and a transfer that
+// gains at least the low-speed bytes at every reading is never too slow.
 #include <string.h>
 
 #include <string>
 
 #include "fuzz_text.h"
 #include "net/resume_rules.h"
+#include "net/transfer_rules.h"
 
 namespace {
 
@@ -70,6 +73,37 @@ void CheckAnswer(const uint8_t* data, size_t size, const std::vector<std::wstrin
     FUZZ_CHECK(AnnouncedFullLength(answer, facts, &full) && full == meta.fullLength);
 }
 
+// Readings from the bytes: each pair is a pause (in seconds) and a gain (in 64-byte steps).
+void CheckTransfer(const uint8_t* data, size_t size)
+{
+    LowSpeedWatch watch;
+    StartLowSpeedWatch(&watch, 0, 0);
+    uint64_t now = 0, received = 0;
+    bool everyGainFast = true;
+    for (size_t i = 0; i + 1 < size; i += 2) {
+        now += data[i] * 1000ull;
+        uint64_t gain = data[i + 1] * 64ull;
+        everyGainFast = everyGainFast && data[i] <= kLowSpeedTimeMs / 1000 && gain >= kLowSpeedLimitBytes;
+        uint64_t fits = BytesWithinLimit(received, gain, 70000);
+        FUZZ_CHECK(fits <= gain && (received > 70000 || received + fits <= 70000));
+        received += gain;
+        bool slow = TransferTooSlow(&watch, now, received);
+        FUZZ_CHECK(!(slow && everyGainFast));
+        if (slow)
+            StartLowSpeedWatch(&watch, now, received);
+    }
+}
+
+void CheckConditional(const std::wstring& value)
+{
+    wchar_t header[kConditionalHeadersCapacity];
+    if (!FormatConditionalHeaders(header, kConditionalHeadersCapacity, value.c_str()))
+        return;
+    std::wstring text(header);
+    FUZZ_CHECK(text.find(L"\r\n") == text.size() - 2 && text.find(L'\n') == text.size() - 1);
+    FUZZ_CHECK(text.compare(0, 3, L"If-") == 0 && text.find(value) != std::wstring::npos);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -89,5 +123,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             FUZZ_CHECK(validator[0] == L'"' && wcslen(validator) >= 2);
     }
     CheckAnswer(data, metaSize, values);
+    CheckTransfer(data, size);
+    for (const std::wstring& value : values)
+        CheckConditional(value);
     return 0;
 }

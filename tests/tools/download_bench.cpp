@@ -52,7 +52,7 @@ int main()
     LARGE_INTEGER frequency = {}, before = {}, after = {};
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&before);
-    int result = DownloadfileDirect(arguments[2], 1, arguments[3], false);
+    int result = DownloadfileDirect(arguments[2], 1, arguments[3], false, kNoByteLimit);
     QueryPerformanceCounter(&after);
 
     PROCESS_MEMORY_COUNTERS_EX memory = {};

@@ -55,7 +55,7 @@ int main()
     PackRoom room = {};
     FileDigest digest = {};
     QueryPerformanceCounter(&started);
-    int result = DownloadRuntimePack(arguments[2], s.runtimePackFile, &room, keyed ? &digest : nullptr) == kPackDownloaded;
+    int result = DownloadRuntimePack(arguments[2], s.runtimePackFile, 0, nullptr, nullptr, &room, keyed ? &digest : nullptr) == kPackDownloaded;
     QueryPerformanceCounter(&downloaded);
     checked = rechecked = downloaded;
     if (result && keyed) {

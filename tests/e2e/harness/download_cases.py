@@ -5,11 +5,15 @@ test_download.py checks what the runner printed and what the origin and the prox
 
 A new case is one more Case(...) in CASES. Fields:
   answers   path -> (answer kind, parameters) the origin gives: body, status (with headers), chunked
-            (with a cut), short, reset, slow (pieces and delays), hangup, turns (statuses in turn)
+            (with a cut), short, reset, slow (pieces and delays), hangup, turns (statuses in turn),
+            endless (a body without length that never ends)
   steps     the calls in order: Step(call, path, result, body, ...); call is "direct" or "auth"
             (DownloadfileDirect, DownloadWithAuthentication), "-dialog" added: DownloadfileDirect
             asked to show its dialog, "-plain" added last: useTls 0 (plain HTTP); target
-            "missing-folder" downloads into a folder that does not exist
+            "missing-folder" downloads into a folder that does not exist; limit: the call's byte
+            limit (none when not given). "fetch": FetchFileConditionally, with validator; "pack":
+            DownloadRuntimePack, with validator as the refused one; answered: the validator they give
+            back (the runner also checks that a fetch's digest is that of the file it wrote)
   body      Whole(size): the scripted pattern of that size; Exact(bytes) (Exact(b"") also holds
             for a missing file); Cut(below=n) or Cut(at_most=n): a part of the pattern
   log       checks on the log lines: Line(text, count), Prefix(text, count), Suffix(text, count),
@@ -55,12 +59,16 @@ class Case:
 
 
 class Step:
-    def __init__(self, call, path, result, body=None, exists=None, log_lines=None, target=None):
+    def __init__(self, call, path, result, body=None, exists=None, log_lines=None, target=None, limit=None,
+                 validator=None, answered=None):
         self.call, self.path, self.result, self.body = call, path, result, body
-        self.exists, self.log_lines, self.target = exists, log_lines, target
+        self.exists, self.log_lines, self.target, self.limit = exists, log_lines, target, limit
+        self.validator, self.answered = validator, answered
 
     def text(self):
-        return " ".join([self.call, self.path] + ([self.target] if self.target else []))
+        return " ".join([self.call, self.path] + ([self.target] if self.target else []) +
+                        (["limit=%d" % self.limit] if self.limit is not None else []) +
+                        (["validator=" + self.validator] if self.validator else []))
 
 
 class Whole:
@@ -154,9 +162,15 @@ ANSWERS = {
     "/e2e/401-407": ("turns", {"statuses": (401, 407)}),
     "/e2e/chunked-cut": ("chunked", {"body": pattern(OK_SIZE), "chunk": 7000, "cut": CUT_AT}),
     "/e2e/beyond-4gib": ("short", {"body": pattern(SHORT_SENT), "sent": SHORT_SENT, "announced": BEYOND_4GIB}),
+    "/e2e/endless": ("endless", {"piece": pattern(251 * 64)}),
+    "/e2e/tagged": ("ranged", {"body": pattern(OK_SIZE), "etag": '"a1"'}),
 }
 
 NO_CONNECTION = r"Fehler .*: Kein Netzwerkzugriff.*"
+LIMIT = 65536
+FETCH_TOO_LARGE = "FetchFileConditionally: Antwort gr\u00f6\u00dfer als %d Bytes, abgebrochen" % LIMIT
+TOO_LARGE = "DownloadfileDirect: Antwort gr\u00f6\u00dfer als %d Bytes, abgebrochen" % LIMIT
+AUTH_TOO_LARGE = "DownloadWithAuthentication 200: Antwort gr\u00f6\u00dfer als %d Bytes, abgebrochen" % LIMIT
 
 CASES = [
     Case("DirectWholeBodyOverTls12", bench="an origin that speaks TLS 1.2 only",
@@ -214,6 +228,32 @@ CASES = [
               Line("DownloadWithAuthentication 200: Antwort unvollst\u00e4ndig, %d von %d Bytes erhalten"
                    % (SHORT_SENT, BEYOND_4GIB))],
          requests={"/e2e/beyond-4gib": {DIRECT_AGENT: 1, AUTH_AGENT: 1}}),
+    # Announced beyond the limit: an empty file; grown past it: cut there; exactly at it: whole.
+    Case("BothDownloadsKeepToTheirByteLimit",
+         answers=_answers("/e2e/ok", "/e2e/chunked", "/e2e/endless"),
+         steps=[Step("direct", "/e2e/ok", 0, Exact(b""), exists=True, limit=LIMIT),
+                Step("direct", "/e2e/chunked", 0, Whole(LIMIT), limit=LIMIT),
+                Step("auth", "/e2e/endless", 0, Whole(LIMIT), limit=LIMIT),
+                Step("direct", "/e2e/ok", 1, Whole(OK_SIZE), limit=OK_SIZE)],
+         log=[Line(TOO_LARGE, 2), Line(AUTH_TOO_LARGE, 1), Prefix("Fehler", 0)],
+         requests={"/e2e/ok": {DIRECT_AGENT: 2}, "/e2e/chunked": {DIRECT_AGENT: 1}, "/e2e/endless": {AUTH_AGENT: 1}}),
+    # A fetch creates its file only for a 200 body, deletes a failed one, and a 304 leaves the copy.
+    Case("FetchTakesOnlyAChangedFileAndLeavesNoFailedOne",
+         answers=_answers("/e2e/404", "/e2e/endless", "/e2e/tagged"),
+         steps=[Step("fetch", "/e2e/404", 3, exists=False),
+                Step("fetch", "/e2e/endless", 5, exists=False, limit=LIMIT),
+                Step("fetch", "/e2e/tagged", 1, Whole(OK_SIZE), answered='"a1"'),
+                Step("fetch", "/e2e/tagged", 2, Whole(OK_SIZE), validator='"a1"', answered='"a1"'),
+                Step("fetch", "/e2e/tagged", 1, Whole(OK_SIZE), validator='"a0"', answered='"a1"')],
+         log=[Line("Fehler: HTTP-Statuscode=404 Resource nicht gefunden.", 1), Line(FETCH_TOO_LARGE, 1)],
+         requests={"/e2e/404": {DIRECT_AGENT: 1}, "/e2e/endless": {DIRECT_AGENT: 1}, "/e2e/tagged": {DIRECT_AGENT: 3}}),
+    # A refused pack asked for again: 304 gives 4 without box or file, a changed one comes whole.
+    Case("RefusedPackIsAskedForOnlyIfItChanged",
+         answers=_answers("/e2e/tagged"),
+         steps=[Step("pack", "/e2e/tagged", 4, exists=False, validator='"a1"', answered=""),
+                Step("pack", "/e2e/tagged", 1, Whole(OK_SIZE), validator='"a0"', answered='"a1"')],
+         status_messages=0,
+         requests={"/e2e/tagged": {DIRECT_AGENT: 2}}),
     # A chunked body has no Content-Length: only its last chunk tells that it is whole.
     Case("BothDownloadsGive0ForAChunkedBodyCutBeforeItsLastChunk",
          answers=_answers("/e2e/chunked-cut"),

@@ -143,6 +143,28 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.flush()
             time.sleep(delay)
 
+    def answer_endless(self, piece):
+        """piece (bytes) again and again without a length, until the client goes away."""
+        self.head(200, None, close=True)
+        try:
+            while True:
+                self.wfile.write(piece)
+        except OSError:
+            pass
+
+    def answer_trickle(self, body, fast, interval, headers=None):
+        """body with its length (and headers): the first fast bytes at once, then one byte each
+        interval seconds until the client goes away."""
+        self.head(200, len(body), headers)
+        self.wfile.write(body[:fast])
+        try:
+            for at in range(fast, len(body)):
+                self.wfile.flush()
+                time.sleep(interval)
+                self.wfile.write(body[at:at + 1])
+        except OSError:
+            pass
+
     def answer_sequence(self, answers):
         """Each request for the path takes the next of the scripted answers; the last one stays."""
         path = self.path.split("?", 1)[0]
@@ -155,7 +177,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def answer_ranged(self, body, etag='"v1"', last_modified=None, ranges=True, rate=None, piece=65536):
         """body as a static file server gives it, with its ETag (and Last-Modified when given). With
         ranges, "Range: bytes=N-" is answered with 206 and the rest when If-Range (if sent) names
-        the current ETag or date, else with 200 and the whole body; without, always 200. rate: bytes
+        the current ETag or date, else with 200 and the whole body; without, always 200. If-None-Match
+        with the ETag, or If-Modified-Since with the date, is answered with 304. rate: bytes
         per second, in pieces. Each answer is recorded (status, first byte) and the body bytes
         written are added to the path's sent count."""
         path = self.path.split("?", 1)[0]
@@ -169,6 +192,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
             start = int(wanted.group(1))
             headers["Content-Range"] = "bytes %d-%d/%d" % (start, len(body) - 1, len(body))
         status = 206 if "Content-Range" in headers else 200
+        if self.headers.get("If-None-Match", "-") == etag or self.headers.get("If-Modified-Since", "-") == last_modified:
+            status, body, start = 304, b"", 0
+            headers.pop("Content-Range", None)
         with self.server.lock:
             self.server.answers.append({"path": path, "status": status, "start": start})
         self.head(status, len(body) - start, headers)

@@ -9,9 +9,11 @@
 //   LAUNCHER_CASE_HOST    another host for the calls (a name no resolver knows)
 //   LAUNCHER_CASE_PROXY   an explicit proxy for the first attempt of DownloadfileDirect
 //   LAUNCHER_CASE_SCRIPT  the address of the user's proxy configuration script
-//   LAUNCHER_CASE_STEPS   the calls, separated by "|": "<call> <path> [missing-folder]", call
-//                         direct or auth, "-dialog" added: DownloadfileDirect shows its dialog,
-//                         "-plain" added last: useTls 0
+//   LAUNCHER_CASE_STEPS   the calls, separated by "|": "<call> <path> [missing-folder] [limit=N]
+//                         [validator=V]", call direct, auth, fetch (FetchFileConditionally) or pack
+//                         (DownloadRuntimePack beside the target), "-dialog" added: DownloadfileDirect
+//                         shows its dialog, "-plain" added last: useTls 0; V: fetch's validator,
+//                         pack's refused one
 // Wine's http_proxy gives the default proxy. With LAUNCHER_TEST_DIALOGS=outside the runner only
 // watches the warning dialogs and leaves answering them to the driver.
 #include <gtest/gtest.h>
@@ -29,8 +31,10 @@
 
 #include "app/state.h"
 #include "log/format.h"
+#include "net/archive_download.h"
 #include "net/authdownload.h"
 #include "net/download.h"
+#include "net/pack_download.h"
 #include "test_helpers.h"
 
 namespace {
@@ -146,6 +150,8 @@ protected:
     void TearDown() override
     {
         DeleteFileW(target_.c_str());
+        DeleteFileW((target_ + L".part").c_str());
+        DeleteFileW((target_ + L".part.meta").c_str());
         DeleteFileW(log_.c_str());
         ResetLauncherState();
     }
@@ -186,7 +192,7 @@ TEST_F(Download, ReportHttpStatusUsesTheFormatOfTheStatus)
 TEST_F(Download, AuthenticatedDownloadIntoAMissingFolderOnlyLogs)
 {
     std::wstring target = TempPath(L"no-such-folder-4711\\file.bin");
-    EXPECT_EQ(0, DownloadWithAuthentication(L"/e2e/ok", 1, target.c_str()));
+    EXPECT_EQ(0, DownloadWithAuthentication(L"/e2e/ok", 1, target.c_str(), kNoByteLimit));
     std::string line = "Could not create destination file \"";
     std::vector<std::string> texts = LogTexts();
     ASSERT_EQ(2u, texts.size()) << AllLog();
@@ -257,8 +263,17 @@ void RunStep(size_t number, const std::string& step, const std::wstring& default
     std::vector<std::string> words = Split(step, ' ');
     ASSERT_GE(words.size(), 2u) << step;
     std::wstring path = Widen(words[1]);
-    std::wstring target = words.size() > 2 && words[2] == "missing-folder" ? TempPath(L"no-such-folder-4711\\file.bin")
-                                                                         : defaultTarget;
+    std::wstring target = defaultTarget;
+    uint64_t limit = kNoByteLimit;
+    std::wstring validator;
+    for (size_t i = 2; i < words.size(); ++i) {
+        if (words[i] == "missing-folder")
+            target = TempPath(L"no-such-folder-4711\\file.bin");
+        else if (words[i].compare(0, 6, "limit=") == 0)
+            limit = std::stoull(words[i].substr(6));
+        else if (words[i].compare(0, 10, "validator=") == 0)
+            validator = Widen(words[i].substr(10));
+    }
     std::string call = words[0];
     int useTls = 1;
     if (call.size() > 6 && call.compare(call.size() - 6, 6, "-plain") == 0) {
@@ -266,17 +281,37 @@ void RunStep(size_t number, const std::string& step, const std::wstring& default
         call.resize(call.size() - 6);
     }
     int result = -1;
-    if (call == "direct" || call == "direct-dialog")
-        result = DownloadfileDirect(path.c_str(), useTls, target.c_str(), call == "direct-dialog");
-    else if (call == "auth")
-        result = DownloadWithAuthentication(path.c_str(), useTls, target.c_str());
+    FetchedFile fetched = {};
+    bool digestHolds = true; // a fetch's digest and length are those of the file it wrote
+    if (call == "direct" || call == "direct-dialog") {
+        result = DownloadfileDirect(path.c_str(), useTls, target.c_str(), call == "direct-dialog", limit);
+    } else if (call == "auth") {
+        result = DownloadWithAuthentication(path.c_str(), useTls, target.c_str(), limit);
+    } else if (call == "fetch") {
+        result = FetchFileConditionally(path.c_str(), target.c_str(), validator.c_str(), limit, &fetched);
+        unsigned char digest[kSha256Size] = {};
+        uint64_t size = 0;
+        digestHolds = result != kFetchReceived || (fetched.hashed && HashFile(target.c_str(), digest, &size) == 0 &&
+                                                   size == fetched.length && !memcmp(digest, fetched.sha256, kSha256Size));
+    } else if (call == "pack") {
+        std::wstring folder = target.substr(0, target.rfind(L'\\'));
+        BoundedFormat(launcherState.cacheFolder, kPathCapacity, L"%s", folder.c_str());
+        BoundedFormat(launcherState.partialPackFile, kPathCapacity, L"%s.part", target.c_str());
+        BoundedFormat(launcherState.partialPackMetaFile, kPathCapacity, L"%s.part.meta", target.c_str());
+        PackRoom room = {};
+        result = DownloadRuntimePack(path.c_str(), target.c_str(), 0, validator.c_str(), fetched.validator, &room,
+                                     nullptr);
+    }
     ASSERT_NE(-1, result) << "unknown call " << words[0];
     std::string body = ReadWholeFile(target);
     std::string narrowTarget(target.begin(), target.end());
-    printf("STEP\t%u\tRESULT\t%d\tEXISTS\t%d\tBYTES\t%u\tPATTERN\t%d\tBODY\t%s\tLOGLINES\t%u\tTARGET\t%s\n",
+    std::string answered(fetched.validator, fetched.validator + wcslen(fetched.validator));
+    printf("STEP\t%u\tRESULT\t%d\tEXISTS\t%d\tBYTES\t%u\tPATTERN\t%d\tBODY\t%s\tLOGLINES\t%u\tTARGET\t%s\t"
+           "VALIDATOR\t%s\tDIGEST\t%d\n",
            static_cast<unsigned>(number), result, Exists(target) ? 1 : 0, static_cast<unsigned>(body.size()),
            body == Pattern(body.size()) ? 1 : 0, body.size() <= 256 ? Hex(body.data(), body.size()).c_str() : "-",
-           static_cast<unsigned>(LogTexts().size()), Hex(narrowTarget.data(), narrowTarget.size()).c_str());
+           static_cast<unsigned>(LogTexts().size()), Hex(narrowTarget.data(), narrowTarget.size()).c_str(),
+           Hex(answered.data(), answered.size()).c_str(), digestHolds ? 1 : 0);
 }
 
 class LiveDownload : public Download {

@@ -1,4 +1,4 @@
-#include "provision/sha256.h"
+#include "net/sha256.h"
 
 namespace {
 
