@@ -130,7 +130,7 @@ static long VerifyWithAnyKey(const unsigned char (*keys)[kReleasePublicKeySize],
 
 bool CheckRuntimePackWithKeys(const wchar_t* versionFilePath, const wchar_t* packFilePath,
                               const unsigned char (*keys)[kReleasePublicKeySize], size_t keyCount,
-                              const FileDigest* knownDigest)
+                              const FileDigest* knownDigest, wchar_t* refusedLine, size_t capacity)
 {
     char text[kReleaseFileLimit];
     PackFacts facts = {};
@@ -153,6 +153,8 @@ bool CheckRuntimePackWithKeys(const wchar_t* versionFilePath, const wchar_t* pac
     wchar_t line[kLogLineCapacity];
     FormatReleaseRefusal(verdict, lines, facts, versionFilePath, packFilePath, line, kLogLineCapacity);
     LogLine(line);
+    if (refusedLine)
+        BoundedFormat(refusedLine, capacity, L"%s", line);
     return false;
 }
 
@@ -240,7 +242,18 @@ bool CheckRuntimePackWithKey(const wchar_t* versionFilePath, const wchar_t* pack
     return CheckRuntimePackWithKeys(versionFilePath, packFilePath, keys, publicKey ? 1 : 0, knownDigest);
 }
 
-bool CheckRuntimePack(const wchar_t* versionFilePath, const wchar_t* packFilePath, const FileDigest* knownDigest)
+bool CheckRuntimePack(const wchar_t* versionFilePath, const wchar_t* packFilePath, const FileDigest* knownDigest,
+                      wchar_t* refusedLine, size_t capacity)
 {
-    return CheckRuntimePackWithKeys(versionFilePath, packFilePath, kReleasePublicKeys, kReleaseKeyCount, knownDigest);
+    return CheckRuntimePackWithKeys(versionFilePath, packFilePath, kReleasePublicKeys, kReleaseKeyCount, knownDigest,
+                                    refusedLine, capacity);
+}
+
+uint64_t ReleasePackSize(const wchar_t* versionFilePath)
+{
+    char text[kReleaseFileLimit];
+    PackFacts facts = {};
+    ReleaseLines lines;
+    ReadReleaseFile(versionFilePath, text, &lines, &facts);
+    return !lines.malformed && lines.hasSize ? lines.size : 0;
 }

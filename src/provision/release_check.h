@@ -16,7 +16,12 @@
 // are (deleting the pack is the caller's decision). knownDigest (may be null) is the pack's size
 // and digest taken while it downloaded; the pack is read only when it is unknown or the file's
 // size no longer fits it.
-bool CheckRuntimePack(const wchar_t* versionFilePath, const wchar_t* packFilePath, const FileDigest* knownDigest);
+// refusedLine (may be null; capacity characters) receives the refusal's line.
+bool CheckRuntimePack(const wchar_t* versionFilePath, const wchar_t* packFilePath, const FileDigest* knownDigest,
+                      wchar_t* refusedLine, size_t capacity);
+
+// The pack's size as the version file's size= line names it; 0 when it names none.
+uint64_t ReleasePackSize(const wchar_t* versionFilePath);
 
 // The same check with a given key (64 bytes of raw X||Y, or null for none): for tests and tools.
 bool CheckRuntimePackWithKey(const wchar_t* versionFilePath, const wchar_t* packFilePath,
@@ -25,7 +30,7 @@ bool CheckRuntimePackWithKey(const wchar_t* versionFilePath, const wchar_t* pack
 // The same check with count keys (raw X||Y each); a signature by any of them counts.
 bool CheckRuntimePackWithKeys(const wchar_t* versionFilePath, const wchar_t* packFilePath,
                               const unsigned char (*keys)[kReleasePublicKeySize], size_t keyCount,
-                              const FileDigest* knownDigest);
+                              const FileDigest* knownDigest, wchar_t* refusedLine = nullptr, size_t capacity = 0);
 
 // True when the check of a pack under this version file will need the pack's digest, so that the
 // download takes it while the pack arrives.

@@ -15,6 +15,7 @@
 #include "net/pack_download.h"
 #include "net/resume_rules.h"
 #include "provision/install_rules.h"
+#include "provision/refusal_rules.h"
 #include "provision/release_check.h"
 #include "provision/version_rules.h"
 
@@ -182,15 +183,20 @@ void DiscardInstall()
 // proxy-authenticating one only when that got no usable answer. A download that broke off keeps
 // its partial file for the next start instead of starting over at once. With digest given, the
 // pack's own download hashes the pack while it arrives (the fallback does not).
-int FetchRuntimePack(PackRoom* room, FileDigest* digest)
+// expectedSize: the size the version file names (0: none), which no download may write past;
+// refusedValidator and validatorOut as for DownloadRuntimePack.
+int FetchRuntimePack(PackRoom* room, FileDigest* digest, uint64_t expectedSize, const wchar_t* refusedValidator,
+                     wchar_t* validatorOut)
 {
     LauncherState& s = launcherState;
-    int result = DownloadRuntimePack(s.runtimePackUrlPath, s.runtimePackFile, 0, nullptr, nullptr, room, digest);
+    int result = DownloadRuntimePack(s.runtimePackUrlPath, s.runtimePackFile, expectedSize, refusedValidator,
+                                     validatorOut, room, digest);
     if (result != kPackFailed)
         return result;
     if (digest)
         *digest = FileDigest{}; // the fallback writes the pack file afresh
-    if (!DownloadWithAuthentication(s.runtimePackUrlPath, 1, s.runtimePackFile, kNoByteLimit))
+    validatorOut[0] = L'\0';   // nor does it keep the server's validator
+    if (!DownloadWithAuthentication(s.runtimePackUrlPath, 1, s.runtimePackFile, expectedSize ? expectedSize : kNoByteLimit))
         return kPackFailed;
     // The whole pack came another way; what an earlier start left is of no use now.
     if (IsFile(s.partialPackFile) || IsFile(s.partialPackMetaFile))
@@ -215,17 +221,65 @@ void ReportPackDownloadFailure()
     HoldWarning(text);
 }
 
-// A proxy's or portal's page, or an empty answer, must not replace a working runtime.
-bool DownloadedPackIsProgram()
+// A proxy's or portal's page, or an empty answer, must not replace a working runtime. refusedLine
+// (kRefusalLineCapacity characters) receives the line of a refusal.
+bool DownloadedPackIsProgram(wchar_t* refusedLine)
 {
     unsigned char head[kProgramHeadSize];
     FileStart start;
     DWORD got = ReadFileStart(launcherState.runtimePackFile, head, kProgramHeadSize, &start);
     if (IsWindowsProgramImage(head, got))
         return true;
-    LogPrintf(L"EnsureRuntime: Runtime-Paket ist kein Windows-Programm (%llu Bytes), es wird nicht gestartet",
-              static_cast<unsigned long long>(start.size));
+    BoundedFormat(refusedLine, kRefusalLineCapacity,
+                  L"EnsureRuntime: Runtime-Paket ist kein Windows-Programm (%llu Bytes), es wird nicht gestartet",
+                  static_cast<unsigned long long>(start.size));
+    LogLine(refusedLine);
     return false;
+}
+
+// Where the refusal of the last pack is kept (refusal_rules.h).
+bool RefusalPath(wchar_t* path)
+{
+    return BoundedFormat(path, kPathCapacity, L"%s\\jre_pack.refused", launcherState.cacheFolder) == kFormatOk;
+}
+
+bool ReadRefusal(PackRefusal* refusal)
+{
+    wchar_t path[kPathCapacity];
+    wchar_t text[kPackRefusalTextCapacity];
+    FileStart start;
+    if (!RefusalPath(path))
+        return false;
+    DWORD got = ReadFileStart(path, text, sizeof text, &start);
+    return start.opened && start.error == 0 && start.size == got && got < sizeof text && got % sizeof(wchar_t) == 0 &&
+           ParsePackRefusal(text, got / sizeof(wchar_t), refusal);
+}
+
+void KeepRefusal(const PackRefusal& refusal)
+{
+    wchar_t path[kPathCapacity];
+    wchar_t text[kPackRefusalTextCapacity];
+    size_t length = FormatPackRefusal(refusal, text, kPackRefusalTextCapacity);
+    if (length == 0 || !RefusalPath(path))
+        return;
+    HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        LogSystemError(GetLastError(), path);
+        return;
+    }
+    DWORD bytes = static_cast<DWORD>(length * sizeof(wchar_t));
+    DWORD written = 0;
+    bool whole = WriteFile(file, text, bytes, &written, nullptr) && written == bytes;
+    CloseHandle(file);
+    if (!whole)
+        DeleteFileW(path); // a cut record would never read back; better none
+}
+
+void ForgetRefusal()
+{
+    wchar_t path[kPathCapacity];
+    if (RefusalPath(path))
+        DeleteFileQuietly(path);
 }
 
 // The pack runs from inside the staging folder, so that a pack that unpacks into its current
@@ -310,17 +364,34 @@ int InstallRuntime()
         return 0;
     // Fetched again rather than copied, as the server's file is the one to trust; it becomes
     // version.txt only once the new runtime is in place.
-    DownloadTwoStep(s.versionUrlPath, s.newVersionFile);
+    int versionFetched = DownloadTwoStep(s.versionUrlPath, s.newVersionFile);
     wchar_t line[kRuntimeTextCapacity];
     BoundedFormat(line, kRuntimeTextCapacity, L"localVersion=%d, remoteVersion=%d, ... need to dl java",
                   s.localVersion, s.remoteVersion);
     LogLine(line);
-    // The file that becomes version.txt must name a number, and with a key the very release that
-    // decided the install, not an older one than the installed runtime.
+    // The file that becomes version.txt must have arrived whole and name a number, and with a key
+    // the very release that decided the install, not an older one than the installed runtime.
+    if (!versionFetched) {
+        LogLine(L"EnsureRuntime: Versionsdatei des Servers nicht vollst\u00e4ndig geladen, keine Installation, "
+                L"version.txt bleibt");
+        DeleteFileQuietly(s.newVersionFile);
+        return 0;
+    }
     if (!CheckSecondFetch(s.newVersionFile, s.remoteVersion, s.localVersion)) {
         DeleteFileQuietly(s.newVersionFile);
         return 0;
     }
+
+    // A pack refused against this very version file is asked for only if it changed.
+    PackRefusal refusal = {};
+    BoundedFormat(refusal.source, kResumeSourceCapacity, L"%s%s", s.downloadHost, s.runtimePackUrlPath);
+    uint64_t versionSize = 0;
+    bool versionDigestKnown = HashFile(s.newVersionFile, refusal.versionDigest, &versionSize) == 0;
+    PackRefusal earlier = {};
+    bool refusedBefore = versionDigestKnown && ReadRefusal(&earlier) &&
+                         RefusalStillApplies(earlier, refusal.source, refusal.versionDigest);
+    if (!refusedBefore)
+        ForgetRefusal();
 
     // Every file is back in its final state before the box is shown: the box may be the last
     // thing of this start (Escape or Alt+F4 while it is open).
@@ -328,9 +399,20 @@ int InstallRuntime()
     FileDigest digest = {};
     // The digest is taken while the pack arrives, on a second thread, so checking it costs the
     // first run next to nothing.
-    int fetched = FetchRuntimePack(&room, ReleaseCheckReadsPack(s.newVersionFile) ? &digest : nullptr);
-    if (fetched != kPackDownloaded || !DownloadedPackIsProgram() ||
-        !CheckRuntimePack(s.newVersionFile, s.runtimePackFile, &digest)) {
+    int fetched = FetchRuntimePack(&room, ReleaseCheckReadsPack(s.newVersionFile) ? &digest : nullptr,
+                                   ReleasePackSize(s.newVersionFile), refusedBefore ? earlier.validator : nullptr,
+                                   refusal.validator);
+    if (fetched == kPackNotModified) {
+        // The same bytes as last time: the same refusal, without fetching them again.
+        LogLine(earlier.line);
+        DiscardInstall();
+        ReportPackDownloadFailure();
+        return 0;
+    }
+    if (fetched != kPackDownloaded || !DownloadedPackIsProgram(refusal.line) ||
+        !CheckRuntimePack(s.newVersionFile, s.runtimePackFile, &digest, refusal.line, kRefusalLineCapacity)) {
+        if (refusal.line[0] && versionDigestKnown)
+            KeepRefusal(refusal);
         DiscardInstall();
         if (fetched == kPackNoRoom)
             ReportNoRoomForPack(room);
@@ -338,6 +420,7 @@ int InstallRuntime()
             ReportPackDownloadFailure();
         return 0;
     }
+    ForgetRefusal();
     if (!StagePack() || !UnpackStagedPack()) {
         DiscardInstall();
         return 0;

@@ -168,6 +168,8 @@ def test_ending_the_program_at_the_pack_failure_box_keeps_marker_and_version(ser
     with wine.running(prefix, display, ARGS) as proc:
         assert screen.find_window(display, dialog.WARNING_CAPTION, timeout=60)
         assert any(t.startswith("Jre download failed") for t in wine.log_texts(prefix))
+        # The box comes once javaw is up; a javaw still starting may take the focus from the splash.
+        assert runtime.javaw_starts(prefix, 1)
         screen.press_on_splash(display, screen.find_splash(display), key)
         assert wine.finish(proc, prefix, 15) == 0
     assert installed_files(prefix) == before and no_install_leftovers(prefix)

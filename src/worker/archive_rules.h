@@ -1,0 +1,46 @@
+// Decisions about the local copy of the launcher archive that need no platform: the small text
+// kept beside the copy (which file, the server's validator, its length and digest, and whether a
+// checked version file vouched for it, until when), the names the copies may have, and whether a
+// copy may run when the server cannot be asked.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "net/resume_rules.h"
+#include "provision/release_rules.h"
+
+enum : size_t {
+    kArchiveCopyNameCapacity = 32,      // "launcher-<number>.jar"
+    kArchiveMetaTextCapacity = 600,     // the stored text, terminator included
+};
+
+struct ArchiveCopy {
+    wchar_t fileName[kArchiveCopyNameCapacity]; // in the cache folder
+    wchar_t validator[kValidatorCapacity];      // strong ETag, else Last-Modified, or empty
+    uint64_t length;
+    unsigned char sha256[kReleaseDigestSize];
+    bool vouched;                               // a version file checked with the release key named it
+    bool hasExpiry;                             // that version file's expiry
+    int64_t expiresAt;
+    char expiresText[kUtcTimeLength + 1];
+};
+
+// The stored text, 8-bit ASCII with CRLF line ends; its length in bytes, or 0 when a value cannot
+// be stored (a name that is not a copy's, a validator that is not printable ASCII, no room).
+size_t FormatArchiveCopyMeta(const ArchiveCopy& copy, char* text, size_t capacity);
+// Reads that text back; false for anything it would not have written.
+bool ParseArchiveCopyMeta(const char* text, size_t size, ArchiveCopy* copy);
+
+// "launcher-<number>.jar" for number; false when it does not fit.
+bool FormatArchiveCopyName(unsigned number, wchar_t* name, size_t capacity);
+// True for the names FormatArchiveCopyName gives (case-insensitive): the only files the clean-up
+// of old copies may delete.
+bool IsArchiveCopyName(const wchar_t* name);
+
+// Whether the copy may run when the server gives no answer: it passed its checks when it was
+// stored; with a key it must have been vouched for by a version file that has not expired since.
+bool ArchiveCopyUsableOffline(const ArchiveCopy& copy, bool keyPresent, int64_t now);
+
+// What the copy keeps of the announcement that vouched for it.
+void NoteVouching(ArchiveCopy* copy, const Announcement& announcement, bool vouched);

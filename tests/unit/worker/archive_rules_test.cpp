@@ -1,0 +1,82 @@
+// The local copy of the launcher archive: its stored text read back as written and nothing else,
+// the only names the clean-up may delete, and when a copy may run without the server.
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <string>
+
+#include "worker/archive_rules.h"
+
+namespace {
+
+ArchiveCopy Copy()
+{
+    ArchiveCopy copy = {};
+    wcscpy(copy.fileName, L"launcher-12.jar");
+    wcscpy(copy.validator, L"\"5f2a-61c8\"");
+    copy.length = 3145728;
+    memset(copy.sha256, 0xA5, sizeof copy.sha256);
+    copy.vouched = true;
+    copy.hasExpiry = true;
+    strcpy(copy.expiresText, "2030-02-28T23:59:59Z");
+    copy.expiresAt = 1898553599;
+    return copy;
+}
+
+} // namespace
+
+TEST(ArchiveRules, StoredTextReadsBackAsWrittenAndNothingElse)
+{
+    char text[kArchiveMetaTextCapacity];
+    size_t size = FormatArchiveCopyMeta(Copy(), text, sizeof text);
+    ASSERT_GT(size, 0u);
+    ArchiveCopy read = {};
+    ASSERT_TRUE(ParseArchiveCopyMeta(text, size, &read));
+    EXPECT_STREQ(L"launcher-12.jar", read.fileName);
+    EXPECT_STREQ(L"\"5f2a-61c8\"", read.validator);
+    EXPECT_EQ(3145728u, read.length);
+    EXPECT_EQ(0, memcmp(Copy().sha256, read.sha256, sizeof read.sha256));
+    EXPECT_TRUE(read.vouched && read.hasExpiry);
+    EXPECT_EQ(1898553599, read.expiresAt);
+
+    const std::string whole(text, size);
+    const std::string changed[] = {
+        whole.substr(0, size - 1),                                    // cut in its last line end
+        whole + "x",                                                  // grown
+        std::string(whole).replace(whole.find("launcher-12"), 11, "..\\x-12.jar"), // not a copy's name
+        std::string(whole).replace(whole.find("vouched=1"), 9, "vouched=2"),
+        std::string(whole).replace(whole.find("2030"), 4, "2030-"),
+    };
+    for (const std::string& c : changed)
+        EXPECT_FALSE(ParseArchiveCopyMeta(c.data(), c.size(), &read)) << c;
+
+    ArchiveCopy dated = Copy();
+    wcscpy(dated.validator, L"Wed, 21 Oct 2026 07:28:00 GMT");
+    dated.hasExpiry = false;
+    size = FormatArchiveCopyMeta(dated, text, sizeof text);
+    ASSERT_TRUE(ParseArchiveCopyMeta(text, size, &read));
+    EXPECT_STREQ(dated.validator, read.validator);
+    EXPECT_FALSE(read.hasExpiry);
+    dated.validator[0] = L'\u00e9';
+    EXPECT_EQ(0u, FormatArchiveCopyMeta(dated, text, sizeof text)) << "the text is read back byte for byte";
+    EXPECT_EQ(0u, FormatArchiveCopyMeta(Copy(), text, 40)) << "no room";
+}
+
+TEST(ArchiveRules, OnlyCopyNamesAreDeletedAndOnlyVouchedCopiesRunOffline)
+{
+    wchar_t name[kArchiveCopyNameCapacity];
+    ASSERT_TRUE(FormatArchiveCopyName(4294967295u, name, kArchiveCopyNameCapacity));
+    EXPECT_TRUE(IsArchiveCopyName(name));
+    EXPECT_TRUE(IsArchiveCopyName(L"LAUNCHER-1.JAR"));
+    for (const wchar_t* other : {L"launcher-.jar", L"launcher-1.jar.meta", L"launcher-1a.jar", L"launcher.jar",
+                                 L"jre", L"launcher-12345678901.jar", L"version.txt"})
+        EXPECT_FALSE(IsArchiveCopyName(other)) << other;
+
+    ArchiveCopy copy = Copy();
+    EXPECT_TRUE(ArchiveCopyUsableOffline(copy, true, 1898553598));
+    EXPECT_FALSE(ArchiveCopyUsableOffline(copy, true, 1898553599)) << "its version file has expired";
+    copy.vouched = false;
+    EXPECT_FALSE(ArchiveCopyUsableOffline(copy, true, 0)) << "never vouched for with the key";
+    EXPECT_TRUE(ArchiveCopyUsableOffline(copy, false, 1898553599)) << "without a key it passed its checks";
+}
