@@ -1,10 +1,10 @@
 """The generic-archive probe with the real program on a warm runtime cache: whatever the download
-host answers for the generic launcher archive, the probe leaves its "lnc" temporary file, shows no
-dialog, and javaw starts; the received archive is on javaw's command line only when it arrived
-whole and is a whole ZIP archive, otherwise the embedded one is, and the log says which.
+host answers for the generic launcher archive, the probe leaves nothing in the temporary folder,
+shows no dialog, and javaw starts; the received archive is on javaw's command line (as the copy in
+the cache folder) only when it arrived whole and is a whole ZIP archive, otherwise the embedded one
+is, and the log says which. Warm starts ask for it only if it changed.
 """
 import io
-import re
 import zipfile
 
 import pytest
@@ -35,23 +35,20 @@ CUT = len(ARCHIVE) // 3
 NOT_AN_ARCHIVE = b"<html><body>Wartungsarbeiten</body></html>\n" * 50
 
 
-def is_cut_archive(data):
-    return 0 < len(data) < len(ARCHIVE) and ARCHIVE.startswith(data)
-
-
 # outcome -> (scripted answer for the archive path, or None for no server at all;
-#             whether javaw gets the received archive; what the probe's file must hold)
+#             whether javaw gets the received archive)
 OUTCOMES = {
-    "whole archive": (("body", {"body": ARCHIVE}), True, lambda d: d == ARCHIVE),
-    "empty body": (("body", {"body": b""}), False, lambda d: d == b""),
-    "404": (("status", {"status": 404}), False, lambda d: d == b""),
-    "503": (("status", {"status": 503}), False, lambda d: d == b""),
-    "reset mid-body": (("reset", {"body": ARCHIVE, "sent": CUT}), False, is_cut_archive),
-    "short body": (("short", {"body": ARCHIVE, "sent": CUT}), False, is_cut_archive),
-    "not a zip": (("body", {"body": NOT_AN_ARCHIVE}), False, lambda d: d == NOT_AN_ARCHIVE),
-    "zip without its end": (("body", {"body": ARCHIVE[:CUT]}), False, lambda d: d == ARCHIVE[:CUT]),
-    "no server": (None, False, lambda d: d == b""),
+    "whole archive": (("body", {"body": ARCHIVE}), True),
+    "empty body": (("body", {"body": b""}), False),
+    "404": (("status", {"status": 404}), False),
+    "503": (("status", {"status": 503}), False),
+    "reset mid-body": (("reset", {"body": ARCHIVE, "sent": CUT}), False),
+    "short body": (("short", {"body": ARCHIVE, "sent": CUT}), False),
+    "not a zip": (("body", {"body": NOT_AN_ARCHIVE}), False),
+    "zip without its end": (("body", {"body": ARCHIVE[:CUT]}), False),
+    "no server": (None, False),
 }
+PROBE = "FetchFileConditionally https://get.tarvolin.example%s to " % ARCHIVE_PATH
 
 
 def host_path(prefix, windows_path):
@@ -60,15 +57,16 @@ def host_path(prefix, windows_path):
 
 
 @pytest.mark.parametrize("outcome", list(OUTCOMES))
-def test_probe_leaves_its_file_shows_no_dialog_and_the_launch_follows(clean, display, outcome):
+def test_probe_leaves_nothing_behind_shows_no_dialog_and_the_launch_follows(clean, display, outcome):
     net.require_network()
-    answer, received, holds = OUTCOMES[outcome]
+    answer, received = OUTCOMES[outcome]
     root = runtime.lay_out_server(wine.E2E_DIR / "probe-server", version="5")
     origin = None
     if answer is not None:
         origin = servers.start_origin(root)
         origin.routes[ARCHIVE_PATH] = answer
     record = runtime.place_runtime(clean, version="5")
+    temp_before = set(wine.temp_dir(clean).iterdir())
     dialogs = dialog.Answerer(clean, display, {CAPTION: "ok"})
     try:
         assert wine.run(clean, display, ["start.kvnlp"], timeout=120) == 0
@@ -82,24 +80,22 @@ def test_probe_leaves_its_file_shows_no_dialog_and_the_launch_follows(clean, dis
     argv = starts[0][1]
     texts = wine.log_texts(clean)
 
-    probe = [t for t in texts if t.startswith("DownloadfileDirect https://get.tarvolin.example%s to " % ARCHIVE_PATH)]
+    probe = [t for t in texts if t.startswith(PROBE)]
     assert len(probe) == 1, texts
-    probe_file = probe[0].rsplit(" to ", 1)[1]
-    assert re.fullmatch(r"lnc[0-9A-F]{1,4}\.tmp", probe_file.rsplit("\\", 1)[1], re.I), probe_file
-    local = host_path(clean, probe_file)
-    assert local.parent == wine.temp_dir(clean)
-    assert local.is_file() and holds(local.read_bytes())
+    assert not host_path(clean, probe[0].rsplit(" to ", 1)[1]).exists()
+    assert new_temp_files(clean, temp_before) == ["TPL", "TPL"]
 
     jar = argv[10]
     line = GENERIC + jar if received else EMBEDDED + jar
     assert line in texts and texts.index(probe[0]) < texts.index(line)
     assert not any(t.startswith(EMBEDDED if received else GENERIC) for t in texts)
     if received:
-        assert jar == probe_file
+        assert host_path(clean, jar) == wine.cache_dir(clean) / "launcher-1.jar"
         assert host_path(clean, jar).read_bytes() == ARCHIVE
     else:
         assert host_path(clean, jar).name.startswith("TPL")
         assert host_path(clean, jar).read_bytes() == runtime.launcher_archive()
+        assert not list(wine.cache_dir(clean).glob("launcher-*"))
     if outcome == "404":
         assert "Fehler: HTTP-Statuscode=404 Resource nicht gefunden." in texts
     if origin:
@@ -125,6 +121,73 @@ def test_answers_beyond_their_limit_are_cut_and_the_launch_follows(clean, displa
     too_large = "Antwort gr\u00f6\u00dfer als %d Bytes, abgebrochen"
     assert texts.count("DownloadfileDirect: " + too_large % 65536) == 1
     assert texts.count("DownloadWithAuthentication 200: " + too_large % 65536) == 1
-    assert texts.count("DownloadfileDirect: " + too_large % (256 << 20)) == 1
+    assert texts.count("FetchFileConditionally: " + too_large % (256 << 20)) == 1
     assert EMBEDDED + starts[0][1][10] in texts
     assert not any("need to dl java" in t for t in texts)
+
+
+def new_temp_files(prefix, before):
+    """The first three letters of each file the start added to the temporary folder."""
+    return sorted(p.name[:3].upper() for p in set(wine.temp_dir(prefix).iterdir()) - before)
+
+
+def copies(prefix):
+    return sorted(p.name for p in wine.cache_dir(prefix).glob("launcher-*.jar"))
+
+
+def start_and_get_archive(prefix, display, record, count):
+    """One start; the archive javaw got (its path in the prefix) and the lines saying which was used."""
+    assert wine.run(prefix, display, ["start.kvnlp"], timeout=120) == 0
+    starts = runtime.recorded_starts(record, count)
+    assert len(starts) == count
+    return host_path(prefix, starts[-1][1][10])
+
+
+def test_warm_starts_fetch_the_archive_once_and_leave_no_copies_behind(clean, display):
+    root = runtime.lay_out_server(wine.E2E_DIR / "probe-server", version="5")
+    origin = servers.start_origin(root)
+    origin.routes[ARCHIVE_PATH] = ("ranged", {"body": ARCHIVE, "ranges": False})
+    record = runtime.place_runtime(clean, version="5")
+    temp_before = set(wine.temp_dir(clean).iterdir())
+    try:
+        for count in range(1, 6):
+            jar = start_and_get_archive(clean, display, record, count)
+            assert jar == wine.cache_dir(clean) / "launcher-1.jar" and jar.read_bytes() == ARCHIVE
+    finally:
+        origin.stop()
+    assert origin.sent(ARCHIVE_PATH) == len(ARCHIVE)
+    asked = [r["headers"].get("If-None-Match") for r in origin.requests if r["path"] == ARCHIVE_PATH]
+    assert asked == [None] + ['"v1"'] * 4
+    assert new_temp_files(clean, temp_before) == ["TPL"] * 10
+    assert copies(clean) == ["launcher-1.jar"]
+
+
+def test_a_changed_archive_runs_beside_a_held_copy_offline_the_copy_runs_and_a_withdrawn_one_does_not(clean,
+                                                                                                      display):
+    root = runtime.lay_out_server(wine.E2E_DIR / "probe-server", version="5")
+    origin = servers.start_origin(root)
+    origin.routes[ARCHIVE_PATH] = ("ranged", {"body": ARCHIVE, "ranges": False})
+    record = runtime.place_runtime(clean, version="5")
+    cache = wine.cache_dir(clean)
+    changed = generic_archive() + b""  # a new release of the archive: other bytes, other ETag
+    changed = changed.replace(b"generic.Main", b"generic.Next")
+    try:
+        assert start_and_get_archive(clean, display, record, 1) == cache / "launcher-1.jar"
+        origin.routes[ARCHIVE_PATH] = ("ranged", {"body": changed, "etag": '"v2"', "ranges": False})
+        # A running javaw holds the copy it was given: the new one gets a name of its own.
+        with wine.holding(clean, display, cache / "launcher-1.jar"):
+            jar = start_and_get_archive(clean, display, record, 2)
+        assert jar == cache / "launcher-2.jar" and jar.read_bytes() == changed
+        assert (cache / "launcher-1.jar").read_bytes() == ARCHIVE
+    finally:
+        origin.stop()
+    # Offline: the copy runs, and the one nothing holds any more is gone.
+    assert start_and_get_archive(clean, display, record, 3) == cache / "launcher-2.jar"
+    assert copies(clean) == ["launcher-2.jar"]
+    origin = servers.start_origin(root)
+    origin.routes[ARCHIVE_PATH] = ("status", {"status": 404})
+    try:
+        jar = start_and_get_archive(clean, display, record, 4)
+    finally:
+        origin.stop()
+    assert jar.name.startswith("TPL") and copies(clean) == []
