@@ -216,3 +216,21 @@ def test_a_set_aside_runtime_is_kept_while_jre_is_not_whole(server, display):
     assert "EnsureRuntime: jre.old bleibt, solange jre keine vollst\xe4ndige Runtime ist; keine Installation" in \
         wine.log_texts(prefix)
     assert (cache / "jre.old" / "bin" / "javaw.exe").is_file() and origin.count(runtime.PACK_PATH) == 0
+
+
+def test_a_second_fetch_that_brings_no_number_installs_nothing_and_the_next_start_installs_once(server, display):
+    root, origin, prefix = server
+    runtime.place_runtime(prefix, version="4")
+    origin.routes[runtime.VERSION_PATH] = ("sequence", {"answers": [("body", {"body": b"5"}), ("body", {"body": b""}),
+                                                                    ("body", {"body": b"5"})]})
+    # start -> version.txt after it, javaw's records in the runtime then installed (the second
+    # start installs a new one, whose javaw records afresh)
+    for version, records in ((b"4", 1), (b"5", 1), (b"5", 2)):
+        code, answered, _ = dialog.run(prefix, display, ARGS, dialog.AS_A_USER)
+        assert code == 0 and answered == [] and javaw_started(runtime.javaw_record(prefix), records)
+        assert (wine.cache_dir(prefix) / "version.txt").read_bytes() == version
+        assert (wine.cache_dir(prefix) / "jre" / "unpack.txt").is_file()
+    texts = wine.log_texts(prefix)
+    assert ("EnsureRuntime: Versionsdatei des Servers ohne Versionsnummer, keine Installation, version.txt bleibt"
+            in texts)
+    assert texts.count(COMMITTED % 5) == 1 and len(extractions(prefix)) == 1

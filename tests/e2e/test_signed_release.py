@@ -192,14 +192,25 @@ def test_keyed_launcher_runs_only_the_archive_its_version_file_vouches_for(serve
     assert len(runtime.javaw_starts(prefix, 1)) == 1
 
 
-def test_keyless_launcher_refuses_a_pack_the_digest_line_contradicts(server, display):
+def test_keyless_launcher_refuses_a_pack_the_digest_line_contradicts_once_until_it_changes(server, display):
     root, origin, prefix = server
     record = runtime.place_runtime(prefix, version="4")
     (wine.cache_dir(prefix) / "jre" / "old-runtime.txt").write_text("old")
     changed = release.one_byte_changed(good())
     release.publish(root, 5, good(), served_pack=changed)
+    origin.routes[runtime.PACK_PATH] = ("ranged", {"body": changed, "etag": '"p1"'})
+    line = release.check_failure(prefix, "sha256", actual=digest(changed), expected=digest(good()))
 
     code, answered, _ = dialog.run(prefix, display, ARGS)
     assert code == 0
-    assert_refused(prefix, answered, record,
-                   release.check_failure(prefix, "sha256", actual=digest(changed), expected=digest(good())))
+    assert_refused(prefix, answered, record, line)
+    # Unchanged on the server: asked for only if it changed, refused again without its body.
+    for start in (2, 3):
+        code, answered, _ = dialog.run(prefix, display, ARGS)
+        assert code == 0 and answered == [(dialog.WARNING_CAPTION, release.download_failure(prefix))]
+        assert wine.log_texts(prefix).count(line) == start
+    assert origin.sent(runtime.PACK_PATH) == len(changed) and len(runtime.recorded_starts(record, 3)) == 3
+    # Fixed on the server: the next start fetches and installs it.
+    origin.routes[runtime.PACK_PATH] = ("ranged", {"body": good(), "etag": '"p2"'})
+    code, answered, _ = dialog.run(prefix, display, ARGS)
+    assert code == 0 and answered == [] and COMMITTED % 5 in wine.log_texts(prefix)
