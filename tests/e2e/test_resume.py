@@ -75,7 +75,8 @@ def test_an_interrupted_pack_download_goes_on_or_starts_over(clean, display, cas
     root = runtime.lay_out_server(SERVER_ROOT, version="5")
     first_pack = padded_pack(PACK_SIZE)
     second_pack = padded_pack(PACK_SIZE + 4096) if case.changed else first_pack
-    (root / runtime.PRODUCTION_JRE / "version.txt").write_bytes(release.digest_version_file(5, second_pack))
+    version_file = root / runtime.PRODUCTION_JRE / "version.txt"
+    version_file.write_bytes(release.digest_version_file(5, first_pack))
     origin = servers.start_origin(root)
     try:
         origin.routes[runtime.PACK_PATH] = ("ranged", dict(case.first, body=first_pack, rate=SLOW))
@@ -87,6 +88,8 @@ def test_an_interrupted_pack_download_goes_on_or_starts_over(clean, display, cas
         assert (cache / "jre_pack.part.meta").is_file()
         assert not (cache / "jre").exists()
 
+        # A changed pack is published with its version file (which bounds the download to its size).
+        version_file.write_bytes(release.digest_version_file(5, second_pack))
         origin.routes[runtime.PACK_PATH] = ("ranged", dict(case.second, body=second_pack))
         assert wine.run(prefix, display, ["start.kvnlp"], timeout=240) == 0
         texts = wine.log_texts(prefix)
