@@ -7,7 +7,6 @@ digest taken while the pack arrived covers the part the first start left as well
     ip netns exec tarvolin-e2e-<name> env LAUNCHER_BUILD_DIR=$PWD/build \\
         /usr/bin/python3 -m pytest -q -s -p no:cacheprovider tests/e2e/test_resume.py
 """
-import os
 
 import pytest
 
@@ -115,7 +114,6 @@ def test_an_interrupted_pack_download_goes_on_or_starts_over(clean, display, cas
         origin.stop()
 
 
-@pytest.mark.skipif(os.environ.get("LAUNCHER_SLOW_TESTS") != "1", reason="about two minutes; LAUNCHER_SLOW_TESTS=1 runs it")
 def test_a_trickling_pack_is_given_up_kept_and_the_installed_runtime_starts(clean, display):
     """Half the pack at once, then a byte every 5 s: given up within two windows of the low-speed rule."""
     net.require_network()
