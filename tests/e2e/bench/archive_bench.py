@@ -3,12 +3,11 @@
 runs on a warm cache, once with a 20 MB archive and once with a 3 KB one, and an earlier build of
 the program (--before-exe, one that fetches the archive whole on every start) runs beside it in the
 same run. Prints, per program and archive, the median time from process start to javaw's start and
-the archive bytes nginx sent per warm start. Not part of the test run. Installs nginx-light when
-it is missing. Run inside the test namespace:
+the archive bytes nginx sent per warm start. Not part of the test run. Needs nginx
+(apt-get install nginx-light). Run inside the test namespace:
     ip netns exec tarvolin-e2e env LAUNCHER_BUILD_DIR=$PWD/build /usr/bin/python3 tests/e2e/bench/archive_bench.py --before-exe OLD.exe [--runs 5]
 """
 import io
-import os
 import random
 import shutil
 import statistics
@@ -43,8 +42,7 @@ def archive_of(size):
 
 def start_nginx(folder, root):
     if not NGINX.exists():
-        subprocess.run(["apt-get", "install", "-y", "-q", "nginx-light"], check=True, stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, env=dict(os.environ, DEBIAN_FRONTEND="noninteractive"))
+        raise SystemExit("nginx is missing: apt-get install nginx-light (outside the test namespace)")
     net.install_ca()
     cert, key = net.cert_pair("server")
     folder.mkdir(parents=True, exist_ok=True)
@@ -53,7 +51,7 @@ def start_nginx(folder, root):
 daemon off; pid %(folder)s/nginx.pid; error_log %(folder)s/error.log; worker_processes 1;
 events { worker_connections 64; }
 http {
-  log_format sent '$uri $status $body_bytes_sent';
+  log_format sent '$uri $status $bytes_sent';
   access_log %(folder)s/access.log sent;
   client_body_temp_path %(folder)s; proxy_temp_path %(folder)s; fastcgi_temp_path %(folder)s;
   uwsgi_temp_path %(folder)s; scgi_temp_path %(folder)s;
@@ -73,9 +71,11 @@ http {
 
 
 def archive_bytes_sent(log, since):
-    """Body bytes nginx sent for the archive in the log lines after the first since lines."""
-    lines = log.read_text().splitlines()[since:]
-    return sum(int(line.split()[2]) for line in lines if line.startswith(ARCHIVE_PATH + " ")), len(lines)
+    """Bytes nginx sent for the archive (headers and body) in the log lines after the first since lines, and the
+    number of lines now."""
+    lines = log.read_text().splitlines()
+    new = lines[since:]
+    return sum(int(line.split()[2]) for line in new if line.startswith(ARCHIVE_PATH + " ")), len(lines)
 
 
 def main():

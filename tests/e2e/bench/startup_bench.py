@@ -6,6 +6,7 @@ the plain number, as an unsigned server serves it). Not part of the test run. Ru
 namespace:
     ip netns exec tarvolin-e2e env LAUNCHER_BUILD_DIR=$PWD/build /usr/bin/python3 tests/e2e/bench/startup_bench.py [--runs 10] [--keyed 1]
 """
+import random
 import statistics
 import sys
 import time
@@ -82,13 +83,19 @@ def main():
             (root / runtime.GENERIC_ARCHIVE).parent.mkdir(parents=True, exist_ok=True)
             (root / runtime.GENERIC_ARCHIVE).write_bytes(runtime.launcher_archive())
             signed = release.publish(root, 5, runtime.pack_bytes(), keys=release.KEYS, archive=True)
+            # As a static file server serves it: with its ETag, 304 for the copy the launchers keep.
+            origin.routes["/" + runtime.GENERIC_ARCHIVE] = ("ranged", {"body": runtime.launcher_archive(),
+                                                                       "ranges": False})
         clients = {"launcher, process start to javaw start": (wine.EXE, argument, plain),
                    "minimal WinHTTP client": (wine.TOOLS / "winhttp_baseline.exe", baseline_args, plain)}
         if options.keyed:
             clients["launcher with a key, signed and vouched"] = (release.keyed_launcher(), argument, signed)
         times = {name: [] for name in clients}
+        order = list(clients)
         for _ in range(runs):
-            for name, (exe, args, version_file) in clients.items():
+            random.shuffle(order)  # no client always runs right after the same other one
+            for name in order:
+                exe, args, version_file = clients[name]
                 (root / runtime.PRODUCTION_JRE / "version.txt").write_bytes(version_file)
                 times[name].append(time_to_javaw(prefix, display, args, exe, record))
         print("runs: %d" % runs)
