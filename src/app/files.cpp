@@ -38,3 +38,21 @@ DWORD ReadFileStart(const wchar_t* path, void* buffer, DWORD limit, FileStart* s
     CloseHandle(file);
     return total;
 }
+
+DWORD WriteWholeFile(const wchar_t* path, const void* data, DWORD size)
+{
+    HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return GetLastError();
+    DWORD written = 0;
+    DWORD code = 0;
+    if (!WriteFile(file, data, size, &written, nullptr))
+        code = GetLastError();
+    else if (written != size)
+        code = ERROR_DISK_FULL; // a short write is how a full disk shows under some file systems
+    if (!CloseHandle(file) && !code)
+        code = GetLastError();
+    if (code)
+        DeleteFileW(path);
+    return code;
+}

@@ -1,5 +1,6 @@
-// Reading the start of a small file within a fixed buffer: the release lines of a version file,
-// the head of a downloaded pack, the metadata of a partial download.
+// Small files read and written whole: the start of a file within a fixed buffer (the release
+// lines of a version file, the head of a downloaded pack, the metadata of a partial download), and
+// the small texts the cache folder keeps beside its files.
 #pragma once
 
 #include <windows.h>
@@ -18,3 +19,8 @@ uint64_t FileSizeOrZero(const wchar_t* path);
 // Reads up to limit bytes from the start of path into buffer and returns how many arrived; the
 // file's size tells whether it goes on beyond them. A read that fails keeps what came before it.
 DWORD ReadFileStart(const wchar_t* path, void* buffer, DWORD limit, FileStart* start);
+
+// Writes size bytes as the whole content of path (created or emptied). Returns 0, or the error
+// code of the failing call (a short write counts as a full disk); on failure the file is deleted,
+// so no cut text is ever read back.
+DWORD WriteWholeFile(const wchar_t* path, const void* data, DWORD size);

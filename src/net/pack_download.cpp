@@ -77,25 +77,10 @@ bool WriteMetaFile(const wchar_t* path, const PartialMeta& meta)
     size_t size = FormatPartialMeta(meta, text, sizeof text);
     if (size == 0)
         return false;
-    HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        LogSystemError(GetLastError(), path);
-        return false;
-    }
-    DWORD written = 0;
-    DWORD code = 0;
-    if (!WriteFile(file, text, static_cast<DWORD>(size), &written, nullptr))
-        code = GetLastError();
-    else if (written != size)
-        code = ERROR_DISK_FULL; // a short write is how a full disk shows under some file systems
-    if (!CloseHandle(file) && !code)
-        code = GetLastError();
-    if (code) {
+    DWORD code = WriteWholeFile(path, text, static_cast<DWORD>(size));
+    if (code)
         LogSystemError(code, path);
-        DeleteQuietly(path);
-        return false;
-    }
-    return true;
+    return code == 0;
 }
 
 // True when the cache folder's volume has room for the pack and the runtime unpacked from it; a

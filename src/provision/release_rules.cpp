@@ -30,24 +30,6 @@ int HexValue(char c)
     return -1;
 }
 
-// Decimal digits only, no sign, no leading blanks, within 64 bits.
-bool ReadSize(const char* text, size_t length, uint64_t* size)
-{
-    if (length == 0 || length > kMaxSizeDigits)
-        return false;
-    uint64_t value = 0;
-    for (size_t i = 0; i < length; ++i) {
-        if (text[i] < '0' || text[i] > '9')
-            return false;
-        uint64_t digit = static_cast<uint64_t>(text[i] - '0');
-        if (value > (UINT64_MAX - digit) / 10)
-            return false;
-        value = value * 10 + digit;
-    }
-    *size = value;
-    return true;
-}
-
 bool ReadDigest(const char* text, size_t length, unsigned char* digest)
 {
     return DecodeHex(text, length, digest, kReleaseDigestSize);
@@ -102,7 +84,7 @@ bool ReadReleaseLine(const char* text, size_t length, ReleaseLines* lines)
     if (StartsWith(text, length, "archive-size=")) {
         if (lines->hasArchiveSize)
             return false;
-        lines->hasArchiveSize = ReadSize(text + 13, length - 13, &lines->archiveSize);
+        lines->hasArchiveSize = ReadDecimal(text + 13, length - 13, &lines->archiveSize);
         return lines->hasArchiveSize;
     }
     if (StartsWith(text, length, "archive-sha256=")) {
@@ -124,7 +106,7 @@ bool ReadReleaseLine(const char* text, size_t length, ReleaseLines* lines)
     if (StartsWith(text, length, "size=")) {
         if (lines->hasSize)
             return false;
-        lines->hasSize = ReadSize(text + 5, length - 5, &lines->size);
+        lines->hasSize = ReadDecimal(text + 5, length - 5, &lines->size);
         return lines->hasSize;
     }
     if (StartsWith(text, length, "sha256=")) {
@@ -183,6 +165,23 @@ bool ParseUtcTime(const char* text, size_t length, int64_t* seconds)
 bool ReleaseExpired(const ReleaseLines& lines, int64_t now)
 {
     return lines.hasExpiry && now >= lines.expiresAt;
+}
+
+bool ReadDecimal(const char* text, size_t length, uint64_t* value)
+{
+    if (length == 0 || length > kMaxSizeDigits)
+        return false;
+    uint64_t result = 0;
+    for (size_t i = 0; i < length; ++i) {
+        if (text[i] < '0' || text[i] > '9')
+            return false;
+        uint64_t digit = static_cast<uint64_t>(text[i] - '0');
+        if (result > (UINT64_MAX - digit) / 10)
+            return false;
+        result = result * 10 + digit;
+    }
+    *value = result;
+    return true;
 }
 
 bool DecodeHex(const char* text, size_t length, unsigned char* out, size_t count)

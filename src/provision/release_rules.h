@@ -60,6 +60,9 @@ void ParseReleaseText(const char* text, size_t length, bool truncated, ReleaseLi
 // True when the file names the pack's size, digest or signature.
 bool HasReleaseLines(const ReleaseLines& lines);
 
+// Decimal digits only (no sign, no blanks, at least one), within 64 bits; false for anything else.
+bool ReadDecimal(const char* text, size_t length, uint64_t* value);
+
 // Exactly 2 * count hex digits (either case) into count bytes; false for anything else.
 bool DecodeHex(const char* text, size_t length, unsigned char* out, size_t count);
 

@@ -262,17 +262,10 @@ void KeepRefusal(const PackRefusal& refusal)
     size_t length = FormatPackRefusal(refusal, text, kPackRefusalTextCapacity);
     if (length == 0 || !RefusalPath(path))
         return;
-    HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        LogSystemError(GetLastError(), path);
-        return;
-    }
-    DWORD bytes = static_cast<DWORD>(length * sizeof(wchar_t));
-    DWORD written = 0;
-    bool whole = WriteFile(file, text, bytes, &written, nullptr) && written == bytes;
-    CloseHandle(file);
-    if (!whole)
-        DeleteFileW(path); // a cut record would never read back; better none
+    // A cut record would never read back: none is kept then.
+    DWORD code = WriteWholeFile(path, text, static_cast<DWORD>(length * sizeof(wchar_t)));
+    if (code)
+        LogSystemError(code, path);
 }
 
 void ForgetRefusal()

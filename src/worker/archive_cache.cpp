@@ -50,17 +50,8 @@ bool WriteCopy(const ArchiveCopy& copy)
     if (size == 0 || !CachePath(kMetaName, metaPath) ||
         BoundedFormat(newPath, kPathCapacity, L"%s.new", metaPath) != kFormatOk)
         return false;
-    HANDLE file = CreateFileW(newPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        LogSystemError(GetLastError(), newPath);
-        return false;
-    }
-    DWORD written = 0;
-    BOOL wrote = WriteFile(file, text, static_cast<DWORD>(size), &written, nullptr) && written == size;
-    DWORD error = wrote ? 0 : GetLastError();
-    if (!CloseHandle(file) && !error)
-        error = GetLastError();
-    if (wrote && !error && MoveFileExW(newPath, metaPath, MOVEFILE_REPLACE_EXISTING))
+    DWORD error = WriteWholeFile(newPath, text, static_cast<DWORD>(size));
+    if (!error && MoveFileExW(newPath, metaPath, MOVEFILE_REPLACE_EXISTING))
         return true;
     LogSystemError(error ? error : GetLastError(), metaPath);
     DeleteFileW(newPath);

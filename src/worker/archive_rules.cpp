@@ -55,23 +55,6 @@ bool AppendNumber(char* text, size_t capacity, size_t* used, uint64_t value)
     return Append(text, capacity, used, digits, count);
 }
 
-bool ReadNumber(const char* text, size_t length, uint64_t* value)
-{
-    if (length == 0 || length > 20)
-        return false;
-    uint64_t result = 0;
-    for (size_t i = 0; i < length; ++i) {
-        if (text[i] < '0' || text[i] > '9')
-            return false;
-        uint64_t digit = static_cast<uint64_t>(text[i] - '0');
-        if (result > (UINT64_MAX - digit) / 10)
-            return false;
-        result = result * 10 + digit;
-    }
-    *value = result;
-    return true;
-}
-
 bool ReadWide(const char* text, size_t length, wchar_t* out, size_t capacity)
 {
     if (length >= capacity)
@@ -144,7 +127,7 @@ bool ParseArchiveCopyMeta(const char* text, size_t size, ArchiveCopy* copy)
                 read = ReadWide(value, valueLength, parsed.validator, kValidatorCapacity);
                 break;
             case 3:
-                read = ReadNumber(value, valueLength, &parsed.length);
+                read = ReadDecimal(value, valueLength, &parsed.length);
                 break;
             case 4:
                 read = DecodeHex(value, valueLength, parsed.sha256, kReleaseDigestSize);
