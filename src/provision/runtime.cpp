@@ -494,6 +494,10 @@ int CheckAndInstallRuntime()
 
 int EnsureRuntime()
 {
+    // Until the server's version file is read and checked it vouches for nothing; a start that
+    // launches without checking (the cache is busy) must not run an archive on a keyless judgement.
+    launcherState.announcement = Announcement{};
+    launcherState.announcement.keyPresent = ReleaseKeyBuiltIn();
     HANDLE lock = nullptr;
     if (!AcquireLock(&lock, true))
         return 0;
