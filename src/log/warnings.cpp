@@ -26,8 +26,3 @@ void ShowHeldWarnings()
         MessageBoxW(nullptr, heldTexts[i], L"tarvolin Launcher Fehler", MB_OK | MB_ICONWARNING);
     heldCount = 0;
 }
-
-int HeldWarningCount()
-{
-    return heldCount;
-}

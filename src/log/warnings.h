@@ -15,6 +15,3 @@ void HoldWarning(const wchar_t* text);
 
 // Shows the held boxes one after the other, each until it is answered, and forgets them.
 void ShowHeldWarnings();
-
-// The number of boxes held now (for tests).
-int HeldWarningCount();

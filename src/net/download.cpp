@@ -77,11 +77,6 @@ const BodyReadTexts kDirectBodyTexts = {
     L"DownloadfileDirect: zu wenig Speicherplatz im Cache-Ordner, %llu Bytes frei nach %llu Bytes, Download abgebrochen",
 };
 
-void ShowDownloadWarning(const wchar_t* text)
-{
-    HoldWarning(text);
-}
-
 bool WriteBodyChunk(HANDLE file, const void* data, DWORD size, const wchar_t* context)
 {
     DWORD written = 0;
@@ -239,7 +234,7 @@ int DownloadfileDirect(const wchar_t* serverPath, int useTls, const wchar_t* tar
         wchar_t text[kMessageCapacity];
         BoundedFormat(text, kMessageCapacity, L"Could not create destination file \"%s\"", targetFile);
         LogLine(text);
-        ShowDownloadWarning(text);
+        HoldWarning(text);
         return 0;
     }
 
@@ -286,5 +281,5 @@ void ReportHttpStatus(DWORD statusCode, bool showDialog)
     BoundedFormat(text, kMessageCapacity, HttpStatusMessageFormat(statusCode), static_cast<int>(statusCode));
     LogLine(text);
     if (showDialog)
-        ShowDownloadWarning(text);
+        HoldWarning(text);
 }

@@ -22,10 +22,6 @@ int DownloadfileDirect(const wchar_t* serverPath, int useTls, const wchar_t* tar
                        uint64_t byteLimit);
 void ReportHttpStatus(DWORD statusCode, bool showDialog);
 
-// The warning dialog of both operations ("tarvolin Launcher Fehler", no owner window), held back
-// until the launcher has started (log/warnings.h).
-void ShowDownloadWarning(const wchar_t* text);
-
 // Reads the announced Content-Length of an answer; false when the server sent none.
 bool QueryContentLength(HINTERNET request, ULONGLONG* length);
 

@@ -7,6 +7,7 @@
 #include "app/state.h"
 #include "log/format.h"
 #include "log/log.h"
+#include "log/warnings.h"
 #include "net/auth_rules.h"
 #include "net/download.h"
 #include "net/pack_digest.h"
@@ -130,7 +131,7 @@ void ReportUncreatablePartial()
     wchar_t text[kMessageCapacity];
     BoundedFormat(text, kMessageCapacity, L"Could not create destination file \"%s\"", launcherState.partialPackFile);
     LogLine(text);
-    ShowDownloadWarning(text);
+    HoldWarning(text);
 }
 
 // A whole pack in the partial file becomes the pack file; the caller learns the validator it came

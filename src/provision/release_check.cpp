@@ -12,11 +12,8 @@
 #include "provision/release_key.h"
 #include "provision/release_rules.h"
 #include "net/sha256.h"
-#include "provision/version_rules.h"
 
 namespace {
-
-enum : DWORD { kVersionHeadLimit = 500 };
 
 // SHA-256 of a message in memory; 0 or the CNG status of the failing call.
 unsigned long Sha256Of(const unsigned char* message, size_t length, unsigned char* digest)
@@ -33,8 +30,7 @@ unsigned long Sha256Of(const unsigned char* message, size_t length, unsigned cha
 
 // The version file read and its release lines parsed; what could not be read goes into facts.
 // text (kReleaseFileLimit bytes) keeps the file's start, which the signature covers.
-// Returns the bytes read.
-DWORD ReadReleaseFile(const wchar_t* versionFilePath, char* text, ReleaseLines* lines, PackFacts* facts)
+void ReadReleaseFile(const wchar_t* versionFilePath, char* text, ReleaseLines* lines, PackFacts* facts)
 {
     FileStart start;
     DWORD length = ReadFileStart(versionFilePath, text, kReleaseFileLimit, &start);
@@ -43,7 +39,6 @@ DWORD ReadReleaseFile(const wchar_t* versionFilePath, char* text, ReleaseLines* 
     if (!facts->versionReadable)
         length = 0;
     ParseReleaseText(text, length, start.size > length, lines);
-    return length;
 }
 
 // The pack's size and digest: those taken while it downloaded when they are known and the file
@@ -60,9 +55,6 @@ void MeasurePack(const wchar_t* packFilePath, const FileDigest* knownDigest, Pac
     facts->packError = HashFile(packFilePath, facts->packDigest, &facts->packSize);
     facts->packReadable = facts->packError == 0;
 }
-
-// The signature of a file's lines under the built-in keys: 0 verified, else a CNG status.
-long VerifyWithBuiltInKeys(const char* text, const ReleaseLines& lines);
 
 } // namespace
 
@@ -158,17 +150,8 @@ bool CheckRuntimePackWithKeys(const wchar_t* versionFilePath, const wchar_t* pac
     return false;
 }
 
-namespace {
-
-// Whether the number as the version reader takes it (the first 500 bytes, up to a zero byte) is there.
-bool TextHasNumber(const char* text, DWORD length)
-{
-    char head[kVersionHeadLimit + 1] = {};
-    memcpy(head, text, length < kVersionHeadLimit ? length : kVersionHeadLimit);
-    return VersionTextHasNumber(head);
-}
-
-long VerifyWithBuiltInKeys(const char* text, const ReleaseLines& lines)
+// The signature of a file's lines under the built-in keys: 0 verified, else a CNG status.
+static long VerifyWithBuiltInKeys(const char* text, const ReleaseLines& lines)
 {
     if (!ReleaseNeedsSignature(lines, ReleaseKeyBuiltIn()))
         return kInvalidSignature;
@@ -176,18 +159,14 @@ long VerifyWithBuiltInKeys(const char* text, const ReleaseLines& lines)
                             lines.signedLength, lines.signature);
 }
 
-} // namespace
-
 Announcement ReadAnnouncement(const wchar_t* versionFilePath)
 {
     char text[kReleaseFileLimit];
     PackFacts facts = {};
     ReleaseLines lines;
-    DWORD length = ReadReleaseFile(versionFilePath, text, &lines, &facts);
+    ReadReleaseFile(versionFilePath, text, &lines, &facts);
     long status = VerifyWithBuiltInKeys(text, lines);
-    Announcement announcement = JudgeAnnouncement(lines, facts.versionReadable, ReleaseKeyBuiltIn(), status, UtcNow());
-    announcement.readsNumber = facts.versionReadable && TextHasNumber(text, length);
-    return announcement;
+    return JudgeAnnouncement(lines, facts.versionReadable, ReleaseKeyBuiltIn(), status, UtcNow());
 }
 
 bool CheckSecondFetch(const wchar_t* versionFilePath, int decidingVersion, int installedVersion)
@@ -195,11 +174,10 @@ bool CheckSecondFetch(const wchar_t* versionFilePath, int decidingVersion, int i
     char text[kReleaseFileLimit];
     PackFacts facts = {};
     ReleaseLines lines;
-    DWORD length = ReadReleaseFile(versionFilePath, text, &lines, &facts);
-    bool readsNumber = facts.versionReadable && TextHasNumber(text, length);
-    bool verified = readsNumber && VerifyWithBuiltInKeys(text, lines) == 0;
-    InstallVerdict verdict = JudgeSecondFetch(lines, readsNumber, ReleaseKeyBuiltIn(), verified, decidingVersion,
-                                              installedVersion, UtcNow());
+    ReadReleaseFile(versionFilePath, text, &lines, &facts);
+    bool verified = lines.readsNumber && VerifyWithBuiltInKeys(text, lines) == 0;
+    InstallVerdict verdict = JudgeSecondFetch(lines, ReleaseKeyBuiltIn(), verified, decidingVersion, installedVersion,
+                                              UtcNow());
     switch (verdict) {
     case kInstallGoesOn:
         return true;
@@ -221,13 +199,13 @@ bool CheckSecondFetch(const wchar_t* versionFilePath, int decidingVersion, int i
     return false;
 }
 
-bool ReleaseCheckReadsPack(const wchar_t* versionFilePath)
+PackExpectation ReadPackExpectation(const wchar_t* versionFilePath)
 {
     char text[kReleaseFileLimit];
     PackFacts facts = {};
     ReleaseLines lines;
     ReadReleaseFile(versionFilePath, text, &lines, &facts);
-    return ReleaseNeedsPack(lines, ReleaseKeyBuiltIn());
+    return PackExpectation{ReleaseNeedsPack(lines, ReleaseKeyBuiltIn()), !lines.malformed && lines.hasSize ? lines.size : 0};
 }
 
 bool ReleaseKeyBuiltIn()
@@ -247,13 +225,4 @@ bool CheckRuntimePack(const wchar_t* versionFilePath, const wchar_t* packFilePat
 {
     return CheckRuntimePackWithKeys(versionFilePath, packFilePath, kReleasePublicKeys, kReleaseKeyCount, knownDigest,
                                     refusedLine, capacity);
-}
-
-uint64_t ReleasePackSize(const wchar_t* versionFilePath)
-{
-    char text[kReleaseFileLimit];
-    PackFacts facts = {};
-    ReleaseLines lines;
-    ReadReleaseFile(versionFilePath, text, &lines, &facts);
-    return !lines.malformed && lines.hasSize ? lines.size : 0;
 }

@@ -20,8 +20,6 @@
 bool CheckRuntimePack(const wchar_t* versionFilePath, const wchar_t* packFilePath, const FileDigest* knownDigest,
                       wchar_t* refusedLine, size_t capacity);
 
-// The pack's size as the version file's size= line names it; 0 when it names none.
-uint64_t ReleasePackSize(const wchar_t* versionFilePath);
 
 // The same check with a given key (64 bytes of raw X||Y, or null for none): for tests and tools.
 bool CheckRuntimePackWithKey(const wchar_t* versionFilePath, const wchar_t* packFilePath,
@@ -32,9 +30,14 @@ bool CheckRuntimePackWithKeys(const wchar_t* versionFilePath, const wchar_t* pac
                               const unsigned char (*keys)[kReleasePublicKeySize], size_t keyCount,
                               const FileDigest* knownDigest, wchar_t* refusedLine = nullptr, size_t capacity = 0);
 
-// True when the check of a pack under this version file will need the pack's digest, so that the
-// download takes it while the pack arrives.
-bool ReleaseCheckReadsPack(const wchar_t* versionFilePath);
+// What the pack's download needs from the version file it will be checked against: whether the
+// check will need the pack's digest (so that the download takes it while the pack arrives), and
+// the pack's size as the file names it (0: none), which no download may write past.
+struct PackExpectation {
+    bool needsDigest;
+    uint64_t size;
+};
+PackExpectation ReadPackExpectation(const wchar_t* versionFilePath);
 
 // The first fetch of the server's version file as far as it can be trusted (see Announcement): its
 // signature verified with the built-in keys when there are any, its expiry against the clock.

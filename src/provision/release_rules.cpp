@@ -61,73 +61,58 @@ int64_t DaysFromCivil(int64_t year, int64_t month, int64_t day)
     return era * 146097 + dayOfEra - 719468;
 }
 
-bool ReadDigits(const char* text, size_t count, int64_t* value)
-{
-    *value = 0;
-    for (size_t i = 0; i < count; ++i) {
-        if (text[i] < '0' || text[i] > '9')
-            return false;
-        *value = *value * 10 + (text[i] - '0');
-    }
-    return true;
-}
-
-bool IsLeapYear(int64_t year)
+bool IsLeapYear(uint64_t year)
 {
     return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
 }
 
-// One release line (without its line end) into lines; false when it names a key but its value
-// cannot be read, or names a key a second time.
-bool ReadReleaseLine(const char* text, size_t length, ReleaseLines* lines)
+const char* const kReleaseKeys[] = {"size=", "sha256=", "archive-size=", "archive-sha256=", "expires=", "signature="};
+
+// The release key the line begins with, or null for a line that is not a release line.
+const char* ReleaseKeyOf(const char* text, size_t length)
 {
-    if (StartsWith(text, length, "archive-size=")) {
-        if (lines->hasArchiveSize)
-            return false;
-        lines->hasArchiveSize = ReadDecimal(text + 13, length - 13, &lines->archiveSize);
-        return lines->hasArchiveSize;
-    }
-    if (StartsWith(text, length, "archive-sha256=")) {
-        if (lines->hasArchiveDigest)
-            return false;
-        lines->hasArchiveDigest = ReadDigest(text + 15, length - 15, lines->archiveDigest);
-        return lines->hasArchiveDigest;
-    }
-    if (StartsWith(text, length, "expires=")) {
-        if (lines->hasExpiry)
-            return false;
-        lines->hasExpiry = ParseUtcTime(text + 8, length - 8, &lines->expiresAt);
-        if (lines->hasExpiry) {
-            memcpy(lines->expiresText, text + 8, kUtcTimeLength);
-            lines->expiresText[kUtcTimeLength] = 0;
-        }
-        return lines->hasExpiry;
-    }
-    if (StartsWith(text, length, "size=")) {
-        if (lines->hasSize)
-            return false;
-        lines->hasSize = ReadDecimal(text + 5, length - 5, &lines->size);
-        return lines->hasSize;
-    }
-    if (StartsWith(text, length, "sha256=")) {
-        if (lines->hasDigest)
-            return false;
-        lines->hasDigest = ReadDigest(text + 7, length - 7, lines->digest);
-        return lines->hasDigest;
-    }
-    if (StartsWith(text, length, "signature=")) {
-        lines->hasSignature = DecodeBase64(text + 10, length - 10, lines->signature, kReleaseSignatureSize) ==
-                              static_cast<long>(kReleaseSignatureSize);
-        return lines->hasSignature;
-    }
-    return true; // not a release line
+    for (const char* key : kReleaseKeys)
+        if (StartsWith(text, length, key))
+            return key;
+    return nullptr;
 }
 
-bool IsReleaseLine(const char* text, size_t length)
+// Marks a key as read; false when it was read before or its value cannot be read. (A second
+// value may overwrite the first: the file is unusable either way.)
+bool ReadOnce(bool* has, bool read)
 {
-    return StartsWith(text, length, "size=") || StartsWith(text, length, "sha256=") ||
-           StartsWith(text, length, "archive-size=") || StartsWith(text, length, "archive-sha256=") ||
-           StartsWith(text, length, "expires=") || StartsWith(text, length, "signature=");
+    if (*has)
+        return false;
+    *has = read;
+    return read;
+}
+
+// One release line (without its line end) into lines; false when its value cannot be read, or it
+// names a key a second time.
+bool ReadReleaseLine(const char* text, size_t length, ReleaseLines* lines)
+{
+    const char* key = ReleaseKeyOf(text, length);
+    size_t keyLength = strlen(key);
+    const char* value = text + keyLength;
+    size_t valueLength = length - keyLength;
+    if (key == kReleaseKeys[0])
+        return ReadOnce(&lines->hasSize, ReadDecimal(value, valueLength, &lines->size));
+    if (key == kReleaseKeys[1])
+        return ReadOnce(&lines->hasDigest, ReadDigest(value, valueLength, lines->digest));
+    if (key == kReleaseKeys[2])
+        return ReadOnce(&lines->hasArchiveSize, ReadDecimal(value, valueLength, &lines->archiveSize));
+    if (key == kReleaseKeys[3])
+        return ReadOnce(&lines->hasArchiveDigest, ReadDigest(value, valueLength, lines->archiveDigest));
+    if (key == kReleaseKeys[4]) {
+        if (!ReadOnce(&lines->hasExpiry, ParseUtcTime(value, valueLength, &lines->expiresAt)))
+            return false;
+        memcpy(lines->expiresText, value, kUtcTimeLength);
+        lines->expiresText[kUtcTimeLength] = 0;
+        return true;
+    }
+    lines->hasSignature = DecodeBase64(value, valueLength, lines->signature, kReleaseSignatureSize) ==
+                          static_cast<long>(kReleaseSignatureSize);
+    return lines->hasSignature;
 }
 
 void DigestHex(const unsigned char* digest, char* hex)
@@ -148,17 +133,19 @@ bool ParseUtcTime(const char* text, size_t length, int64_t* seconds)
     if (length != kUtcTimeLength || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' ||
         text[16] != ':' || text[19] != 'Z')
         return false;
-    int64_t year, month, day, hour, minute, second;
-    if (!ReadDigits(text, 4, &year) || !ReadDigits(text + 5, 2, &month) || !ReadDigits(text + 8, 2, &day) ||
-        !ReadDigits(text + 11, 2, &hour) || !ReadDigits(text + 14, 2, &minute) || !ReadDigits(text + 17, 2, &second))
+    uint64_t year, month, day, hour, minute, second;
+    if (!ReadDecimal(text, 4, &year) || !ReadDecimal(text + 5, 2, &month) || !ReadDecimal(text + 8, 2, &day) ||
+        !ReadDecimal(text + 11, 2, &hour) || !ReadDecimal(text + 14, 2, &minute) ||
+        !ReadDecimal(text + 17, 2, &second))
         return false;
     static const int kMonthDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     if (year < 1970 || month < 1 || month > 12 || day < 1 || hour > 23 || minute > 59 || second > 59)
         return false;
-    int64_t monthDays = kMonthDays[month - 1] + (month == 2 && IsLeapYear(year) ? 1 : 0);
+    uint64_t monthDays = static_cast<uint64_t>(kMonthDays[month - 1]) + (month == 2 && IsLeapYear(year) ? 1 : 0);
     if (day > monthDays)
         return false;
-    *seconds = DaysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
+    *seconds = DaysFromCivil(static_cast<int64_t>(year), static_cast<int64_t>(month), static_cast<int64_t>(day)) * 86400 +
+               static_cast<int64_t>(hour * 3600 + minute * 60 + second);
     return true;
 }
 
@@ -239,6 +226,7 @@ void ParseReleaseText(const char* text, size_t length, bool truncated, ReleaseLi
     char head[kNumberReadLimit + 1] = {};
     memcpy(head, text, length < kNumberReadLimit ? length : kNumberReadLimit);
     lines->version = ParseVersionText(head);
+    lines->readsNumber = VersionTextHasNumber(head);
 
     const char* end = text + length;
     const char* line = static_cast<const char*>(memchr(text, '\n', length));
@@ -256,7 +244,7 @@ void ParseReleaseText(const char* text, size_t length, bool truncated, ReleaseLi
                     lines->malformed = true;
             break;
         }
-        if (IsReleaseLine(start, lineLength)) {
+        if (ReleaseKeyOf(start, lineLength)) {
             anyReleaseLine = true;
             if (StartsWith(start, lineLength, "signature="))
                 lines->signedLength = static_cast<size_t>(start - text);
@@ -377,6 +365,7 @@ Announcement JudgeAnnouncement(const ReleaseLines& lines, bool readable, bool ke
 {
     Announcement a = {};
     a.version = lines.version;
+    a.readsNumber = readable && lines.readsNumber;
     a.keyPresent = keyPresent;
     a.malformed = lines.malformed;
     a.verified = keyPresent && readable && !lines.malformed && lines.hasSignature && signatureStatus == 0;
@@ -442,10 +431,10 @@ void FormatArchiveRefusal(ArchiveVerdict verdict, const Announcement& a, uint64_
     }
 }
 
-InstallVerdict JudgeSecondFetch(const ReleaseLines& lines, bool readsNumber, bool keyPresent, bool verified,
-                                int decidingVersion, int installedVersion, int64_t now)
+InstallVerdict JudgeSecondFetch(const ReleaseLines& lines, bool keyPresent, bool verified, int decidingVersion,
+                                int installedVersion, int64_t now)
 {
-    if (!readsNumber)
+    if (!lines.readsNumber)
         return kInstallNoNumber;
     if (!lines.malformed && ReleaseExpired(lines, now))
         return kInstallExpired;

@@ -28,6 +28,7 @@ enum : size_t {
 
 struct ReleaseLines {
     int version;          // the number, as ParseVersionText reads it
+    bool readsNumber;     // the file holds that number at all (VersionTextHasNumber)
     bool malformed;       // a release line that cannot be read; the file proves nothing
     bool hasSize;
     uint64_t size;
@@ -169,5 +170,5 @@ enum InstallVerdict {
 // version.txt). decidingVersion: the first fetch's number; installedVersion: version.txt's (-1
 // when there is none). The number rules hold for a file that verifies with the launcher's key; an
 // unverifiable file goes on to the pack check, which refuses it.
-InstallVerdict JudgeSecondFetch(const ReleaseLines& lines, bool readsNumber, bool keyPresent, bool verified,
-                                int decidingVersion, int installedVersion, int64_t now);
+InstallVerdict JudgeSecondFetch(const ReleaseLines& lines, bool keyPresent, bool verified, int decidingVersion,
+                                int installedVersion, int64_t now);

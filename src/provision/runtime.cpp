@@ -275,6 +275,24 @@ void ForgetRefusal()
         DeleteFileQuietly(path);
 }
 
+// Fills current with what a refusal of this start's pack would keep (where the pack comes from and
+// the digest of the version file it is checked against) and earlier with the refusal an earlier
+// start kept for the very same pack and version file; true when there is one. A kept refusal that
+// no longer applies is forgotten. When the version file cannot be hashed, current gets no source,
+// so that no refusal is kept for it.
+bool RecallRefusal(PackRefusal* current, PackRefusal* earlier)
+{
+    LauncherState& s = launcherState;
+    uint64_t versionSize = 0;
+    if (HashFile(s.newVersionFile, current->versionDigest, &versionSize) == 0)
+        BoundedFormat(current->source, kResumeSourceCapacity, L"%s%s", s.downloadHost, s.runtimePackUrlPath);
+    bool applies = current->source[0] && ReadRefusal(earlier) &&
+                   RefusalStillApplies(*earlier, current->source, current->versionDigest);
+    if (!applies)
+        ForgetRefusal();
+    return applies;
+}
+
 // The pack runs from inside the staging folder, so that a pack that unpacks into its current
 // folder and one that unpacks next to itself both unpack there.
 bool StagePack()
@@ -377,14 +395,8 @@ int InstallRuntime()
 
     // A pack refused against this very version file is asked for only if it changed.
     PackRefusal refusal = {};
-    BoundedFormat(refusal.source, kResumeSourceCapacity, L"%s%s", s.downloadHost, s.runtimePackUrlPath);
-    uint64_t versionSize = 0;
-    bool versionDigestKnown = HashFile(s.newVersionFile, refusal.versionDigest, &versionSize) == 0;
     PackRefusal earlier = {};
-    bool refusedBefore = versionDigestKnown && ReadRefusal(&earlier) &&
-                         RefusalStillApplies(earlier, refusal.source, refusal.versionDigest);
-    if (!refusedBefore)
-        ForgetRefusal();
+    bool refusedBefore = RecallRefusal(&refusal, &earlier);
 
     // Every file is back in its final state before the box is shown: the box may be the last
     // thing of this start (Escape or Alt+F4 while it is open).
@@ -392,9 +404,9 @@ int InstallRuntime()
     FileDigest digest = {};
     // The digest is taken while the pack arrives, on a second thread, so checking it costs the
     // first run next to nothing.
-    int fetched = FetchRuntimePack(&room, ReleaseCheckReadsPack(s.newVersionFile) ? &digest : nullptr,
-                                   ReleasePackSize(s.newVersionFile), refusedBefore ? earlier.validator : nullptr,
-                                   refusal.validator);
+    PackExpectation expected = ReadPackExpectation(s.newVersionFile);
+    int fetched = FetchRuntimePack(&room, expected.needsDigest ? &digest : nullptr, expected.size,
+                                   refusedBefore ? earlier.validator : nullptr, refusal.validator);
     if (fetched == kPackNotModified) {
         // The same bytes as last time: the same refusal, without fetching them again.
         LogLine(earlier.line);
@@ -404,7 +416,7 @@ int InstallRuntime()
     }
     if (fetched != kPackDownloaded || !DownloadedPackIsProgram(refusal.line) ||
         !CheckRuntimePack(s.newVersionFile, s.runtimePackFile, &digest, refusal.line, kRefusalLineCapacity)) {
-        if (refusal.line[0] && versionDigestKnown)
+        if (refusal.line[0])
             KeepRefusal(refusal);
         DiscardInstall();
         if (fetched == kPackNoRoom)
@@ -436,28 +448,20 @@ void DiscardPendingInstall(const wchar_t* reason)
     DeleteFileQuietly(launcherState.newVersionFile);
 }
 
-// 1: the waiting runtime is in place; 0: it still waits or was discarded (the caller goes on
-// with the usual check when it was discarded, see *goOn).
-int CommitPendingInstall(bool* goOn)
+// Whether the waiting runtime is still the one to install: the server announces its number and,
+// with a key, its version file still checks (against the clock too). When not, it is discarded.
+bool PendingInstallStillWanted()
 {
     LauncherState& s = launcherState;
-    *goOn = false;
-    if (!s.announcement.readsNumber)
-        return 0; // no answer from the server: it waits for a start that has one
-    int pendingVersion = ReadVersionNumber(s.newVersionFile);
-    if (pendingVersion != s.remoteVersion || s.forceDownload) {
+    if (ReadVersionNumber(s.newVersionFile) != s.remoteVersion || s.forceDownload) {
         DiscardPendingInstall(L"der Server nennt eine andere Version");
-        *goOn = true;
-        return 0;
+        return false;
     }
-    // With a key the waiting version file must still check, against the clock too.
     if (!CheckSecondFetch(s.newVersionFile, s.remoteVersion, s.localVersion)) {
         DiscardPendingInstall(L"ihre Versionsdatei gilt nicht mehr");
-        *goOn = true;
-        return 0;
+        return false;
     }
-    LogPrintf(L"EnsureRuntime: wartende neue Runtime (Version %d) wird ohne Download eingesetzt", pendingVersion);
-    return CommitStagedRuntime();
+    return true;
 }
 
 int CheckAndInstallRuntime()
@@ -480,10 +484,12 @@ int CheckAndInstallRuntime()
     }
 
     if (!s.installPathsCut && PendingInstallExists()) {
-        bool goOn = false;
-        int committed = CommitPendingInstall(&goOn);
-        if (!goOn)
-            return committed;
+        if (!s.announcement.readsNumber)
+            return 0; // no answer from the server: the waiting runtime waits for a start that has one
+        if (PendingInstallStillWanted()) {
+            LogPrintf(L"EnsureRuntime: wartende neue Runtime (Version %d) wird ohne Download eingesetzt", s.remoteVersion);
+            return CommitStagedRuntime();
+        }
     }
     if (RuntimeIsCurrent(binFolderExists, s.forceDownload != FALSE, s.remoteVersion, s.localVersion, markerExists))
         return 1;

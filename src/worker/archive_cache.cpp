@@ -148,8 +148,8 @@ bool KeepArrived(const wchar_t* arrived, wchar_t* name)
     return false;
 }
 
-// A 200: the arrived archive becomes the copy when it may run.
-bool TakeArrived(const wchar_t* arrived, const FetchedFile& fetched)
+// A 200: the arrived archive becomes the copy (into current) when it may run.
+bool TakeArrived(const wchar_t* arrived, const FetchedFile& fetched, ArchiveCopy* current)
 {
     bool vouched = false;
     if (!IsWholeZipFile(arrived)) {
@@ -169,6 +169,7 @@ bool TakeArrived(const wchar_t* arrived, const FetchedFile& fetched)
     if (!WriteCopy(copy))
         return false;
     CachePath(copy.fileName, launcherState.launcherJarPath);
+    *current = copy;
     return true;
 }
 
@@ -202,13 +203,15 @@ bool provideGenenricLauncherJar()
     }
 
     bool used = false;
+    bool keepCopy = haveCopy; // whether copy is still the current one after the answer
     FetchedFile fetched = {};
     int result = arrived[0] ? FetchFileConditionally(kArchiveServerPath, arrived, haveCopy ? copy.validator : nullptr,
                                                      kArchiveByteLimit, &fetched)
                             : kFetchFailed;
     switch (result) {
     case kFetchReceived:
-        used = TakeArrived(arrived, fetched);
+        used = TakeArrived(arrived, fetched, &copy);
+        keepCopy = used;
         if (!used)
             ForgetCopy(); // the server now offers something else, which may not run
         break;
@@ -219,6 +222,7 @@ bool provideGenenricLauncherJar()
         if (fetched.status != 407) {
             // The operator withdrew the archive.
             ForgetCopy();
+            keepCopy = false;
             break;
         }
         [[fallthrough]]; // a proxy login: the server was not asked
@@ -234,9 +238,7 @@ bool provideGenenricLauncherJar()
     if (arrived[0])
         DeleteFileW(arrived); // gone already when it became the copy
 
-    ArchiveCopy current = {};
-    bool haveCurrent = ReadCopy(&current);
-    DeleteOtherCopies(haveCurrent ? current.fileName : nullptr);
+    DeleteOtherCopies(keepCopy ? copy.fileName : nullptr);
     if (used)
         LogPrintf(L"Generisches Launcher-Archiv wird verwendet: %s", s.launcherJarPath);
     else

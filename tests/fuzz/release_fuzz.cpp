@@ -37,6 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     ParseReleaseText(text.data(), text.size(), truncated, &lines);
 
     FUZZ_CHECK(lines.version == ParseVersionText(text.substr(0, 500).c_str()));
+    FUZZ_CHECK(lines.readsNumber == VersionTextHasNumber(text.substr(0, 500).c_str()));
     if (lines.hasSignature && !lines.malformed) {
         FUZZ_CHECK(lines.signedLength < text.size());
         FUZZ_CHECK(text.compare(lines.signedLength, 10, "signature=") == 0);

@@ -269,25 +269,25 @@ TEST(ReleaseRules, WhatTheFirstFetchVouchesForAndWhenTheSecondMayInstall)
     EXPECT_STREQ(L"die Versionsdatei ist seit 2030-02-28T23:59:59Z abgelaufen", text);
 
     ReleaseLines five = Parse("5\n" + signature);
+    ReleaseLines empty = Parse("");
     struct {
         const char* name;
         const ReleaseLines& lines;
-        bool readsNumber;
         bool key;
         bool verified;
         int deciding;
         int installed;
         InstallVerdict verdict;
     } installs[] = {
-        {"signed, as announced", five, true, true, true, 5, 4, kInstallGoesOn},
-        {"first fetch 9, genuine 5", five, true, true, true, 9, 7, kInstallNumberChanged},
-        {"replayed 5 over installed 7", five, true, true, true, 5, 7, kInstallOlderThanInstalled},
-        {"unverified goes to the pack check", five, true, true, false, 9, 7, kInstallGoesOn},
-        {"no key, another number", five, true, false, false, 9, 7, kInstallGoesOn},
-        {"empty second fetch", plain, false, false, false, 5, 4, kInstallNoNumber},
-        {"expired", expired, true, true, true, 7, 4, kInstallExpired},
+        {"signed, as announced", five, true, true, 5, 4, kInstallGoesOn},
+        {"first fetch 9, genuine 5", five, true, true, 9, 7, kInstallNumberChanged},
+        {"replayed 5 over installed 7", five, true, true, 5, 7, kInstallOlderThanInstalled},
+        {"unverified goes to the pack check", five, true, false, 9, 7, kInstallGoesOn},
+        {"no key, another number", five, false, false, 9, 7, kInstallGoesOn},
+        {"empty second fetch", empty, false, false, 5, 4, kInstallNoNumber},
+        {"expired", expired, true, true, 7, 4, kInstallExpired},
     };
     for (const auto& c : installs)
-        EXPECT_EQ(c.verdict, JudgeSecondFetch(c.lines, c.readsNumber, c.key, c.verified, c.deciding, c.installed, now))
+        EXPECT_EQ(c.verdict, JudgeSecondFetch(c.lines, c.key, c.verified, c.deciding, c.installed, now))
             << c.name;
 }
