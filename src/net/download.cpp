@@ -36,14 +36,19 @@ HeaderText QueryHeaderText(HINTERNET request, const wchar_t* name, wchar_t* text
     return GetLastError() == ERROR_WINHTTP_HEADER_NOT_FOUND ? HeaderText::Absent : HeaderText::Unreadable;
 }
 
+void LogTooSlow(const BodyReadTexts& texts)
+{
+    LogPrintf(texts.tooSlow, static_cast<unsigned long long>(kLowSpeedLimitBytes),
+              static_cast<unsigned long long>(kLowSpeedTimeMs / 1000));
+}
+
 // The one line of a read that failed: the low-speed rule's line when the read gave up on a
 // transfer the rule finds too slow, the error otherwise.
 void ReportReadFailure(DWORD error, const wchar_t* context, const BodyReadTexts& texts, LowSpeedWatch* watch,
                        uint64_t received)
 {
     if (error == ERROR_WINHTTP_TIMEOUT && TransferTooSlow(watch, GetTickCount64(), received))
-        LogPrintf(texts.tooSlow, static_cast<unsigned long long>(kLowSpeedLimitBytes),
-                  static_cast<unsigned long long>(kLowSpeedTimeMs / 1000));
+        LogTooSlow(texts);
     else
         LogSystemError(error, context);
 }
@@ -147,8 +152,7 @@ int ReadBodyToFile(HINTERNET request, HANDLE file, const BodyReadTexts& texts, c
         if (read == 0)
             break;
         if (TransferTooSlow(&watch, GetTickCount64(), received)) {
-            LogPrintf(texts.tooSlow, static_cast<unsigned long long>(kLowSpeedLimitBytes),
-                      static_cast<unsigned long long>(kLowSpeedTimeMs / 1000));
+            LogTooSlow(texts);
             return kBodyFailed;
         }
         if (options->roomFolder && received >= nextRoomCheck) {
