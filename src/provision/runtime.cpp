@@ -231,6 +231,35 @@ void WaitForEarlierExtractor()
         LogLine(L"RunExtract: Runtime-Paket bleibt belegt, Installation wird trotzdem versucht");
 }
 
+const wchar_t kBrokenRuntimeName[] = L"jre.broken";
+
+bool BrokenRuntimePath(wchar_t* path)
+{
+    return BoundedFormat(path, kPathCapacity, L"%s\\%s", launcherState.cacheFolder, kBrokenRuntimeName) == kFormatOk;
+}
+
+void DeleteBrokenRuntime()
+{
+    wchar_t broken[kPathCapacity];
+    if (BrokenRuntimePath(broken))
+        DeleteInstallFolder(broken, kBrokenRuntimeName);
+}
+
+// Removes a runtime folder that is not whole. It is renamed first: a folder that a running
+// program holds cannot be renamed, so nothing of a runtime in use is ever deleted. What cannot be
+// deleted after the rename is left for a later install.
+bool RemoveBrokenRuntime()
+{
+    wchar_t broken[kPathCapacity];
+    if (!BrokenRuntimePath(broken))
+        return false;
+    DeleteBrokenRuntime();
+    if (!MoveLogged(launcherState.runtimeFolder, broken, 0))
+        return false;
+    DeleteBrokenRuntime();
+    return true;
+}
+
 SetAsideRepair JudgeSetAside()
 {
     LauncherState& s = launcherState;
@@ -246,9 +275,9 @@ void RestoreSetAsideRuntime()
     LauncherState& s = launcherState;
     if (JudgeSetAside() != kSetAsidePutBack)
         return;
-    if (Exists(s.runtimeFolder))
-        DeleteInstallFolder(s.runtimeFolder, L"jre");
-    if (!Exists(s.runtimeFolder) && MoveLogged(s.setAsideRuntimeFolder, s.runtimeFolder, 0))
+    if (Exists(s.runtimeFolder) && !RemoveBrokenRuntime())
+        return;
+    if (MoveLogged(s.setAsideRuntimeFolder, s.runtimeFolder, 0))
         LogLine(L"EnsureRuntime: bisherige Runtime nach abgebrochener Installation wiederhergestellt");
 }
 
@@ -288,6 +317,7 @@ bool ClearInstallLeftovers()
         return false;
     if (JudgeSetAside() == kSetAsideDelete)
         DeleteInstallFolder(s.setAsideRuntimeFolder, kSetAsideFolderName);
+    DeleteBrokenRuntime();
     DeleteFileQuietly(s.newVersionFile);
     return true;
 }
@@ -480,9 +510,8 @@ bool TakeInstallVersionFile(bool secondArrived)
 // aside: it is removed, so that the new runtime takes its place and the set-aside one can go.
 void RemoveBrokenRuntimeBesideSetAside()
 {
-    LauncherState& s = launcherState;
     if (JudgeSetAside() == kSetAsideKeep)
-        DeleteInstallFolder(s.runtimeFolder, L"jre");
+        RemoveBrokenRuntime();
 }
 
 void ReplaceLocalVersionFile()
