@@ -506,12 +506,22 @@ bool TakeInstallVersionFile(bool secondArrived)
     return false;
 }
 
-// A runtime folder that is not whole beside a set-aside one (neither whole) is not worth setting
-// aside: it is removed, so that the new runtime takes its place and the set-aside one can go.
-void RemoveBrokenRuntimeBesideSetAside()
+// Makes way for the switch when a set-aside runtime is still there (a waiting runtime is
+// committed without the install's clean-up): beside a whole jre it is a leftover and goes; a jre
+// that is not whole beside it (neither whole) is not worth setting aside and goes instead, so that
+// the new runtime takes its place and the set-aside one goes after it.
+void ClearWayForSwitch()
 {
-    if (JudgeSetAside() == kSetAsideKeep)
+    switch (JudgeSetAside()) {
+    case kSetAsideDelete:
+        DeleteInstallFolder(launcherState.setAsideRuntimeFolder, kSetAsideFolderName);
+        break;
+    case kSetAsideKeep:
         RemoveBrokenRuntime();
+        break;
+    default:
+        break;
+    }
 }
 
 void ReplaceLocalVersionFile()
@@ -531,7 +541,7 @@ int CommitStagedRuntime()
 {
     LauncherState& s = launcherState;
     WriteEmptyFile(s.stagedMarkerFile);
-    RemoveBrokenRuntimeBesideSetAside();
+    ClearWayForSwitch();
     bool hadRuntime = Exists(s.runtimeFolder);
     if (hadRuntime && !MoveLogged(s.runtimeFolder, s.setAsideRuntimeFolder, 0)) {
         // Checked, unpacked and marked, the new runtime waits with its version file; a later start
