@@ -438,8 +438,10 @@ InstallVerdict JudgeSecondFetch(const ReleaseLines& lines, bool keyPresent, bool
         return kInstallNoNumber;
     if (!lines.malformed && ReleaseExpired(lines, now))
         return kInstallExpired;
-    if (!keyPresent || !verified)
+    if (!keyPresent)
         return kInstallGoesOn;
+    if (!verified)
+        return kInstallUnverified;
     if (lines.version != decidingVersion)
         return kInstallNumberChanged;
     if (lines.version < installedVersion)

@@ -147,11 +147,13 @@ enum InstallVerdict {
     kInstallNumberChanged,    // signed, but another number than the one that decided the install
     kInstallOlderThanInstalled, // signed, but lower than the installed runtime's number
     kInstallExpired,
+    kInstallUnverified,       // a launcher with a key, and the file does not verify
 };
 
 // Whether an install may go on with the version file of its second fetch (the one that becomes
 // version.txt). decidingVersion: the first fetch's number; installedVersion: version.txt's (-1
-// when there is none). The number rules hold for a file that verifies with the launcher's key; an
-// unverifiable file goes on to the pack check, which refuses it.
+// when there is none). With a key the file must verify, and then the number rules hold; an
+// unverified file stops the install before the pack is asked for, so that no unvouched file
+// decides how much may be downloaded.
 InstallVerdict JudgeSecondFetch(const ReleaseLines& lines, bool keyPresent, bool verified, int decidingVersion,
                                 int installedVersion, int64_t now);

@@ -282,7 +282,7 @@ TEST(ReleaseRules, WhatTheFirstFetchVouchesForAndWhenTheSecondMayInstall)
         {"signed, as announced", five, true, true, 5, 4, kInstallGoesOn},
         {"first fetch 9, genuine 5", five, true, true, 9, 7, kInstallNumberChanged},
         {"replayed 5 over installed 7", five, true, true, 5, 7, kInstallOlderThanInstalled},
-        {"unverified goes to the pack check", five, true, false, 9, 7, kInstallGoesOn},
+        {"unverified stops before the pack", five, true, false, 5, 4, kInstallUnverified},
         {"no key, another number", five, false, false, 9, 7, kInstallGoesOn},
         {"empty second fetch", empty, false, false, 5, 4, kInstallNoNumber},
         {"expired", expired, true, true, 7, 4, kInstallExpired},
