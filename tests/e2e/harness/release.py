@@ -43,10 +43,9 @@ def keyed_launcher():
 
 def signed_version_file(keys, version, pack_file, archive_file=None, expires=None, rollout=None):
     """The version file `tools/release sign` writes for pack_file with the private key of keys,
-    naming the launcher archive archive_file, expiring at expires and staged to rollout percent
-    when they are given."""
+    naming the launcher archive archive_file and expiring at expires when they are given."""
     extra = (["--archive", str(archive_file)] if archive_file else []) + (["--expires", expires] if expires else [])
-    extra += ["--rollout", str(rollout)] if rollout is not None else []
+    extra += ["--rollout", str(rollout)] if rollout is not None else []  # the share, in percent
     return subprocess.run([str(TOOL), "sign", "--key", str(private_key(keys)), "--version", str(version)] + extra +
                           [str(pack_file)], check=True, stdin=subprocess.DEVNULL, capture_output=True,
                           timeout=60).stdout
@@ -54,8 +53,8 @@ def signed_version_file(keys, version, pack_file, archive_file=None, expires=Non
 
 def digest_version_file(version, pack, rollout=None):
     """An unsigned version file that names the size and SHA-256 digest of pack (bytes)."""
-    text = b"%d\nsize=%d\nsha256=%s\n" % (version, len(pack), hashlib.sha256(pack).hexdigest().encode())
-    return text + (b"rollout=%d\n" % rollout if rollout is not None else b"")
+    return b"%d\nsize=%d\nsha256=%s\n%s" % (version, len(pack), hashlib.sha256(pack).hexdigest().encode(),
+                                          b"" if rollout is None else b"rollout=%d\n" % rollout)
 
 
 def publish(root, version, pack, keys=None, served_pack=None, folder=runtime.PRODUCTION_JRE, archive=False,
@@ -63,8 +62,7 @@ def publish(root, version, pack, keys=None, served_pack=None, folder=runtime.PRO
     """Publishes pack as release version in a server root: signed with keys, or with keys None as
     an unsigned file with size and digest lines. served_pack, when given, is what the server then
     offers instead of the published pack (a wrong upload, a stale copy). archive: the version file
-    vouches for the launcher archive the root serves; expires: its expiry; rollout: its share of the
-    desktops in percent. Returns the version file."""
+    vouches for the launcher archive the root serves; expires: its expiry. Returns the version file."""
     runtime.set_pack(root, pack, folder)
     pack_file = root / folder / "jre_pack.exe"
     archive_file = root / runtime.GENERIC_ARCHIVE if archive else None

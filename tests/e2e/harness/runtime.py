@@ -149,19 +149,10 @@ def javaw_starts(prefix, count, timeout=JAVAW_WAIT_SECONDS):
     return recorded_starts(javaw_record(prefix), count, timeout)
 
 
-def keep_desktop_number(prefix, number):
-    """The number a desktop drew once for staged rollouts, kept in its cache."""
-    cache = wine.cache_dir(prefix)
-    cache.mkdir(parents=True, exist_ok=True)
-    (cache / "rollout-number.txt").write_text(str(number))
-
-
 def program_with_release_beside(exe, folder, version_text, pack):
-    """A copy of the program in folder with a release (version file, pack) in its folder runtime,
-    as a software distribution places them; returns the copy."""
-    shutil.rmtree(folder, ignore_errors=True)
-    (folder / "runtime").mkdir(parents=True)
-    shutil.copy(exe, folder / "DesktopLauncher.exe")
+    """A copy of the program in folder with a release in its folder runtime, as a software
+    distribution places them; returns the copy."""
+    (folder / "runtime").mkdir(parents=True, exist_ok=True)
     (folder / "runtime" / "version.txt").write_bytes(version_text)
     (folder / "runtime" / "jre_pack.exe").write_bytes(pack)
-    return folder / "DesktopLauncher.exe"
+    return shutil.copy(exe, folder / "DesktopLauncher.exe")
