@@ -8,6 +8,7 @@
 //   archive-size=<decimal byte count>      the launcher archive at its fixed server path
 //   archive-sha256=<64 hex digits>
 //   expires=<YYYY-MM-DDTHH:MM:SSZ>          UTC; from then on the file installs and vouches nothing
+//   rollout=<0 to 100>                      percent of the desktops with a runtime that take it
 //   signature=<base64 of the 64-byte raw r||s of an ECDSA P-256 signature>
 // each on its own line (LF, an optional CR before it). The signature covers the exact bytes of
 // the file before the signature line, and the signature line is the file's last line. Lines that
@@ -44,6 +45,8 @@ struct ReleaseLines {
     bool hasExpiry;
     int64_t expiresAt;    // seconds since 1970-01-01 00:00:00 UTC
     char expiresText[kUtcTimeLength + 1];
+    bool hasRollout;
+    unsigned rollout;     // percent, 0 to 100
 };
 
 // "YYYY-MM-DDTHH:MM:SSZ" (a real date and time of day, years 1970 to 9999) into seconds since

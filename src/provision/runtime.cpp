@@ -14,9 +14,11 @@
 #include "net/download.h"
 #include "net/pack_download.h"
 #include "net/resume_rules.h"
+#include "provision/delivered_pack.h"
 #include "provision/install_rules.h"
 #include "provision/refusal_rules.h"
 #include "provision/release_check.h"
+#include "provision/rollout.h"
 #include "provision/version_rules.h"
 
 namespace {
@@ -598,8 +600,11 @@ int InstallRuntime()
     // The digest is taken while the pack arrives, on a second thread, so checking it costs the
     // first run next to nothing.
     PackExpectation expected = ReadPackExpectation(s.newVersionFile);
-    int fetched = FetchRuntimePack(&room, expected.needsDigest ? &digest : nullptr, expected.size,
-                                   refusedBefore ? earlier.validator : nullptr, refusal.validator);
+    // A pack delivered beside the program for this release saves the download.
+    int fetched = TakeDeliveredPack(s.remoteVersion, s.newVersionFile)
+                      ? kPackDownloaded
+                      : FetchRuntimePack(&room, expected.needsDigest ? &digest : nullptr, expected.size,
+                                         refusedBefore ? earlier.validator : nullptr, refusal.validator);
     if (fetched == kPackNotModified) {
         // The same bytes as last time: the same refusal, without fetching them again.
         LogLine(earlier.line);
@@ -693,11 +698,15 @@ int CheckAndInstallRuntime()
         if (!s.announcement.readsNumber)
             return 0; // no answer from the server: the waiting runtime waits for a start that has one
         if (PendingInstallStillWanted()) {
+            if (RolloutHoldsBackThisDesktop(WholeRuntimeInstalled()))
+                return 1; // it waits until the rollout reaches this desktop
             LogPrintf(L"EnsureRuntime: wartende neue Runtime (Version %d) wird ohne Download eingesetzt", s.remoteVersion);
             return CommitStagedRuntime();
         }
     }
     if (RuntimeIsCurrent(binFolderExists, s.forceDownload != FALSE, s.remoteVersion, s.localVersion, markerExists))
+        return 1;
+    if (RolloutHoldsBackThisDesktop(WholeRuntimeInstalled()))
         return 1;
     return InstallRuntime();
 }

@@ -214,3 +214,64 @@ def test_keyless_launcher_refuses_a_pack_the_digest_line_contradicts_once_until_
     origin.routes[runtime.PACK_PATH] = ("ranged", {"body": good(), "etag": '"p2"'})
     code, answered, _ = dialog.run(prefix, display, ARGS)
     assert code == 0 and answered == [] and COMMITTED % 5 in wine.log_texts(prefix)
+
+
+HELD_BACK = "EnsureRuntime: Version 5 geht an %d %% der Arbeitspl\xe4tze, dieser hat die Nummer %d und bleibt bei " \
+            "Version 4"
+
+# Desktop -> (installed release, its kept number, the share release 5 is published to, signed) ->
+# whether it installs 5. Lowering the share stops those not yet updated and rolls nobody back.
+ROLLOUT = {
+    "number below the share": (4, 29, 30, True, True),
+    "number at the share": (4, 30, 30, True, False),
+    "no runtime, share 0": (None, 99, 0, True, True),
+    "share lowered below its number, keyless": (4, 15, 10, False, False),
+    "updated, share lowered": (5, 29, 10, True, False),
+}
+
+
+def fresh_desktop(prefix, origin):
+    wine.wait_for(lambda: not wine.prefix_processes(prefix), timeout=30)
+    wine.clear_user_state(prefix)
+    origin.clear()
+
+
+def test_staged_rollout_installs_on_the_desktops_its_share_names(server, display, keyed_launcher):
+    root, origin, prefix = server
+    for desktop, (installed, number, share, signed, installs) in ROLLOUT.items():
+        fresh_desktop(prefix, origin)
+        if installed:
+            runtime.place_runtime(prefix, version=str(installed))
+        wine.cache_dir(prefix).mkdir(parents=True, exist_ok=True)
+        (wine.cache_dir(prefix) / "rollout-number.txt").write_text(str(number))  # the number it drew once
+        release.publish(root, 5, good(), keys=release.KEYS if signed else None, rollout=share)
+        code, answered, _ = dialog.run(prefix, display, ARGS, exe=keyed_launcher if signed else wine.EXE)
+        texts, cache = wine.log_texts(prefix), wine.cache_dir(prefix)
+        assert code == 0 and answered == [] and len(runtime.javaw_starts(prefix, 1)) == 1, desktop
+        assert (COMMITTED % 5 in texts) == installs == origin.count(runtime.PACK_PATH), desktop
+        assert (HELD_BACK % (share, number) in texts) == (installed == 4 and not installs), desktop
+        assert (cache / "version.txt").read_bytes()[:1] == (b"5" if installs else str(installed).encode()), desktop
+        assert (cache / "rollout-number.txt").read_text() == str(number), desktop
+
+
+def test_release_placed_beside_the_program_installs_without_its_download_unless_changed(server, display,
+                                                                                          keyed_launcher):
+    root, origin, prefix = server
+    signed = release.publish(root, 5, good(), keys=release.KEYS)
+    folder = wine.E2E_DIR / "program-with-release"
+    exe = runtime.program_with_release_beside(keyed_launcher, folder, signed, good())
+    delivered = wine.windows_path(folder / "runtime" / "jre_pack.exe", prefix)
+    changed = release.one_byte_changed(good())
+    # First with the server's pack gone, then with the pack beside the program changed.
+    for pack_beside, used in ((good(), True), (changed, False)):
+        fresh_desktop(prefix, origin)
+        (folder / "runtime" / "jre_pack.exe").write_bytes(pack_beside)
+        if used:
+            origin.routes[runtime.PACK_PATH] = ("body", {"body": b"gone", "status": 404})
+        code, answered, _ = dialog.run(prefix, display, ARGS, exe=exe)
+        texts = wine.log_texts(prefix)
+        assert code == 0 and answered == [] and len(runtime.javaw_starts(prefix, 1)) == 1
+        assert COMMITTED % 5 in texts and origin.count(runtime.PACK_PATH) == (0 if used else 1)
+        assert ("EnsureRuntime: Runtime-Paket %s wird verwendet, kein Download" % delivered in texts) == used
+        assert [t for t in texts if t.startswith("Jre check failed")] == ([] if used else [
+            "Jre check failed: sha256 %s, version file says %s, file %s" % (digest(changed), digest(good()), delivered)])
