@@ -209,7 +209,7 @@ void ReportNoRoomForPack(const PackRoom& room)
 {
     wchar_t text[kRuntimeTextCapacity];
     FormatDiskFullText(text, kRuntimeTextCapacity, room.neededBytes, room.freeBytes);
-    HoldWarning(text);
+    ShowWarning(text);
 }
 
 void ReportPackDownloadFailure()
@@ -218,7 +218,7 @@ void ReportPackDownloadFailure()
     BoundedFormat(text, kRuntimeTextCapacity, L"Jre download failed host=%s, path=%s, to file %s",
                   launcherState.downloadHost, launcherState.runtimePackUrlPath, launcherState.runtimePackFile);
     LogLine(text);
-    HoldWarning(text);
+    ShowWarning(text);
 }
 
 // A proxy's or portal's page, or an empty answer, must not replace a working runtime. refusedLine
@@ -507,8 +507,11 @@ int EnsureRuntime()
     HANDLE lock = nullptr;
     if (!AcquireLock(&lock, true))
         return 0;
+    BeginCacheWork();
     int result = CheckAndInstallRuntime();
     ReleaseRuntimeCacheLock(lock);
+    // The boxes of the check and install, now that no other start waits on this one.
+    EndCacheWork();
     return result;
 }
 
