@@ -197,15 +197,18 @@ def test_runtime_in_use_is_replaced_by_a_later_start_without_a_second_download(s
     assert (wine.cache_dir(prefix) / "version.txt").read_bytes() == b"5" and no_install_leftovers(prefix)
 
 
-def test_a_start_whose_box_is_open_holds_up_no_other_start(server, display):
+def test_the_pack_box_comes_before_the_launch_and_holds_up_no_other_start(server, display):
     root, origin, prefix = server
-    record = runtime.place_runtime(prefix, version="4")
-    runtime.remove_pack(root)  # 404: the status box and the pack-failure box
+    runtime.remove_pack(root)  # first run, 404: the status box and the pack-failure box
     with wine.running(prefix, display, ARGS) as first:
         assert screen.find_window(display, dialog.WARNING_CAPTION, timeout=60)
+        texts = wine.log_texts(prefix)
+        assert any(t.startswith("Jre download failed") for t in texts)
+        assert not any(t.startswith('"') and " -jar " in t for t in texts), "javaw was tried before the box"
         with wine.running(prefix, display, ARGS):
-            # Two windows' boxes on one display: the runs are ended, not answered.
-            assert javaw_started(record, 2)
+            # Its own box while the first is open; two windows' boxes on one display: the runs
+            # are ended, not answered.
+            assert wine.wait_for(lambda: len(screen.windows_named(display, dialog.WARNING_CAPTION)) == 2, timeout=60)
         assert first.poll() is None, "the first start's box is still open"
 
 
