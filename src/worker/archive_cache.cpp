@@ -66,28 +66,25 @@ bool WriteCopy(const ArchiveCopy& copy)
     return WriteCacheText(kMetaName, text, FormatArchiveCopyMeta(copy, text, sizeof text));
 }
 
-// The highest release number this cache has seen verified: the number kept beside version.txt,
-// and version.txt's own, which with a key only a verified release can have written; -1 for none.
-int HighestVerifiedRelease()
+// The highest verified release number kept beside version.txt; -1 for none.
+int KeptVerifiedRelease()
 {
-    int highest = launcherState.localVersion;
     wchar_t path[kPathCapacity];
     char text[kSeenTextCapacity];
     FileStart start;
     uint64_t kept = 0;
     if (!CachePath(kSeenName, path))
-        return highest;
+        return -1;
     DWORD got = ReadFileStart(path, text, sizeof text, &start);
-    if (start.opened && start.error == 0 && start.size == got && ReadDecimal(text, got, &kept) &&
-        kept <= 0x7FFFFFFF && static_cast<int>(kept) > highest)
-        highest = static_cast<int>(kept);
-    return highest;
+    if (start.opened && start.error == 0 && start.size == got && ReadDecimal(text, got, &kept) && kept <= 0x7FFFFFFF)
+        return static_cast<int>(kept);
+    return -1;
 }
 
-// Keeps the number of a verified release that has not expired when it is the highest yet.
-void NoteVerifiedRelease(const Announcement& announcement, int highest)
+// Keeps the number of a verified release that has not expired when it is higher than the kept one.
+void NoteVerifiedRelease(const Announcement& announcement, int kept)
 {
-    if (!announcement.verified || announcement.expired || announcement.version <= highest)
+    if (!announcement.verified || announcement.expired || announcement.version <= kept)
         return;
     char text[kSeenTextCapacity];
     int length = snprintf(text, sizeof text, "%d", announcement.version);
@@ -290,8 +287,10 @@ bool TakeCopy(ArchiveCopy* copy, const wchar_t* copyPath, int highestSeen)
 bool provideGenenricLauncherJar()
 {
     LauncherState& s = launcherState;
-    int highestSeen = HighestVerifiedRelease();
-    NoteVerifiedRelease(s.announcement, highestSeen);
+    // version.txt's number counts too: with a key only a verified release can have written it.
+    int kept = KeptVerifiedRelease();
+    int highestSeen = kept > s.localVersion ? kept : s.localVersion;
+    NoteVerifiedRelease(s.announcement, kept);
     ArchiveCopy copy = {};
     wchar_t copyPath[kPathCapacity] = {};
     bool haveCopy = ReadCopy(&copy) && CachePath(copy.fileName, copyPath) &&
