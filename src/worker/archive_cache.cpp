@@ -141,7 +141,7 @@ void DeleteCacheFile(const WIN32_FIND_DATAW& found)
 }
 
 struct CopyCleanUp {
-    unsigned running; // the copy this start runs, 0: the embedded archive
+    unsigned running; // the copy that stays current, 0: none
     unsigned newest;
 };
 
