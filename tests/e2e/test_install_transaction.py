@@ -210,6 +210,12 @@ def test_the_pack_box_comes_before_the_launch_and_holds_up_no_other_start(server
             # are ended, not answered.
             assert wine.wait_for(lambda: len(screen.windows_named(display, dialog.WARNING_CAPTION)) == 2, timeout=60)
         assert first.poll() is None, "the first start's box is still open"
+        # Its boxes answered, the first start tries javaw (no runtime): the question's lines come first.
+        with dialog.Answerer(prefix, display):
+            assert screen.find_window(display, dialog.QUESTION_CAPTION, timeout=60)
+            texts = wine.log_texts(prefix)
+        assert {"Fehler 2: " + dialog.QUESTION_CAPTION,
+                "RunLauncher Fehler: 2. Tempor\xe4re Dateien l\xf6schen und erneut versuchen?"} <= set(texts)
 
 
 def test_a_set_aside_runtime_is_kept_while_jre_is_not_whole(server, display):
