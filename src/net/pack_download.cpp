@@ -4,6 +4,7 @@
 #include <winhttp.h>
 
 #include "app/files.h"
+#include "app/held_files.h"
 #include "app/state.h"
 #include "log/format.h"
 #include "log/log.h"
@@ -139,10 +140,9 @@ void ReportUncreatablePartial()
 int FinishPack(const PackJob& job, const wchar_t* validator)
 {
     DeleteQuietly(launcherState.partialPackMetaFile);
-    if (!MoveFileExW(launcherState.partialPackFile, job.packFile, MOVEFILE_REPLACE_EXISTING)) {
-        LogSystemError(GetLastError(), job.packFile);
+    // A scanner may still be reading the pack it has just seen arrive.
+    if (!MoveHeldFile(launcherState.partialPackFile, job.packFile, MOVEFILE_REPLACE_EXISTING))
         return kPackFailed;
-    }
     if (job.validatorOut)
         BoundedFormat(job.validatorOut, kValidatorCapacity, L"%s", validator ? validator : L"");
     return kPackDownloaded;

@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "app/files.h"
+#include "app/held_files.h"
 #include "app/state.h"
 #include "log/format.h"
 #include "log/log.h"
@@ -51,9 +52,10 @@ bool WriteCopy(const ArchiveCopy& copy)
         BoundedFormat(newPath, kPathCapacity, L"%s.new", metaPath) != kFormatOk)
         return false;
     DWORD error = WriteWholeFile(newPath, text, static_cast<DWORD>(size));
-    if (!error && MoveFileExW(newPath, metaPath, MOVEFILE_REPLACE_EXISTING))
+    if (!error && MoveHeldFile(newPath, metaPath, MOVEFILE_REPLACE_EXISTING))
         return true;
-    LogSystemError(error ? error : GetLastError(), metaPath);
+    if (error)
+        LogSystemError(error, metaPath);
     DeleteFileW(newPath);
     return false;
 }
@@ -137,13 +139,14 @@ bool KeepArrived(const wchar_t* arrived, wchar_t* name)
         wchar_t path[kPathCapacity];
         if (!FormatArchiveCopyName(number, name, kArchiveCopyNameCapacity) || !CachePath(name, path))
             return false;
-        if (MoveFileExW(arrived, path, 0))
+        // A name in use is passed over; the move itself waits out a scanner reading the archive.
+        if (GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES)
+            continue;
+        if (MoveHeldFile(arrived, path, 0))
             return true;
         DWORD error = GetLastError();
-        if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) {
-            LogSystemError(error, path);
+        if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS)
             return false;
-        }
     }
     return false;
 }
