@@ -3,9 +3,9 @@
 #include <windows.h>
 #include <winhttp.h>
 
-#include "app/files.h"
-#include "app/held_files.h"
-#include "app/state.h"
+#include "base/files.h"
+#include "base/state.h"
+#include "layout/held_files.h"
 #include "log/format.h"
 #include "log/log.h"
 #include "log/warnings.h"

@@ -1,6 +1,6 @@
 #include "provision/refused_start.h"
 
-#include "app/state.h"
+#include "base/state.h"
 #include "log/format.h"
 #include "log/log.h"
 #include "log/warnings.h"

@@ -5,11 +5,11 @@
 
 #include "provision/runtime.h"
 
-#include "app/fault_plan.h"
-#include "app/files.h"
-#include "app/folders.h"
-#include "app/held_files.h"
-#include "app/state.h"
+#include "base/fault_plan.h"
+#include "base/files.h"
+#include "layout/folders.h"
+#include "layout/held_files.h"
+#include "base/state.h"
 #include "log/format.h"
 #include "log/log.h"
 #include "log/warnings.h"

@@ -6,15 +6,15 @@
 //     start CODE PATH-END         every start of a program whose path ends in PATH-END fails with CODE
 //     hold-window-ms MS           a held file is waited for MS milliseconds instead of 30 s
 // Path ends compare without regard to case. Each fault applied is logged with "Fehlerplan:".
-#include "app/fault_plan.h"
+#include "base/fault_plan.h"
 
 #include <stdlib.h>
 #include <string.h>
 #include <wchar.h>
 
-#include "app/files.h"
-#include "app/held_rules.h"
-#include "app/state.h"
+#include "base/files.h"
+#include "base/held_rules.h"
+#include "base/state.h"
 #include "log/format.h"
 #include "log/log.h"
 

@@ -3,7 +3,7 @@
 // ASCII; where the volume keeps no short names the long path goes on and the log says so.
 #pragma once
 
-#include "app/state.h"
+#include "base/state.h"
 
 struct JavaPath {
     wchar_t text[kPathCapacity];

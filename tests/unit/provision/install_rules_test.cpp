@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/held_rules.h"
+#include "base/held_rules.h"
 #include "provision/install_rules.h"
 #include "provision/start_rules.h"
 

@@ -1,4 +1,4 @@
-#include "app/held_rules.h"
+#include "base/held_rules.h"
 
 bool IsHoldError(unsigned long code)
 {

@@ -1,11 +1,11 @@
-#include "app/held_files.h"
+#include "layout/held_files.h"
 
 #include <tlhelp32.h>
 #include <wchar.h>
 
-#include "app/fault_plan.h"
-#include "app/held_rules.h"
-#include "app/state.h"
+#include "base/fault_plan.h"
+#include "base/held_rules.h"
+#include "base/state.h"
 #include "log/log.h"
 
 namespace {

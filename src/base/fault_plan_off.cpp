@@ -1,9 +1,9 @@
 // The product's answers: no step ever fails on purpose. The definitions stand alone in this
 // object, so that the test build's own (linked into its program directly) take their place and
 // this object is never pulled from the library there.
-#include "app/fault_plan.h"
+#include "base/fault_plan.h"
 
-#include "app/held_rules.h"
+#include "base/held_rules.h"
 
 DWORD PlannedFault(FaultStep, const wchar_t*)
 {
