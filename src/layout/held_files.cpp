@@ -35,8 +35,8 @@ bool MoveWaitingOutHolds(const wchar_t* from, const wchar_t* to, DWORD flags, bo
         held = false;
     }
     if (held)
-        LogPrintf(L"Datei oder Ordner wird von einem anderen Programm gehalten (Fehler %lu), neuer Versuch bis %lu s: %s",
-                  code, window / 1000, from);
+        LogPrintf(L"Datei oder Ordner wird von einem anderen Programm gehalten (Fehler %lu), neue Versuche bis %lu ms: %s",
+                  code, window, from);
     while (held) {
         unsigned long pause = NextHoldPauseMs(pauses++, waited, window);
         if (pause == 0)

@@ -680,6 +680,11 @@ int ReadVersionNumber(const wchar_t* path)
     return ParseVersionText(buffer);
 }
 
+bool PackStartRefused()
+{
+    return packStartRefusal != 0;
+}
+
 bool RuntimePackPresent()
 {
     return FileHasContent(launcherState.runtimePackFile);

@@ -103,8 +103,9 @@ void StartLauncher(const wchar_t* launchExe)
         bool started = !planned && StartProcess(commandLine, nullptr);
         DWORD error = started ? 0 : planned ? planned : GetLastError();
         // A start that application control refused is named in a box; deleting the cache would
-        // not help and would only download everything again.
-        bool refused = !started && ReportRefusedStart(error, javaw.text);
+        // not help and would only download everything again. So too when it refused the pack
+        // and no runtime could be installed (its box is held already).
+        bool refused = !started && (ReportRefusedStart(error, javaw.text) || PackStartRefused());
         if (refused)
             LogSystemError(error, kStartFailed);
         // The application is up (or cannot start) before any box of this start is shown.

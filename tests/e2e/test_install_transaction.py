@@ -279,20 +279,23 @@ def test_a_scanners_hold_is_waited_out_and_a_longer_one_leaves_a_waiting_install
     assert (wine.cache_dir(prefix) / "version.txt").read_bytes() == b"5" and no_install_leftovers(prefix)
 
 
-def test_starts_refused_by_application_control_are_named_and_the_pack_is_kept(server, display, tmp_path):
+@pytest.mark.parametrize("installed", [None, "4"], ids=["first-install", "update"])
+def test_starts_refused_by_application_control_are_named_and_the_pack_is_kept(server, display, tmp_path, installed):
     root, origin, prefix = server
-    runtime.place_runtime(prefix, version="4")
+    if installed:
+        runtime.place_runtime(prefix, version=installed)
     before = installed_files(prefix)
     record = tmp_path / "javaw-record.txt"
     run = dict(exe=wine.FAULTS_EXE, extra_env={"FAKE_JAVAW_RECORD": wine.windows_path(record, prefix)})
+    # On a first install there is no javaw to refuse: its start fails for want of the runtime.
     wine.plan_faults(prefix, "start 4551 \\jre.staging\\jre_pack.exe", "start 1260 \\jre\\bin\\javaw")
     code, answered, _ = dialog.run(prefix, display, ARGS, dialog.AS_A_USER, **run)
-    # One box for each, and no question whose Yes would delete the cache.
-    assert code == 0 and [caption for caption, _ in answered] == [dialog.WARNING_CAPTION] * 2
+    # One box for each refusal, and no question whose Yes would delete the cache.
+    assert code == 0 and [caption for caption, _ in answered] == [dialog.WARNING_CAPTION] * (2 if installed else 1)
     assert all("Anwendungssteuerung Ihres Unternehmens" in text for _, text in answered)
     texts = wine.log_texts(prefix)
     assert any(t.startswith(BLOCKED % 4551) and t.endswith("\\jre.staging\\jre_pack.exe") for t in texts)
-    assert any(t.startswith(BLOCKED % 1260) and t.endswith("\\jre\\bin\\javaw") for t in texts)
+    assert any(t.startswith(BLOCKED % 1260) and t.endswith("\\jre\\bin\\javaw") for t in texts) == bool(installed)
     cache = wine.cache_dir(prefix)
     assert installed_files(prefix) == before and (cache / "jre_pack.exe").is_file()
 
