@@ -288,7 +288,8 @@ def test_starts_refused_by_application_control_are_named_and_the_pack_is_kept(se
     record = tmp_path / "javaw-record.txt"
     run = dict(exe=wine.FAULTS_EXE, extra_env={"FAKE_JAVAW_RECORD": wine.windows_path(record, prefix)})
     # On a first install there is no javaw to refuse: its start fails for want of the runtime.
-    wine.plan_faults(prefix, "start 4551 \\jre.staging\\jre_pack.exe", "start 1260 \\jre\\bin\\javaw")
+    javaw_refused = ["start 1260 \\jre\\bin\\javaw"] if installed else []
+    wine.plan_faults(prefix, "start 4551 \\jre.staging\\jre_pack.exe", *javaw_refused)
     code, answered, _ = dialog.run(prefix, display, ARGS, dialog.AS_A_USER, **run)
     # One box for each refusal, and no question whose Yes would delete the cache.
     assert code == 0 and [caption for caption, _ in answered] == [dialog.WARNING_CAPTION] * (2 if installed else 1)
