@@ -143,6 +143,7 @@ void ForgetAnswer()
     s.scriptProxyBypass = nullptr;
     s.scriptAnswer = kScriptNotAsked;
     s.scriptEntryCarried = 0;
+    s.scriptEntriesFailed = 0;
     s.scriptProxyHost[0] = 0;
 }
 
@@ -204,7 +205,8 @@ void PlanUserDownloadRoutes(int attempt, int useTls, RoutePlan* plan)
     if (attempt == 0 && NeedsProxyLookup(config.lpszProxy, config.lpszAutoConfigUrl, config.fAutoDetect) &&
         (s.scriptAnswer == kScriptNotAsked || wcscmp(s.scriptProxyHost, s.downloadHost) != 0))
         LookUpHost(useTls);
-    UserProxy user = {config.lpszProxy, s.scriptAnswer, s.scriptProxy, s.scriptProxyBypass, s.scriptEntryCarried};
+    UserProxy user = {config.lpszProxy, s.scriptAnswer, s.scriptProxy, s.scriptProxyBypass, s.scriptEntryCarried,
+                      s.scriptEntriesFailed};
     PlanDownloadRoutes(attempt, user, plan);
 }
 
@@ -216,12 +218,14 @@ void NoteRouteOutcome(const RoutePlan& plan, int route, DWORD error)
     const wchar_t* entry = plan.list.entries[index];
     wchar_t line[kLookupLineCapacity];
     if (error) {
+        launcherState.scriptEntriesFailed |= 1u << index;
         BoundedFormat(line, kLookupLineCapacity, L"Proxy script entry %s failed%s", entry,
                       route + 1 < plan.count ? L", the next entry follows" : L"");
         LogSystemError(error, line);
         return;
     }
     launcherState.scriptEntryCarried = index + 1;
+    launcherState.scriptEntriesFailed &= ~(1u << index);
     BoundedFormat(line, kLookupLineCapacity, L"Proxy script entry %s carries the download", entry);
     LogLine(line);
 }

@@ -111,9 +111,11 @@ void PlanDownloadRoutes(int attempt, const UserProxy& user, RoutePlan* plan)
         if (first >= 0 && first < plan->list.count)
             AddRoute(plan, first, user.scriptBypass);
         for (int i = 0; i < plan->list.count; ++i) {
-            if (i != first)
+            if (i != first && !(user.failedEntries & (1u << i)))
                 AddRoute(plan, i, user.scriptBypass);
         }
+        if (plan->count == 0)
+            AddRoute(plan, 0, user.scriptBypass);
         return;
     }
     if (attempt == 0 && user.scriptAnswer == kScriptDirect)

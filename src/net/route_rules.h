@@ -42,6 +42,7 @@ struct UserProxy {
     const wchar_t* scriptProxy;
     const wchar_t* scriptBypass;
     int carriedEntry; // 1 + the index of the script's entry that carried the start's last download; 0: none
+    unsigned failedEntries; // bit i: the script's entry i failed this start and carried nothing since
 };
 
 // A proxy list split into its entries, in order: each a proxy as WinHTTP names one ("host:port",
@@ -71,8 +72,9 @@ struct RoutePlan {
 
 // Attempt 0 (and the proxy-login fallback) goes through the user's proxy: the proxy text alone
 // (without bypass list, as the settings' text is passed on), else the entries of the script's
-// answer in order, the entry that carried the start's last download first; attempt 1, and attempt
-// 0 of a user without either, use the platform default.
+// answer in order, the entry that carried the start's last download first, entries that failed
+// earlier in the start left out (when all did, the first one alone is tried again); attempt 1, and
+// attempt 0 of a user without either, use the platform default.
 void PlanDownloadRoutes(int attempt, const UserProxy& user, RoutePlan* plan);
 
 // The host name WinHTTP connects to for a proxy entry ("http://p.example:3128" -> "p.example",

@@ -30,22 +30,25 @@ TEST(PlanDownloadRoutes, ProxyTextThenTheScriptsEntriesOnTheFirstAttemptOnlyTheP
         UserProxy user;
         const wchar_t* routes;
     } cases[] = {
-        {0, {text, kScriptNotAsked, nullptr, nullptr, 0}, L"p:3128"},
+        {0, {text, kScriptNotAsked, nullptr, nullptr, 0, 0}, L"p:3128"},
         // A proxy text wins; the settings' bypass list is not the text's, as before.
-        {0, {text, kScriptProxy, script, bypass, 0}, L"p:3128"},
-        {0, {nullptr, kScriptProxy, script, bypass, 0}, L"s:8080/<local>, t:8080/<local>"},
+        {0, {text, kScriptProxy, script, bypass, 0, 0}, L"p:3128"},
+        {0, {nullptr, kScriptProxy, script, bypass, 0, 0}, L"s:8080/<local>, t:8080/<local>"},
         // The entry that carried the last download first; one the list does not have is no entry.
-        {0, {nullptr, kScriptProxy, script, nullptr, 2}, L"t:8080, s:8080"},
-        {0, {nullptr, kScriptProxy, L"PROXY s:8080; DIRECT", nullptr, 5}, L"s:8080, DIRECT"},
-        {0, {nullptr, kScriptDirect, nullptr, nullptr, 0}, L"DIRECT"},
+        {0, {nullptr, kScriptProxy, script, nullptr, 2, 0}, L"t:8080, s:8080"},
+        {0, {nullptr, kScriptProxy, L"PROXY s:8080; DIRECT", nullptr, 5, 0}, L"s:8080, DIRECT"},
+        // Entries that failed earlier in the start are left out; when all did, the first is tried.
+        {0, {nullptr, kScriptProxy, L"s:1;t:1;DIRECT", nullptr, 0, 0x5}, L"t:1"},
+        {0, {nullptr, kScriptProxy, script, nullptr, 0, 0x3}, L"s:8080"},
+        {0, {nullptr, kScriptDirect, nullptr, nullptr, 0, 0}, L"DIRECT"},
         // A script that could not be fetched or run, or named nothing usable: as without one.
-        {0, {nullptr, kScriptFailed, nullptr, nullptr, 0}, L"default"},
-        {0, {nullptr, kScriptNotAsked, nullptr, nullptr, 0}, L"default"},
-        {0, {nullptr, kScriptProxy, nullptr, nullptr, 0}, L"default"},
-        {0, {nullptr, kScriptProxy, L"SOCKS s:1080", nullptr, 0}, L"default"},
-        {1, {text, kScriptNotAsked, nullptr, nullptr, 0}, L"default"},
-        {1, {nullptr, kScriptProxy, script, bypass, 1}, L"default"},
-        {1, {nullptr, kScriptDirect, nullptr, nullptr, 0}, L"default"},
+        {0, {nullptr, kScriptFailed, nullptr, nullptr, 0, 0}, L"default"},
+        {0, {nullptr, kScriptNotAsked, nullptr, nullptr, 0, 0}, L"default"},
+        {0, {nullptr, kScriptProxy, nullptr, nullptr, 0, 0}, L"default"},
+        {0, {nullptr, kScriptProxy, L"SOCKS s:1080", nullptr, 0, 0}, L"default"},
+        {1, {text, kScriptNotAsked, nullptr, nullptr, 0, 0}, L"default"},
+        {1, {nullptr, kScriptProxy, script, bypass, 1, 0}, L"default"},
+        {1, {nullptr, kScriptDirect, nullptr, nullptr, 0, 0}, L"default"},
     };
     for (const Case& c : cases) {
         RoutePlan plan;
