@@ -13,7 +13,7 @@ bool SameWordIgnoringCase(const wchar_t* token, size_t length, const wchar_t* wo
 {
     size_t i = 0;
     for (; i < length && word[i]; ++i) {
-        if (towupper(token[i]) != word[i])
+        if (towupper(static_cast<wint_t>(token[i])) != static_cast<wint_t>(word[i]))
             return false;
     }
     return i == length && !word[i];
