@@ -89,8 +89,8 @@ ConnectBudget RouteConnectBudget(const DownloadRoute& route)
 // not pass the session's on to its requests still keeps them. The connect time-out holds for each
 // address WinHTTP tries, and it tries one address per connect retry (WinHttpSetTimeouts and
 // WINHTTP_OPTION_CONNECT_RETRIES, Microsoft Learn): the retries bound the addresses so that the
-// connect deadline holds for the attempt as a whole. A stack that refuses the retries option
-// (Wine tries one address only) needs none.
+// connect deadline holds for the attempt as a whole. A stack that ignored the option would try at
+// most its default of five addresses, 25 s at worst (Wine tries the first address only).
 void SetTimeouts(HINTERNET handle, const ConnectBudget& budget)
 {
     if (!WinHttpSetTimeouts(handle, kResolveTimeoutMs, budget.perAddressMs, kSendTimeoutMs, kReceiveTimeoutMs))
