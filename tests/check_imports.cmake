@@ -5,7 +5,7 @@ if(NOT rc EQUAL 0)
 endif()
 string(REGEX MATCHALL "DLL Name: [^\n]+" names "${dump}")
 set(allowed kernel32.dll user32.dll gdi32.dll shell32.dll shlwapi.dll ole32.dll winhttp.dll advapi32.dll
-            msvcrt.dll comctl32.dll bcrypt.dll)
+            msvcrt.dll comctl32.dll bcrypt.dll ws2_32.dll)
 foreach(entry ${names})
   string(REPLACE "DLL Name: " "" dll "${entry}")
   string(STRIP "${dll}" dll)

@@ -87,6 +87,11 @@ struct LauncherState {
     int scriptAnswer;
     wchar_t* scriptProxy;
     wchar_t* scriptProxyBypass;
+    // 1 + the index of the entry of the script's proxy list that carried the last download (0:
+    // none yet); the next download of the start tries it first.
+    int scriptEntryCarried;
+    // Bit i: entry i failed this start and has carried nothing since; later downloads leave it out.
+    unsigned scriptEntriesFailed;
     // The platform refused every secure-protocol set the downloads ask for; said once per run.
     BOOL secureProtocolsRefusalLogged;
 

@@ -197,7 +197,9 @@ int AuthenticatingDownload(const wchar_t* serverPath, int useTls, const wchar_t*
     // login is only met on that route.
     DownloadRequest handles = {};
     int result = 0;
-    DWORD error = OpenDownloadRequest(kUserAgent, UserDownloadRoute(0, useTls), serverPath, useTls, &handles);
+    RoutePlan plan;
+    PlanUserDownloadRoutes(0, useTls, &plan);
+    DWORD error = OpenDownloadRequest(kUserAgent, plan.routes[0], serverPath, useTls, &handles);
     if (error) {
         LogSystemError(error, kErrorLine);
         goto quit;

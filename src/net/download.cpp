@@ -67,6 +67,21 @@ bool RoomLeft(const wchar_t* folder, uint64_t received, const BodyReadTexts& tex
     return false;
 }
 
+// Opens the request on route (closing what an earlier route left open) and sends it; 0 or the
+// error code of the failing call.
+DWORD SendOnRoute(const DownloadRoute& route, const wchar_t* serverPath, int useTls, const wchar_t* headers,
+                  DownloadRequest* handles)
+{
+    CloseDownloadRequest(handles);
+    DWORD error = OpenDownloadRequest(kDirectUserAgent, route, serverPath, useTls, handles);
+    if (error)
+        return error;
+    if (WinHttpSendRequest(handles->request, headers ? headers : WINHTTP_NO_ADDITIONAL_HEADERS,
+                           headers ? static_cast<DWORD>(-1L) : 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0))
+        return 0;
+    return GetLastError();
+}
+
 } // namespace
 
 const wchar_t kDirectUserAgent[] = L"WinHTTP tarvolin Client Launcher";
@@ -171,17 +186,20 @@ int ReadBodyToFile(HINTERNET request, HANDLE file, const BodyReadTexts& texts, c
 DWORD ExchangeDownloadRequest(const wchar_t* serverPath, int useTls, const wchar_t* headers, DownloadRequest* handles)
 {
     DWORD error = 0;
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        CloseDownloadRequest(handles); // what a failed first attempt left open
-        error = OpenDownloadRequest(kDirectUserAgent, UserDownloadRoute(attempt, useTls), serverPath, useTls, handles);
-        if (error)
-            continue;
-        if (WinHttpSendRequest(handles->request, headers ? headers : WINHTTP_NO_ADDITIONAL_HEADERS,
-                               headers ? static_cast<DWORD>(-1L) : 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0))
-            break;
-        error = GetLastError();
+    bool sent = false;
+    for (int attempt = 0; attempt < kAttempts && !sent; ++attempt) {
+        // WinHTTP uses only the first proxy of a list it is given and does not fail over ("AutoProxy
+        // Issues in WinHTTP", Microsoft Learn): the entries of a script's list are tried here, in
+        // order, within the attempt.
+        RoutePlan plan;
+        PlanUserDownloadRoutes(attempt, useTls, &plan);
+        for (int route = 0; route < plan.count && !sent; ++route) {
+            error = SendOnRoute(plan.routes[route], serverPath, useTls, headers, handles);
+            NoteRouteOutcome(plan, route, error);
+            sent = !error;
+        }
     }
-    if (!error && !WinHttpReceiveResponse(handles->request, nullptr))
+    if (sent && !WinHttpReceiveResponse(handles->request, nullptr))
         error = GetLastError();
     return error;
 }

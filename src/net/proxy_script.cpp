@@ -34,7 +34,17 @@ DWORD LookUpProxy(HINTERNET session, const wchar_t* url, ProxyLookup lookup, WIN
         options.dwFlags = WINHTTP_AUTOPROXY_AUTO_DETECT;
         options.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
     }
-    // A script server inside the company may ask for the Windows logon.
+    // Without the logon first, and with it only when the script server asked for one: with
+    // fAutoLogonIfChallenged TRUE the auto-proxy service caches neither the script's address nor
+    // the script, and every start would detect and fetch anew ("AutoProxy Cache" and
+    // WINHTTP_AUTOPROXY_OPTIONS, Microsoft Learn: call with FALSE, then with TRUE only after
+    // ERROR_WINHTTP_LOGIN_FAILURE).
+    options.fAutoLogonIfChallenged = FALSE;
+    if (WinHttpGetProxyForUrl(session, url, &options, info))
+        return 0;
+    DWORD error = GetLastError();
+    if (error != ERROR_WINHTTP_LOGIN_FAILURE)
+        return error;
     options.fAutoLogonIfChallenged = TRUE;
     if (WinHttpGetProxyForUrl(session, url, &options, info))
         return 0;
@@ -132,6 +142,8 @@ void ForgetAnswer()
     s.scriptProxy = nullptr;
     s.scriptProxyBypass = nullptr;
     s.scriptAnswer = kScriptNotAsked;
+    s.scriptEntryCarried = 0;
+    s.scriptEntriesFailed = 0;
     s.scriptProxyHost[0] = 0;
 }
 
@@ -186,13 +198,34 @@ void LookUpHost(int useTls)
 
 } // namespace
 
-DownloadRoute UserDownloadRoute(int attempt, int useTls)
+void PlanUserDownloadRoutes(int attempt, int useTls, RoutePlan* plan)
 {
     LauncherState& s = launcherState;
     const WINHTTP_CURRENT_USER_IE_PROXY_CONFIG& config = s.proxyConfig;
     if (attempt == 0 && NeedsProxyLookup(config.lpszProxy, config.lpszAutoConfigUrl, config.fAutoDetect) &&
         (s.scriptAnswer == kScriptNotAsked || wcscmp(s.scriptProxyHost, s.downloadHost) != 0))
         LookUpHost(useTls);
-    UserProxy user = {config.lpszProxy, s.scriptAnswer, s.scriptProxy, s.scriptProxyBypass};
-    return ChooseDownloadRoute(attempt, user);
+    UserProxy user = {config.lpszProxy, s.scriptAnswer, s.scriptProxy, s.scriptProxyBypass, s.scriptEntryCarried,
+                      s.scriptEntriesFailed};
+    PlanDownloadRoutes(attempt, user, plan);
+}
+
+void NoteRouteOutcome(const RoutePlan& plan, int route, DWORD error)
+{
+    if (!plan.fromScriptList)
+        return;
+    int index = plan.entryIndex[route];
+    const wchar_t* entry = plan.list.entries[index];
+    wchar_t line[kLookupLineCapacity];
+    if (error) {
+        launcherState.scriptEntriesFailed |= 1u << index;
+        BoundedFormat(line, kLookupLineCapacity, L"Proxy script entry %s failed%s", entry,
+                      route + 1 < plan.count ? L", the next entry follows" : L"");
+        LogSystemError(error, line);
+        return;
+    }
+    launcherState.scriptEntryCarried = index + 1;
+    launcherState.scriptEntriesFailed &= ~(1u << index);
+    BoundedFormat(line, kLookupLineCapacity, L"Proxy script entry %s carries the download", entry);
+    LogLine(line);
 }

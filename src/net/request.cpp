@@ -1,5 +1,8 @@
 #include "net/request.h"
 
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
 #include "base/state.h"
 #include "log/log.h"
 #include "net/transfer_rules.h"
@@ -52,12 +55,48 @@ void SetNamedProxy(HINTERNET session, const DownloadRoute& route)
     WinHttpSetOption(session, WINHTTP_OPTION_PROXY, &proxy, sizeof proxy);
 }
 
-// The time-outs of transfer_rules.h, on the session and again on the request: a stack that does
-// not pass the session's on to its requests still keeps them.
-void SetTimeouts(HINTERNET handle)
+// How many addresses name resolves to; 0 when it cannot be resolved here (WinHTTP then reports
+// its own error). The system's resolver cache answers WinHTTP's own lookup that follows.
+int CountAddresses(const wchar_t* name)
 {
-    if (!WinHttpSetTimeouts(handle, kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs, kReceiveTimeoutMs))
+    WSADATA data;
+    if (WSAStartup(MAKEWORD(2, 2), &data) != 0)
+        return 0;
+    ADDRINFOW hints = {};
+    hints.ai_socktype = SOCK_STREAM;
+    ADDRINFOW* found = nullptr;
+    int count = 0;
+    if (GetAddrInfoW(name, nullptr, &hints, &found) == 0) {
+        for (ADDRINFOW* a = found; a; a = a->ai_next)
+            ++count;
+        FreeAddrInfoW(found);
+    }
+    WSACleanup();
+    return count;
+}
+
+// The connect budget of a route: the addresses of the proxy it names, else of the download host.
+ConnectBudget RouteConnectBudget(const DownloadRoute& route)
+{
+    wchar_t proxyHost[kPathCapacity];
+    const wchar_t* name = launcherState.downloadHost;
+    if (route.kind == RouteKind::NamedProxy && ProxyEntryHost(route.proxy, proxyHost, kPathCapacity))
+        name = proxyHost;
+    return PlanConnectBudget(CountAddresses(name));
+}
+
+// The time-outs of transfer_rules.h, on the session and again on the request: a stack that does
+// not pass the session's on to its requests still keeps them. The connect time-out holds for each
+// address WinHTTP tries, and it tries one address per connect retry (WinHttpSetTimeouts and
+// WINHTTP_OPTION_CONNECT_RETRIES, Microsoft Learn): the retries bound the addresses so that the
+// connect deadline holds for the attempt as a whole. A stack that ignored the option would try at
+// most its default of five addresses, 25 s at worst (Wine tries the first address only).
+void SetTimeouts(HINTERNET handle, const ConnectBudget& budget)
+{
+    if (!WinHttpSetTimeouts(handle, kResolveTimeoutMs, budget.perAddressMs, kSendTimeoutMs, kReceiveTimeoutMs))
         LogSystemError(GetLastError(), L"WinHttpSetTimeouts");
+    DWORD retries = static_cast<DWORD>(budget.addresses);
+    WinHttpSetOption(handle, WINHTTP_OPTION_CONNECT_RETRIES, &retries, sizeof retries);
 }
 
 } // namespace
@@ -66,13 +105,14 @@ DWORD OpenDownloadRequest(const wchar_t* userAgent, const DownloadRoute& route, 
                           DownloadRequest* out)
 {
     DWORD error = 0;
+    ConnectBudget budget = RouteConnectBudget(route);
     *out = DownloadRequest{};
     out->session = OpenSession(userAgent, route);
     if (!out->session) {
         error = GetLastError();
         goto quit;
     }
-    SetTimeouts(out->session);
+    SetTimeouts(out->session, budget);
     if (useTls)
         AskForSecureProtocols(out->session);
     if (route.kind == RouteKind::NamedProxy)
@@ -89,7 +129,7 @@ DWORD OpenDownloadRequest(const wchar_t* userAgent, const DownloadRoute& route, 
         error = GetLastError();
         goto quit;
     }
-    SetTimeouts(out->request);
+    SetTimeouts(out->request, budget);
     return 0;
 
 quit:

@@ -1,7 +1,8 @@
-// The decisions of the request opener and of the proxy lookup that need no platform: which proxy
-// each attempt of a download uses, which proxy lookups a user's settings call for, which secure
-// protocols to ask for after the platform refused a set, and the log lines of a lookup. Standard
-// headers only, so unit tests and the fuzz target call them directly.
+// The decisions of the request opener and of the proxy lookup that need no platform: which proxies
+// each attempt of a download tries (a script's proxy list split into its entries), which proxy
+// lookups a user's settings call for, which secure protocols to ask for after the platform refused
+// a set, and the log lines of a lookup. Standard headers only, so unit tests and the fuzz target
+// call them directly.
 #pragma once
 
 #include <stddef.h>
@@ -40,12 +41,46 @@ struct UserProxy {
     int scriptAnswer;
     const wchar_t* scriptProxy;
     const wchar_t* scriptBypass;
+    int carriedEntry; // 1 + the index of the script's entry that carried the start's last download; 0: none
+    unsigned failedEntries; // bit i: the script's entry i failed this start and carried nothing since
 };
 
-// The route of a download attempt. Attempt 0 (and the proxy-login fallback) goes through the
-// user's proxy: the proxy text (without bypass list, as the settings' text is passed on), else the
-// script's answer; attempt 1, and attempt 0 of a user without either, use the platform default.
-DownloadRoute ChooseDownloadRoute(int attempt, const UserProxy& user);
+// A proxy list split into its entries, in order: each a proxy as WinHTTP names one ("host:port",
+// maybe with a scheme) or "DIRECT". Entries past kMaxProxyEntries are dropped: each dead one costs
+// an attempt its connect deadline.
+enum : int { kMaxProxyEntries = 4, kProxyEntryCapacity = 300 };
+struct ProxyList {
+    int count;
+    wchar_t entries[kMaxProxyEntries][kProxyEntryCapacity];
+};
+
+// Splits a script's answer ("PROXY a:8080; PROXY b:8080; DIRECT", keywords in any case) or
+// WinHTTP's own list ("a:8080;b:8080", entries apart by ';' or blanks). Entries WinHTTP cannot
+// use (SOCKS, HTTPS proxies), repeated ones and ones too long for an entry are left out.
+void SplitProxyList(const wchar_t* answer, ProxyList* out);
+bool ProxyEntryIsDirect(const wchar_t* entry);
+
+// The routes one attempt of a download tries in order. The routes point into the plan's own list:
+// a plan is filled in place and never copied.
+struct RoutePlan {
+    int count;
+    bool fromScriptList;             // the routes are entries of the script's list
+    int entryIndex[kMaxProxyEntries]; // for those: each route's index in list
+    DownloadRoute routes[kMaxProxyEntries];
+    ProxyList list;
+};
+
+// Attempt 0 (and the proxy-login fallback) goes through the user's proxy: the proxy text alone
+// (without bypass list, as the settings' text is passed on), else the entries of the script's
+// answer in order, the entry that carried the start's last download first, entries that failed
+// earlier in the start left out (when all did, the first one alone is tried again); attempt 1, and
+// attempt 0 of a user without either, use the platform default.
+void PlanDownloadRoutes(int attempt, const UserProxy& user, RoutePlan* plan);
+
+// The host name WinHTTP connects to for a proxy entry ("http://p.example:3128" -> "p.example",
+// "[::1]:3128" -> "::1", "http=p:1;https=q:2" -> "p"); false, with host empty, when there is none
+// or it does not fit.
+bool ProxyEntryHost(const wchar_t* entry, wchar_t* host, size_t capacity);
 
 // Whether the downloads must ask the platform for the proxy of the host: only without a proxy
 // text, and only with a script address or automatic detection.

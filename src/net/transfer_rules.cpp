@@ -78,3 +78,10 @@ bool FormatConditionalHeaders(wchar_t* out, size_t capacity, const wchar_t* vali
     }
     return true;
 }
+
+ConnectBudget PlanConnectBudget(int resolvedAddresses)
+{
+    int addresses = resolvedAddresses > 0 && resolvedAddresses < kMaxConnectAddresses ? resolvedAddresses
+                                                                                      : kMaxConnectAddresses;
+    return {addresses, kConnectDeadlineMs / addresses};
+}

@@ -22,9 +22,23 @@ const uint64_t kLowSpeedTimeMs = 60000;
 // low-speed window, so that a connection that goes silent is ended by the rule's stall check, with
 // the rule's log line, rather than by the time-out.
 const int kResolveTimeoutMs = 15000;
-const int kConnectTimeoutMs = 15000;
 const int kSendTimeoutMs = 30000;
 const int kReceiveTimeoutMs = static_cast<int>(kLowSpeedTimeMs) + 5000;
+
+// One deadline for connecting to a host, however many addresses it has. WinHTTP's connect time-out
+// holds for each address it tries, one after the other, up to WINHTTP_OPTION_CONNECT_RETRIES
+// addresses (5 unless set): a host whose addresses all drop packets would hold an attempt for the
+// time-out times the addresses. The deadline is shared out instead: at most kMaxConnectAddresses
+// addresses are tried, each for an equal share.
+const int kConnectDeadlineMs = 20000;
+const int kMaxConnectAddresses = 4;
+struct ConnectBudget {
+    int addresses;    // for WINHTTP_OPTION_CONNECT_RETRIES
+    int perAddressMs; // the connect time-out
+};
+// resolvedAddresses: how many addresses the name WinHTTP connects to has; 0 when unknown (then
+// the most that may be tried).
+ConnectBudget PlanConnectBudget(int resolvedAddresses);
 
 // How far apart the volume's free room is looked at while a pack of unknown length arrives.
 const uint64_t kRoomCheckIntervalBytes = 4 * 1024 * 1024;

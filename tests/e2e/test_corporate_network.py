@@ -61,6 +61,8 @@ def test_first_run_installs_through_the_proxy_the_script_names(server, display, 
     # Asked once for the host, the script fetched once.
     assert texts.count("Proxy script for %s: proxy=%s, bypass=(null)" % (HOST, proxy.address)) == 1
     assert script.fetches == 1
+    # Each download names the entry of the script's list that carried it.
+    assert texts.count("Proxy script entry %s carries the download" % proxy.address) == 4
     # The Java side gets what it got before: no proxy properties without a proxy text.
     assert argv[1] == "-Djava.net.useSystemProxies=true"
 

@@ -139,7 +139,8 @@ def origin(bench):
 # The cases that need more than the origin, each driven by a test of its own below.
 BENCH_CASES = {"DirectWholeBodyOverTls12", "BothDownloadsRefuseACertificateTheyCannotTrust",
                "DirectUnreachableExplicitProxyFailsTheFirstAttemptAndTheSecondGoesDirect",
-               "DirectThroughTheExplicitProxy", "AuthThroughABasicOnlyProxyOverHttp",
+               "DirectThroughTheExplicitProxy", "DirectFailsOverToTheSecondEntryOfTheScriptsProxyList",
+               "AuthThroughABasicOnlyProxyOverHttp",
                "AuthThroughABasicOnlyProxyOverHttps",
                "ProxyLoginNamedByTheScriptGoesToTheFallbackThroughTheSameProxy"}
 
@@ -217,6 +218,20 @@ def test_first_attempt_goes_through_the_explicit_proxy(origin, bench, tmp_path):
     assert "CONNECT get.tarvolin.example:443" in proxy.log_text()
 
 
+def test_a_dead_first_entry_of_the_scripts_list_fails_over_to_the_next(origin, bench, tmp_path):
+    prefix, display = bench
+    dead, live = servers.closing_listener(), servers.Tinyproxy(tmp_path / "tinyproxy").start()
+    try:
+        got = run_and_check(prefix, display, CASES["DirectFailsOverToTheSecondEntryOfTheScriptsProxyList"], origin,
+                            {"LAUNCHER_CASE_SCRIPT_ANSWER": "PROXY %s; PROXY %s; DIRECT" % (dead.address, live.address)})
+    finally:
+        dead.stop()
+        live.stop()
+    assert dead.connections == 1
+    assert "CONNECT get.tarvolin.example:443" in live.log_text()
+    assert got["log"].count("Proxy script entry %s carries the download" % live.address) == 2
+
+
 @pytest.fixture
 def basic_proxy(bench):
     proxy = servers.ScriptedProxy(("Basic",)).start()
@@ -227,7 +242,7 @@ def basic_proxy(bench):
 def test_basic_only_proxy_over_http_ends_after_two_requests(basic_proxy, bench):
     prefix, display = bench
     run_and_check(prefix, display, CASES["AuthThroughABasicOnlyProxyOverHttp"],
-                  env={"http_proxy": "http://" + basic_proxy.proxy_text})
+                  env={"LAUNCHER_CASE_PROXY": basic_proxy.proxy_text})
     requests = basic_proxy.requests
     assert [r["line"] for r in requests] == ["GET http://get.tarvolin.example:80/e2e/ok HTTP/1.1"] * 2
     assert not any("Proxy-Authorization" in r["headers"] for r in requests)
@@ -240,14 +255,11 @@ def test_basic_only_proxy_over_https_fails_at_the_tls_handshake_under_wine(basic
     # be) and the send fails with 12157. One request, the error line, result 0.
     prefix, display = bench
     run_and_check(prefix, display, CASES["AuthThroughABasicOnlyProxyOverHttps"],
-                  env={"http_proxy": "http://" + basic_proxy.proxy_text})
+                  env={"LAUNCHER_CASE_PROXY": basic_proxy.proxy_text})
     assert [r["line"] for r in basic_proxy.requests] == ["CONNECT get.tarvolin.example:443 HTTP/1.1", "TLS handshake"]
 
 
-def test_proxy_login_named_by_the_script_goes_to_the_fallback_through_the_same_proxy(basic_proxy, bench,
-                                                                                     monkeypatch):
-    # The platform default is direct here (no http_proxy): only the script sends the calls to the proxy.
-    monkeypatch.delenv("http_proxy", raising=False)
+def test_proxy_login_named_by_the_script_goes_to_the_fallback_through_the_same_proxy(basic_proxy, bench):
     prefix, display = bench
     case = CASES["ProxyLoginNamedByTheScriptGoesToTheFallbackThroughTheSameProxy"]
     script = servers.ScriptServer(servers.route_script(case.script.replace("{proxy}", basic_proxy.proxy_text)))

@@ -1,12 +1,15 @@
 // Proxy texts and bypass lists: when the 8-bit rules let the launcher have the proxy properties,
 // the wide rules find a server text; the fragment is framed by blanks and splits into exactly the
 // two properties, each holding its whole value; the 8-bit copy stays in its field and matches the
-// model of the conversion; the log line of the settings stays inside its buffer.
+// model of the conversion; the log line of the settings stays inside its buffer. A script's proxy
+// list splits into whole entries without separators, the routes of any plan are its entries, and
+// an entry's host stays inside its field.
 #include <stdlib.h>
 #include <wchar.h>
 
 #include "fuzz_text.h"
 #include "net/proxy.h"
+#include "net/route_rules.h"
 
 namespace {
 
@@ -44,6 +47,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FUZZ_CHECK(CanaryIntact(line.data() + capacity, canary));
     FUZZ_CHECK(wcsnlen(line.data(), capacity) < capacity);
     FUZZ_CHECK(wcsncmp(line.data(), L"Proxy: detect=", capacity - 1 < 14 ? capacity - 1 : 14) == 0);
+
+    RoutePlan plan;
+    PlanDownloadRoutes(0, {nullptr, kScriptProxy, proxy.c_str(), nullptr, int(size % 6), unsigned(size)}, &plan);
+    FUZZ_CHECK(plan.count >= 1 && plan.count <= (plan.fromScriptList ? plan.list.count : 1));
+    for (int i = 0; i < plan.list.count; ++i) {
+        const wchar_t* entry = plan.list.entries[i];
+        FUZZ_CHECK(wcsnlen(entry, kProxyEntryCapacity) < size_t(kProxyEntryCapacity) && entry[0]);
+        FUZZ_CHECK(!wcspbrk(entry, L"; \t\r\n"));
+        std::vector<wchar_t> host(capacity + canary);
+        SetCanary(host.data() + capacity, canary);
+        if (ProxyEntryHost(entry, host.data(), capacity))
+            FUZZ_CHECK(host[0] && wcsnlen(host.data(), capacity) < capacity);
+        FUZZ_CHECK(CanaryIntact(host.data() + capacity, canary));
+    }
 
     std::vector<char> copy(2048 + canary, '#');
     CopyProxyTextNarrow(copy.data(), 2048, proxy.c_str());

@@ -297,6 +297,13 @@ CASES = [
          steps=[Step("direct", "/e2e/ok", 1, Whole(OK_SIZE), log_lines=1)],
          request_paths=["/e2e/ok"],
          requests={"/e2e/ok": {DIRECT_AGENT: 1}}),
+    # The script's list names a proxy that closes every connection, then tinyproxy: the first
+    # download fails over to the second entry, the next one goes to that entry at once.
+    Case("DirectFailsOverToTheSecondEntryOfTheScriptsProxyList", bench="a dead proxy and tinyproxy in a list",
+         answers=_answers("/e2e/ok"),
+         steps=[Step("direct", "/e2e/ok", 1, Whole(OK_SIZE)), Step("direct", "/e2e/ok", 1, Whole(OK_SIZE))],
+         log=[Suffix("failed, the next entry follows", 1), Prefix("Fehler", 1)],
+         requests={"/e2e/ok": {DIRECT_AGENT: 2}}),
     Case("BothDownloadsGive0WhenTheServerHangsUpWithoutAnAnswer",
          answers=_answers("/e2e/hangup"),
          steps=[Step("direct", "/e2e/hangup", 0, Exact(b""), exists=True, log_lines=2),
@@ -341,7 +348,7 @@ CASES = [
          steps=[Step("auth", "/e2e/short", 0, Cut(below=SHORT_ANNOUNCED)),
                 Step("auth", "/e2e/reset", 0, Cut(at_most=SHORT_SENT))],
          requests={"/e2e/short": {AUTH_AGENT: 1}, "/e2e/reset": {AUTH_AGENT: 1}}),
-    # Through the default proxy (Wine takes it from http_proxy), a scripted proxy that offers Basic
+    # Through the user's proxy text, a scripted proxy that offers Basic
     # only. Over plain HTTP the proxy answers the GET itself: the 407 is a status, Basic is never
     # chosen, so the second request goes out as the first and its 407 ends the exchange.
     Case("AuthThroughABasicOnlyProxyOverHttp", bench="a proxy that offers Basic only",

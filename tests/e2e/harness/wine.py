@@ -32,7 +32,10 @@ WINE = "/usr/lib/wine/wine64"
 
 
 def wine_env(prefix, display=None, extra=None):
-    env = dict(os.environ)
+    # Wine's WinHTTP takes http_proxy as its default proxy, which Windows never does: no start may
+    # reach a server through a proxy only because the shell that runs the tests names one.
+    env = {name: value for name, value in os.environ.items()
+           if name.lower() not in ("http_proxy", "https_proxy", "all_proxy", "no_proxy")}
     # Wine's own error lines are kept (a start's stderr goes to a file, see start), so that a start
     # Wine failed says why; LAUNCHER_WINEDEBUG turns trace channels on for a run that hunts a fault.
     env.update(WINEPREFIX=str(prefix), WINEDEBUG=os.environ.get("LAUNCHER_WINEDEBUG", "-all,err+all"),

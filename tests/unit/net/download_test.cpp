@@ -9,12 +9,14 @@
 //   LAUNCHER_CASE_HOST    another host for the calls (a name no resolver knows)
 //   LAUNCHER_CASE_PROXY   an explicit proxy for the first attempt of DownloadfileDirect
 //   LAUNCHER_CASE_SCRIPT  the address of the user's proxy configuration script
+//   LAUNCHER_CASE_SCRIPT_ANSWER  a script's answer for the download host as Windows gives it, a
+//                         list (Wine's WinHTTP keeps only a list's first entry)
 //   LAUNCHER_CASE_STEPS   the calls, separated by "|": "<call> <path> [missing-folder] [limit=N]
 //                         [validator=V]", call direct, auth, fetch (FetchFileConditionally) or pack
 //                         (DownloadRuntimePack beside the target), "-dialog" added: DownloadfileDirect
 //                         shows its dialog, "-plain" added last: useTls 0; V: fetch's validator,
 //                         pack's refused one
-// Wine's http_proxy gives the default proxy. With LAUNCHER_TEST_DIALOGS=outside the runner only
+// With LAUNCHER_TEST_DIALOGS=outside the runner only
 // watches the warning dialogs and leaves answering them to the driver.
 #include <gtest/gtest.h>
 
@@ -334,16 +336,23 @@ protected:
         script_ = Widen(Env("LAUNCHER_CASE_SCRIPT"));
         if (!script_.empty())
             launcherState.proxyConfig.lpszAutoConfigUrl = &script_[0];
+        scriptAnswer_ = Widen(Env("LAUNCHER_CASE_SCRIPT_ANSWER"));
+        if (!scriptAnswer_.empty()) {
+            launcherState.scriptAnswer = kScriptProxy;
+            launcherState.scriptProxy = &scriptAnswer_[0];
+        }
     }
     void TearDown() override
     {
         // The texts belong to this fixture; the state must not keep pointing at them.
         launcherState.proxyConfig.lpszProxy = nullptr;
         launcherState.proxyConfig.lpszAutoConfigUrl = nullptr;
+        launcherState.scriptProxy = nullptr;
         Download::TearDown();
     }
     std::wstring proxyText_;
     std::wstring script_;
+    std::wstring scriptAnswer_;
 };
 
 } // namespace

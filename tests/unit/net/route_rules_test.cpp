@@ -1,4 +1,4 @@
-// Which proxy each download attempt takes, which lookups a user's settings call for, the secure
+// Which proxies each download attempt tries (a script's list split into its entries), which lookups a user's settings call for, the secure
 // protocols after a refusal, and the log lines of a lookup.
 #include <gtest/gtest.h>
 
@@ -7,38 +7,90 @@
 
 #include "net/route_rules.h"
 
-TEST(ChooseDownloadRoute, ProxyTextThenScriptAnswerOnTheFirstAttemptOnlyThePlatformDefaultAfter)
+// The plan as text: each route's proxy (with "/bypass"), DIRECT or default, apart by ", ".
+std::wstring Routes(const RoutePlan& plan)
+{
+    std::wstring text;
+    for (int i = 0; i < plan.count; ++i) {
+        const DownloadRoute& r = plan.routes[i];
+        text += i ? L", " : L"";
+        text += r.kind == RouteKind::Direct ? L"DIRECT" : r.kind == RouteKind::PlatformDefault ? L"default" : r.proxy;
+        text += r.bypass ? std::wstring(L"/") + r.bypass : L"";
+    }
+    return text;
+}
+
+TEST(PlanDownloadRoutes, ProxyTextThenTheScriptsEntriesOnTheFirstAttemptOnlyThePlatformDefaultAfter)
 {
     const wchar_t* text = L"p:3128";
     const wchar_t* script = L"s:8080;t:8080";
-    const wchar_t* bypass = L"*.intra;<local>";
+    const wchar_t* bypass = L"<local>";
     struct Case {
         int attempt;
         UserProxy user;
-        RouteKind kind;
-        const wchar_t* proxy;
-        const wchar_t* bypass;
+        const wchar_t* routes;
     } cases[] = {
-        {0, {text, kScriptNotAsked, nullptr, nullptr}, RouteKind::NamedProxy, text, nullptr},
+        {0, {text, kScriptNotAsked, nullptr, nullptr, 0, 0}, L"p:3128"},
         // A proxy text wins; the settings' bypass list is not the text's, as before.
-        {0, {text, kScriptProxy, script, bypass}, RouteKind::NamedProxy, text, nullptr},
-        {0, {nullptr, kScriptProxy, script, bypass}, RouteKind::NamedProxy, script, bypass},
-        {0, {nullptr, kScriptProxy, script, nullptr}, RouteKind::NamedProxy, script, nullptr},
-        {0, {nullptr, kScriptDirect, nullptr, nullptr}, RouteKind::Direct, nullptr, nullptr},
-        // A script that could not be fetched or run: as without one.
-        {0, {nullptr, kScriptFailed, nullptr, nullptr}, RouteKind::PlatformDefault, nullptr, nullptr},
-        {0, {nullptr, kScriptNotAsked, nullptr, nullptr}, RouteKind::PlatformDefault, nullptr, nullptr},
-        {0, {nullptr, kScriptProxy, nullptr, nullptr}, RouteKind::PlatformDefault, nullptr, nullptr},
-        {1, {text, kScriptNotAsked, nullptr, nullptr}, RouteKind::PlatformDefault, nullptr, nullptr},
-        {1, {nullptr, kScriptProxy, script, bypass}, RouteKind::PlatformDefault, nullptr, nullptr},
-        {1, {nullptr, kScriptDirect, nullptr, nullptr}, RouteKind::PlatformDefault, nullptr, nullptr},
+        {0, {text, kScriptProxy, script, bypass, 0, 0}, L"p:3128"},
+        {0, {nullptr, kScriptProxy, script, bypass, 0, 0}, L"s:8080/<local>, t:8080/<local>"},
+        // The entry that carried the last download first; one the list does not have is no entry.
+        {0, {nullptr, kScriptProxy, script, nullptr, 2, 0}, L"t:8080, s:8080"},
+        {0, {nullptr, kScriptProxy, L"PROXY s:8080; DIRECT", nullptr, 5, 0}, L"s:8080, DIRECT"},
+        // Entries that failed earlier in the start are left out; when all did, the first is tried.
+        {0, {nullptr, kScriptProxy, L"s:1;t:1;DIRECT", nullptr, 0, 0x5}, L"t:1"},
+        {0, {nullptr, kScriptProxy, script, nullptr, 0, 0x3}, L"s:8080"},
+        {0, {nullptr, kScriptDirect, nullptr, nullptr, 0, 0}, L"DIRECT"},
+        // A script that could not be fetched or run, or named nothing usable: as without one.
+        {0, {nullptr, kScriptFailed, nullptr, nullptr, 0, 0}, L"default"},
+        {0, {nullptr, kScriptNotAsked, nullptr, nullptr, 0, 0}, L"default"},
+        {0, {nullptr, kScriptProxy, nullptr, nullptr, 0, 0}, L"default"},
+        {0, {nullptr, kScriptProxy, L"SOCKS s:1080", nullptr, 0, 0}, L"default"},
+        {1, {text, kScriptNotAsked, nullptr, nullptr, 0, 0}, L"default"},
+        {1, {nullptr, kScriptProxy, script, bypass, 1, 0}, L"default"},
+        {1, {nullptr, kScriptDirect, nullptr, nullptr, 0, 0}, L"default"},
     };
     for (const Case& c : cases) {
-        DownloadRoute route = ChooseDownloadRoute(c.attempt, c.user);
+        RoutePlan plan;
+        PlanDownloadRoutes(c.attempt, c.user, &plan);
         SCOPED_TRACE(testing::Message() << "attempt " << c.attempt << " answer " << c.user.scriptAnswer);
-        EXPECT_EQ(c.kind, route.kind);
-        EXPECT_EQ(c.proxy, route.proxy);
-        EXPECT_EQ(c.bypass, route.bypass);
+        EXPECT_EQ(c.routes, Routes(plan));
+        EXPECT_EQ(c.attempt == 0 && c.user.scriptAnswer == kScriptProxy && !c.user.proxyText && plan.list.count > 0,
+                  plan.fromScriptList);
+    }
+}
+
+TEST(SplitProxyList, ScriptAnswersAndWinHttpListsIntoEntriesInOrder)
+{
+    std::wstring tooLong = std::wstring(kProxyEntryCapacity, L'x') + L":1;b:1";
+    struct Case {
+        const wchar_t* answer;
+        const wchar_t* entries;
+    } cases[] = {
+        {L"PROXY a:8080; PROXY b:8080; DIRECT", L"a:8080|b:8080|DIRECT"},
+        {L"a:8080;b:8080 c:1\t", L"a:8080|b:8080|c:1"},
+        {L"proxy a:1;  direct ;HTTP http://b:2", L"a:1|DIRECT|http://b:2"},
+        {L"SOCKS s:1; HTTPS h:443; PROXY a:1", L"a:1"},
+        {L"PROXY a:1; PROXY a:1; DIRECT; DIRECT", L"a:1|DIRECT"},
+        {L"a:1;b:1;c:1;d:1;e:1", L"a:1|b:1|c:1|d:1"},
+        {tooLong.c_str(), L"b:1"},
+        {L" ; ", L""},
+        {nullptr, L""},
+    };
+    for (const Case& c : cases) {
+        ProxyList list;
+        SplitProxyList(c.answer, &list);
+        std::wstring joined;
+        for (int i = 0; i < list.count; ++i)
+            joined += (i ? L"|" : L"") + std::wstring(list.entries[i]);
+        EXPECT_EQ(c.entries, joined);
+    }
+    const wchar_t* hosts[][2] = {{L"a:8080", L"a"}, {L"http://p.example:3128", L"p.example"}, {L"[::1]:3128", L"::1"},
+                                 {L"http=p:1;https=q:2", L"p"}, {L"p.example", L"p.example"}, {L"", L""}};
+    for (auto& h : hosts) {
+        wchar_t host[64];
+        EXPECT_EQ(h[1][0] != 0, ProxyEntryHost(h[0], host, 64));
+        EXPECT_STREQ(h[1], host);
     }
 }
 

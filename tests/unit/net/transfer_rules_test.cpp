@@ -91,3 +91,13 @@ TEST(TransferRules, ConditionalHeaderNamesTheValidatorItHas)
         EXPECT_STREQ(c.header, out);
     }
 }
+
+TEST(TransferRules, ConnectingEndsWithinOneDeadlineWhateverTheAddresses)
+{
+    for (int resolved = 0; resolved <= 9; ++resolved) {
+        ConnectBudget budget = PlanConnectBudget(resolved);
+        EXPECT_LE(budget.addresses * budget.perAddressMs, kConnectDeadlineMs) << resolved;
+        EXPECT_EQ(resolved >= 1 && resolved <= kMaxConnectAddresses ? resolved : kMaxConnectAddresses, budget.addresses);
+    }
+    EXPECT_EQ(kConnectDeadlineMs, PlanConnectBudget(1).perAddressMs);
+}
