@@ -189,6 +189,13 @@ bool ArchiveCopyUsableOffline(const ArchiveCopy& copy, bool keyPresent, int64_t 
     return copy.vouched && !(copy.hasExpiry && now >= copy.expiresAt);
 }
 
+bool ArchiveCopyNamedByAnnouncement(const ArchiveCopy& copy, const Announcement& announcement)
+{
+    // Both lines: a size alone (possible without a key) does not tell one archive from another.
+    return announcement.hasArchiveSize && announcement.hasArchiveDigest &&
+           JudgeArchive(announcement, copy.length, copy.sha256) == kArchiveVouched;
+}
+
 void NoteVouching(ArchiveCopy* copy, const Announcement& announcement, bool vouched)
 {
     copy->vouched = vouched && announcement.keyPresent && announcement.verified;

@@ -80,3 +80,29 @@ TEST(ArchiveRules, OnlyCopyNamesAreDeletedAndOnlyVouchedCopiesRunOffline)
     EXPECT_FALSE(ArchiveCopyUsableOffline(copy, true, 0)) << "never vouched for with the key";
     EXPECT_TRUE(ArchiveCopyUsableOffline(copy, false, 1898553599)) << "without a key it passed its checks";
 }
+
+TEST(ArchiveRules, OnlyACopyTheVersionFileNamesWhollyRunsWithoutARequest)
+{
+    Announcement named = {};
+    named.keyPresent = named.verified = named.hasArchiveSize = named.hasArchiveDigest = true;
+    named.archiveSize = Copy().length;
+    memcpy(named.archiveDigest, Copy().sha256, kReleaseDigestSize);
+    EXPECT_TRUE(ArchiveCopyNamedByAnnouncement(Copy(), named));
+    Announcement keyless = named;
+    keyless.keyPresent = keyless.verified = false;
+    EXPECT_TRUE(ArchiveCopyNamedByAnnouncement(Copy(), keyless));
+
+    // Each of these leaves the conditional request to decide.
+    void (*const changes[])(Announcement*) = {
+        [](Announcement* a) { a->verified = false; },
+        [](Announcement* a) { a->expired = true; },
+        [](Announcement* a) { a->keyPresent = a->verified = a->hasArchiveDigest = false; }, // size alone
+        [](Announcement* a) { a->archiveSize += 1; },
+        [](Announcement* a) { a->archiveDigest[31] ^= 1; },
+    };
+    for (size_t i = 0; i < sizeof changes / sizeof changes[0]; ++i) {
+        Announcement changed = named;
+        changes[i](&changed);
+        EXPECT_FALSE(ArchiveCopyNamedByAnnouncement(Copy(), changed)) << "row " << i;
+    }
+}
