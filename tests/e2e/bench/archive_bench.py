@@ -52,7 +52,7 @@ def start_nginx(folder, root, port=443, keepalive=75):
 daemon off; pid %(folder)s/nginx.pid; error_log %(folder)s/error.log; worker_processes 1;
 events { worker_connections 64; }
 http {
-  log_format sent '$uri $status $bytes_sent $connection $msec $request_time'; keepalive_timeout %(keepalive)d;
+  log_format sent '$uri $status $bytes_sent $connection $msec'; keepalive_timeout %(keepalive)d;
   access_log %(folder)s/access.log sent;
   client_body_temp_path %(folder)s; proxy_temp_path %(folder)s; fastcgi_temp_path %(folder)s;
   uwsgi_temp_path %(folder)s; scgi_temp_path %(folder)s;
