@@ -85,7 +85,11 @@ def serve_from_nginx(root, options):
     from archive_bench import start_nginx
     folder = wine.E2E_DIR / "bench-nginx"
     nginx = start_nginx(folder, root, port=8443 if options.rtt else 443, keepalive=options.keepalive)
-    relay = Relay(443, 8443, options.rtt) if options.rtt else None
+    try:
+        relay = Relay(443, 8443, options.rtt) if options.rtt else None
+    except (OSError, RuntimeError):
+        nginx.terminate()
+        raise
 
     def stop():
         if relay:
