@@ -298,8 +298,9 @@ bool provideGenenricLauncherJar()
     wchar_t copyPath[kPathCapacity] = {};
     bool haveCopy = ReadCopy(&copy) && CachePath(copy.fileName, copyPath) &&
                     GetFileAttributesW(copyPath) != INVALID_FILE_ATTRIBUTES;
+    bool named = haveCopy && ArchiveCopyNamedByAnnouncement(copy, s.announcement);
     wchar_t arrived[kPathCapacity] = {};
-    if (!GetTempFileNameW(s.cacheFolder, kArrivingPrefix, 0, arrived)) {
+    if (!named && !GetTempFileNameW(s.cacheFolder, kArrivingPrefix, 0, arrived)) {
         LogSystemError(GetLastError(), L"provideGenenricLauncherJar: GetTempFileName failed");
         arrived[0] = L'\0';
     }
@@ -307,9 +308,15 @@ bool provideGenenricLauncherJar()
     bool used = false;
     bool keepCopy = haveCopy; // whether copy is still the current one after the answer
     FetchedFile fetched = {};
-    int result = arrived[0] ? FetchFileConditionally(kArchiveServerPath, arrived, haveCopy ? copy.validator : nullptr,
-                                                     kArchiveByteLimit, &fetched)
-                            : kFetchFailed;
+    int result = kFetchFailed;
+    if (named) {
+        // The server could only answer that nothing changed: the copy is judged as after a 304.
+        LogLine(L"provideGenenricLauncherJar: die Versionsdatei nennt die lokale Kopie des Archivs, keine Anfrage");
+        result = kFetchNotModified;
+    } else if (arrived[0]) {
+        result = FetchFileConditionally(kArchiveServerPath, arrived, haveCopy ? copy.validator : nullptr,
+                                        kArchiveByteLimit, &fetched);
+    }
     switch (result) {
     case kFetchReceived:
         used = TakeArrived(arrived, fetched, highestSeen, &copy);

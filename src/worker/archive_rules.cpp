@@ -214,6 +214,13 @@ bool ReleaseOlderThanSeen(const Announcement& announcement, int highestSeen)
     return announcement.keyPresent && announcement.verified && announcement.version < highestSeen;
 }
 
+bool ArchiveCopyNamedByAnnouncement(const ArchiveCopy& copy, const Announcement& announcement)
+{
+    // Both lines: a size alone (possible without a key) does not tell one archive from another.
+    return announcement.hasArchiveSize && announcement.hasArchiveDigest &&
+           JudgeArchive(announcement, copy.length, copy.sha256) == kArchiveVouched;
+}
+
 void NoteVouching(ArchiveCopy* copy, const Announcement& announcement, bool vouched)
 {
     copy->vouched = vouched && announcement.keyPresent && announcement.verified;

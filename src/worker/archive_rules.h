@@ -57,5 +57,12 @@ bool ArchiveCopyUsableOffline(const ArchiveCopy& copy, const Announcement& arriv
 // release, replayed, must not bring its archive back.
 bool ReleaseOlderThanSeen(const Announcement& announcement, int highestSeen);
 
+// Whether the copy may run without asking the server at all: this start's version file names the
+// archive by size and digest (and, with a key, verifies and has not expired), and the copy has that
+// length and digest as kept beside it. The conditional request could then only answer "unchanged"
+// or bring an archive this version file does not name, which may not run; at a distance it costs a
+// connection, a TLS handshake and a round trip.
+bool ArchiveCopyNamedByAnnouncement(const ArchiveCopy& copy, const Announcement& announcement);
+
 // What the copy keeps of the announcement that vouched for it.
 void NoteVouching(ArchiveCopy* copy, const Announcement& announcement, bool vouched);

@@ -2,7 +2,8 @@
 host answers for the generic launcher archive, the probe leaves nothing in the temporary folder,
 shows no dialog, and javaw starts; the received archive is on javaw's command line (as the copy in
 the cache folder) only when it arrived whole and is a whole ZIP archive, otherwise the embedded one
-is, and the log says which. Warm starts ask for it only if it changed.
+is, and the log says which. Warm starts ask for it only if it changed, and not at all when the
+version file names the copy.
 """
 import io
 import zipfile
@@ -11,6 +12,7 @@ import pytest
 
 from harness import dialog
 from harness import net
+from harness import release
 from harness import runtime
 from harness import servers
 from harness import wine
@@ -135,31 +137,46 @@ def copies(prefix):
     return sorted(p.name for p in wine.cache_dir(prefix).glob("launcher-*.jar"))
 
 
-def start_and_get_archive(prefix, display, record, count):
+def start_and_get_archive(prefix, display, record, count, exe=wine.EXE):
     """One start; the archive javaw got (its path in the prefix) and the lines saying which was used."""
-    assert wine.run(prefix, display, ["start.kvnlp"], timeout=120) == 0
+    assert wine.run(prefix, display, ["start.kvnlp"], timeout=120, exe=exe) == 0
     starts = runtime.recorded_starts(record, count)
     assert len(starts) == count
     return host_path(prefix, starts[-1][1][10])
 
 
 def test_warm_starts_fetch_the_archive_once_and_leave_no_copies_behind(clean, display):
-    root = runtime.lay_out_server(wine.E2E_DIR / "probe-server", version="5")
+    """Without archive lines a warm start asks whether the archive changed; with a signed version
+    file naming the copy's size and digest, the launcher with the key does not ask at all, until a
+    changed archive comes with a re-signed file: fetched once and run. No copies pile up."""
+    root = runtime.lay_out_server(wine.E2E_DIR / "probe-server", version="5", archive=True)
+    (root / runtime.GENERIC_ARCHIVE).write_bytes(ARCHIVE)
     origin = servers.start_origin(root)
     origin.routes[ARCHIVE_PATH] = ("ranged", {"body": ARCHIVE, "ranges": False})
     record = runtime.place_runtime(clean, version="5")
     temp_before = set(wine.temp_dir(clean).iterdir())
+    cache, keyed = wine.cache_dir(clean), release.keyed_launcher()
+    changed = ARCHIVE.replace(b"generic.Main", b"generic.Next")
     try:
-        for count in range(1, 6):
+        for count in (1, 2):
             jar = start_and_get_archive(clean, display, record, count)
-            assert jar == wine.cache_dir(clean) / "launcher-1.jar" and jar.read_bytes() == ARCHIVE
+            assert jar == cache / "launcher-1.jar" and jar.read_bytes() == ARCHIVE
+        release.publish(root, 5, runtime.pack_bytes(), keys=release.KEYS, archive=True)
+        for count in range(3, 8):
+            assert start_and_get_archive(clean, display, record, count, keyed) == cache / "launcher-1.jar"
+        assert origin.count(runtime.VERSION_PATH) == 7 and origin.count(ARCHIVE_PATH) == 2
+        (root / runtime.GENERIC_ARCHIVE).write_bytes(changed)
+        release.publish(root, 5, runtime.pack_bytes(), keys=release.KEYS, archive=True)
+        origin.routes[ARCHIVE_PATH] = ("ranged", {"body": changed, "etag": '"v2"', "ranges": False})
+        jar = start_and_get_archive(clean, display, record, 8, keyed)
+        assert jar == cache / "launcher-2.jar" and jar.read_bytes() == changed
     finally:
         origin.stop()
-    assert origin.sent(ARCHIVE_PATH) == len(ARCHIVE)
+    assert origin.sent(ARCHIVE_PATH) == len(ARCHIVE) + len(changed)
     asked = [r["headers"].get("If-None-Match") for r in origin.requests if r["path"] == ARCHIVE_PATH]
-    assert asked == [None] + ['"v1"'] * 4
-    assert new_temp_files(clean, temp_before) == ["TPL"] * 10
-    assert copies(clean) == ["launcher-1.jar"]
+    assert asked == [None, '"v1"', '"v1"']
+    assert new_temp_files(clean, temp_before) == ["TPL"] * 16
+    assert copies(clean) == ["launcher-2.jar"]
 
 
 def test_a_changed_archive_runs_beside_a_held_copy_offline_the_copy_runs_and_a_withdrawn_one_does_not(clean,

@@ -40,7 +40,8 @@ def archive_of(size):
     return out.getvalue()
 
 
-def start_nginx(folder, root):
+def start_nginx(folder, root, port=443, keepalive=75):
+    """nginx serving root on port; keepalive 0 closes each connection after its request."""
     if not NGINX.exists():
         raise SystemExit("nginx is missing: apt-get install nginx-light (outside the test namespace)")
     net.install_ca()
@@ -51,17 +52,18 @@ def start_nginx(folder, root):
 daemon off; pid %(folder)s/nginx.pid; error_log %(folder)s/error.log; worker_processes 1;
 events { worker_connections 64; }
 http {
-  log_format sent '$uri $status $bytes_sent';
+  log_format sent '$uri $status $bytes_sent $connection $msec'; keepalive_timeout %(keepalive)d;
   access_log %(folder)s/access.log sent;
   client_body_temp_path %(folder)s; proxy_temp_path %(folder)s; fastcgi_temp_path %(folder)s;
   uwsgi_temp_path %(folder)s; scgi_temp_path %(folder)s;
   server {
-    listen 127.0.0.1:443 ssl; ssl_certificate %(cert)s; ssl_certificate_key %(key)s;
+    listen 127.0.0.1:%(port)d ssl; ssl_certificate %(cert)s; ssl_certificate_key %(key)s;
     root %(root)s;
     location /apps/zentrix/launcher/ { limit_rate %(rate)s; }
   }
 }
-""" % {"folder": folder, "cert": cert, "key": key, "root": root, "rate": RATE})
+""" % {"folder": folder, "cert": cert, "key": key, "root": root, "rate": RATE, "port": port,
+       "keepalive": keepalive})
     proc = subprocess.Popen([str(NGINX), "-c", str(folder / "nginx.conf")], stdin=subprocess.DEVNULL,
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     time.sleep(1)

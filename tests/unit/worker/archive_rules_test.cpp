@@ -107,3 +107,18 @@ TEST(ArchiveRules, OnlyOldCopiesAreDeletedAndOnlyVouchedCopiesRunOffline)
     named.keyPresent = false;
     EXPECT_FALSE(ReleaseOlderThanSeen(named, 7)) << "keyless builds as before";
 }
+
+TEST(ArchiveRules, OnlyACopyTheVersionFileNamesWhollyRunsWithoutARequest)
+{
+    Announcement named = {};
+    named.keyPresent = named.verified = named.hasArchiveSize = named.hasArchiveDigest = true;
+    named.archiveSize = Copy().length;
+    memcpy(named.archiveDigest, Copy().sha256, kReleaseDigestSize);
+    EXPECT_TRUE(ArchiveCopyNamedByAnnouncement(Copy(), named));
+    Announcement changed[] = {named, named, named};
+    changed[0].archiveDigest[31] ^= 1;   // another archive
+    changed[1].verified = false;         // not signed with the key
+    changed[2].keyPresent = changed[2].verified = changed[2].hasArchiveDigest = false; // a size alone
+    for (const Announcement& a : changed)
+        EXPECT_FALSE(ArchiveCopyNamedByAnnouncement(Copy(), a)) << &a - changed;
+}
