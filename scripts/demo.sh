@@ -48,6 +48,7 @@ PY
 # Publishing the release: the pack is in place, its signed version file goes beside it.
 for folder in $(/usr/bin/python3 -c "from harness import runtime as r; print(r.PRODUCTION_JRE, r.TEST_JRE)"); do
   tools/release sign --key "$release_keys/release-private.pem" --version 7 "$server_root/$folder/jre_pack.exe" \
+    --archive "$server_root/apps/zentrix/launcher/launcher.jar" \
     >"$server_root/$folder/version.txt"
 done
 echo "== signed version file of the demo release"

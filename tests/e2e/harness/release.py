@@ -42,12 +42,37 @@ def keyed_launcher():
 
 
 def signed_version_file(keys, version, pack_file, archive_file=None, expires=None):
-    """The version file `tools/release sign` writes for pack_file with the private key of keys,
-    naming the launcher archive archive_file and expiring at expires when they are given."""
+    """The version file `tools/release sign` writes for pack_file with the private key of keys (a
+    key folder, or a list of them: one signature each), naming the launcher archive archive_file
+    and expiring at expires when they are given."""
     extra = (["--archive", str(archive_file)] if archive_file else []) + (["--expires", expires] if expires else [])
-    return subprocess.run([str(TOOL), "sign", "--key", str(private_key(keys)), "--version", str(version)] + extra +
+    for folder in keys if isinstance(keys, list) else [keys]:
+        extra += ["--key", str(private_key(folder))]
+    return subprocess.run([str(TOOL), "sign", "--version", str(version)] + extra +
                           [str(pack_file)], check=True, stdin=subprocess.DEVNULL, capture_output=True,
                           timeout=60).stdout
+
+
+def fingerprint(keys):
+    """The fingerprint of the public key of keys, as the tool and the build print it."""
+    der = subprocess.run(["openssl", "pkey", "-pubin", "-in", str(public_key(keys)), "-outform", "DER"],
+                         check=True, capture_output=True, timeout=60).stdout
+    return "SHA256:" + hashlib.sha256(der).hexdigest()
+
+
+def product_versions(exe):
+    """The ProductVersion texts of the exe's version records, read from the file: each value
+    follows its UTF-16 key, its terminator and the padding to a 4-byte boundary."""
+    data, key = exe.read_bytes(), "ProductVersion\0".encode("utf-16-le")
+    texts, at = [], data.find(key)
+    while at >= 0:
+        start = (at + len(key) + 3) & ~3
+        end = start
+        while data[end:end + 2] != b"\0\0":
+            end += 2
+        texts.append(data[start:end].decode("utf-16-le"))
+        at = data.find(key, end)
+    return texts
 
 
 def digest_version_file(version, pack):
