@@ -223,8 +223,7 @@ def test_keyless_launcher_refuses_a_pack_the_digest_line_contradicts_once_until_
 
 
 def in_days(days):
-    moment = datetime.datetime.now(datetime.timezone.utc) + datetime.timedelta(days=days)
-    return moment.strftime("%Y-%m-%dT%H:%M:%SZ")
+    return (datetime.datetime.now(datetime.timezone.utc) + datetime.timedelta(days=days)).strftime("%Y-%m-%dT%H:%M:%SZ")
 
 
 # Case -> what the server publishes -> the exit code and the start of the one line of
@@ -242,10 +241,10 @@ STATUSES = {
 def test_status_fetches_the_published_version_file_as_a_launcher_and_warns_before_expiry(server):
     root, origin, _ = server
     url = "https://get.tarvolin.example" + runtime.VERSION_PATH
-    keys = ["--key", "%s,%s" % (release.public_key(release.KEYS), release.public_key(release.SECOND_KEYS))]
+    keys = "%s,%s" % (release.public_key(release.KEYS), release.public_key(release.SECOND_KEYS))
     for case, (serve, code, start) in STATUSES.items():
         serve(root)
-        answer = subprocess.run([str(release.TOOL), "status", url, "--days", "14", "--ca", str(net.CERTS / "ca.crt")] +
-                                keys, capture_output=True, text=True, timeout=60)
+        answer = subprocess.run([str(release.TOOL), "status", url, "--key", keys, "--days", "14", "--ca",
+                                 str(net.CERTS / "ca.crt")], capture_output=True, text=True, timeout=60)
         assert (answer.returncode, answer.stdout[:len(start)]) == (code, start), (case, answer.stdout, answer.stderr)
     assert {r["headers"]["User-Agent"] for r in origin.requests} == {"WinHTTP tarvolin Client Launcher"}

@@ -2,6 +2,7 @@
 with one of them, and a server root that publishes a release (a pack and its version file, signed
 or not)."""
 import hashlib
+import re
 import subprocess
 
 from . import runtime
@@ -61,18 +62,9 @@ def fingerprint(keys):
 
 
 def product_versions(exe):
-    """The ProductVersion texts of the exe's version records, read from the file: each value
-    follows its UTF-16 key, its terminator and the padding to a 4-byte boundary."""
-    data, key = exe.read_bytes(), "ProductVersion\0".encode("utf-16-le")
-    texts, at = [], data.find(key)
-    while at >= 0:
-        start = (at + len(key) + 3) & ~3
-        end = start
-        while data[end:end + 2] != b"\0\0":
-            end += 2
-        texts.append(data[start:end].decode("utf-16-le"))
-        at = data.find(key, end)
-    return texts
+    """The ProductVersion texts of the exe's version records: UTF-16 values (4-byte aligned, so
+    the whole file decodes in step) after their key and its padding."""
+    return re.findall("ProductVersion\0+([^\0]+)", exe.read_bytes().decode("utf-16-le", "replace"))
 
 
 def digest_version_file(version, pack):
