@@ -4,7 +4,8 @@
 # can read in a detection rule, and one line of the log at every start.
 #
 # LAUNCHER_BUILD_ID names the source; empty (the default) takes `git describe --always --dirty` of
-# the checkout when CMake configures (configure again after a commit), or "unknown" outside git.
+# the checkout when CMake configures (a commit or checkout makes the build configure again), or
+# "unknown" outside git.
 
 set(LAUNCHER_BUILD_ID "" CACHE STRING "Build identity in the product version text; empty: the source revision (git describe --always --dirty), or unknown outside git")
 # The version record's numeric version (res/DesktopLauncher.rc), at the start of the product version text.
@@ -18,6 +19,17 @@ if(LAUNCHER_BUILD_ID STREQUAL "")
                     RESULT_VARIABLE git_result OUTPUT_VARIABLE git_output ERROR_QUIET OUTPUT_STRIP_TRAILING_WHITESPACE)
     if(git_result EQUAL 0 AND NOT git_output STREQUAL "")
       set(LAUNCHER_BUILD_IDENTITY "${git_output}")
+      # Every commit, checkout or reset writes HEAD or its log: configure again then, so that the
+      # identity follows the source without anyone remembering to.
+      execute_process(COMMAND ${GIT_COMMAND} rev-parse --path-format=absolute --git-path HEAD --git-path logs/HEAD
+                      WORKING_DIRECTORY ${CMAKE_SOURCE_DIR} OUTPUT_VARIABLE git_paths ERROR_QUIET
+                      OUTPUT_STRIP_TRAILING_WHITESPACE)
+      string(REPLACE "\n" ";" git_paths "${git_paths}")
+      foreach(path IN LISTS git_paths)
+        if(EXISTS ${path})
+          set_property(DIRECTORY ${CMAKE_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${path})
+        endif()
+      endforeach()
     endif()
   endif()
 else()
