@@ -27,10 +27,10 @@ if [ -n "${FUZZ_SECONDS:-}" ] && [ -z "${FUZZ_RUNS:-}" ]; then
 fi
 
 declare -A sources=(
-  [quote]="tests/fuzz/quote_fuzz.cpp src/worker/cmdline.cpp"
+  [quote]="tests/fuzz/quote_fuzz.cpp src/base/cmdline.cpp"
   [version]="tests/fuzz/version_fuzz.cpp src/provision/version_rules.cpp"
   [payload]="tests/fuzz/payload_fuzz.cpp src/provision/payload_record.cpp"
-  [proxy]="tests/fuzz/proxy_fuzz.cpp src/net/proxy_rules.cpp src/log/format.cpp src/worker/cmdline.cpp"
+  [proxy]="tests/fuzz/proxy_fuzz.cpp src/net/proxy_rules.cpp src/log/format.cpp src/base/cmdline.cpp"
   [release]="tests/fuzz/release_fuzz.cpp src/provision/release_rules.cpp src/provision/version_rules.cpp src/log/format.cpp"
   [zip]="tests/fuzz/zip_fuzz.cpp src/worker/zip_rules.cpp"
   [resume]="tests/fuzz/resume_fuzz.cpp src/net/resume_rules.cpp src/net/transfer_rules.cpp src/log/format.cpp"

@@ -6,7 +6,7 @@
 #include <shlwapi.h>
 
 #include "app/build_config.h"
-#include "app/state.h"
+#include "base/state.h"
 #include "log/format.h"
 #include "log/log.h"
 

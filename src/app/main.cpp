@@ -1,13 +1,14 @@
 // Entry point: folders and log first, then the command line, the proxy settings, the run mode
-// and the splash window, whose message loop is the program's main loop.
+// and the splash window, whose message loop is the program's main loop. The top room: it may use
+// every other.
 #include <windows.h>
 
 #include <shellapi.h>
 
 #include "app/args.h"
 #include "app/build_config.h"
-#include "app/folders.h"
-#include "app/state.h"
+#include "layout/folders.h"
+#include "base/state.h"
 #include "log/log.h"
 #include "net/proxy.h"
 #include "product_version.h"

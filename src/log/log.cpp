@@ -5,7 +5,7 @@
 #include <stdarg.h>
 #include <stdio.h>
 
-#include "app/state.h"
+#include "base/state.h"
 #include "log/format.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <winhttp.h>
 
-#include "app/state.h"
+#include "base/state.h"
 #include "log/format.h"
 #include "log/log.h"
 #include "net/auth_rules.h"

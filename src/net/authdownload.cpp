@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <winhttp.h>
 
-#include "app/state.h"
+#include "base/state.h"
 #include "log/format.h"
 #include "log/log.h"
 #include "net/auth_rules.h"

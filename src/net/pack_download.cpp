@@ -3,8 +3,8 @@
 #include <windows.h>
 #include <winhttp.h>
 
-#include "app/files.h"
-#include "app/state.h"
+#include "base/files.h"
+#include "base/state.h"
 #include "log/format.h"
 #include "log/log.h"
 #include "log/warnings.h"

@@ -8,7 +8,7 @@
 #include <string.h>
 #include <wchar.h>
 
-#include "app/state.h"
+#include "base/state.h"
 #include "log/format.h"
 #include "log/log.h"
 #include "net/route_rules.h"

@@ -8,7 +8,7 @@
 #include <wchar.h>
 
 #include "log/format.h"
-#include "worker/cmdline.h"
+#include "base/cmdline.h"
 
 bool ProxyTextNamesServer(const char* proxyText)
 {

@@ -6,7 +6,7 @@
 #include <stdlib.h>
 #include <wchar.h>
 
-#include "app/state.h"
+#include "base/state.h"
 #include "log/format.h"
 #include "log/log.h"
 

@@ -1,6 +1,6 @@
 #include "net/request.h"
 
-#include "app/state.h"
+#include "base/state.h"
 #include "log/log.h"
 #include "net/transfer_rules.h"
 

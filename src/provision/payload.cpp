@@ -4,7 +4,7 @@
 
 #include "provision/payload.h"
 
-#include "app/state.h"
+#include "base/state.h"
 #include "log/format.h"
 #include "log/log.h"
 

@@ -4,7 +4,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "app/state.h"
+#include "base/state.h"
 
 namespace {
 

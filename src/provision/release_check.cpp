@@ -6,7 +6,7 @@
 
 #include "provision/release_check.h"
 
-#include "app/files.h"
+#include "base/files.h"
 #include "log/format.h"
 #include "log/log.h"
 #include "provision/release_key.h"

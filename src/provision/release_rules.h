@@ -20,12 +20,12 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "base/announcement.h"
+
 enum : size_t {
-    kReleaseDigestSize = 32,
     kReleaseSignatureSize = 64,
     kReleasePublicKeySize = 64, // raw X||Y of a P-256 point
     kReleaseFileLimit = 4096,   // bytes of a version file the check reads
-    kUtcTimeLength = 20,        // "YYYY-MM-DDTHH:MM:SSZ"
     kReleaseSignatureLimit = 4, // signature lines a version file may carry
 };
 
@@ -120,23 +120,6 @@ bool ReleaseNeedsSignature(const ReleaseLines& lines, bool keyPresent);
 // The one log line of a refusal into line (capacity characters).
 void FormatReleaseRefusal(ReleaseVerdict verdict, const ReleaseLines& lines, const PackFacts& facts,
                           const wchar_t* versionFile, const wchar_t* packFile, wchar_t* line, size_t capacity);
-
-// What the server's version file says on a start's first fetch, as far as it can be trusted: the
-// number that decides whether to install, whether a launcher with a key could verify it, whether
-// it has expired, and the launcher archive it vouches for.
-struct Announcement {
-    int version;
-    bool readsNumber;  // the file holds a number at all (an offline start's empty file does not)
-    bool keyPresent;
-    bool verified;     // with a key: readable, well-formed and signed by one of the keys
-    bool malformed;
-    bool expired;
-    bool hasArchiveSize;
-    uint64_t archiveSize;
-    bool hasArchiveDigest;
-    unsigned char archiveDigest[kReleaseDigestSize];
-    char expiresText[kUtcTimeLength + 1];
-};
 
 // The announcement of a first fetch from its lines and what was measured (the signature's status
 // and the clock; readable says whether the file could be read at all).

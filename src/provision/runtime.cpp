@@ -4,9 +4,9 @@
 
 #include "provision/runtime.h"
 
-#include "app/files.h"
-#include "app/folders.h"
-#include "app/state.h"
+#include "base/files.h"
+#include "layout/folders.h"
+#include "base/state.h"
 #include "log/format.h"
 #include "log/log.h"
 #include "log/warnings.h"

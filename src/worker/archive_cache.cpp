@@ -4,8 +4,8 @@
 
 #include <string.h>
 
-#include "app/files.h"
-#include "app/state.h"
+#include "base/files.h"
+#include "base/state.h"
 #include "log/format.h"
 #include "log/log.h"
 #include "net/archive_download.h"

@@ -5,14 +5,14 @@
 #include <stdlib.h>
 #include <wchar.h>
 
-#include "app/folders.h"
-#include "app/state.h"
+#include "layout/folders.h"
+#include "base/state.h"
 #include "log/format.h"
 #include "log/log.h"
 #include "log/warnings.h"
 #include "net/proxy.h"
 #include "provision/runtime.h"
-#include "worker/cmdline.h"
+#include "base/cmdline.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <wchar.h>
 
 #include "fuzz_text.h"
-#include "worker/cmdline.h"
+#include "base/cmdline.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <stdio.h>
 #include <wchar.h>
 
-#include "app/state.h"
+#include "base/state.h"
 #include "log/format.h"
 #include "net/pack_download.h"
 #include "provision/release_check.h"

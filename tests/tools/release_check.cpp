@@ -11,7 +11,7 @@
 #include <stdio.h>
 #include <wchar.h>
 
-#include "app/state.h"
+#include "base/state.h"
 #include "log/format.h"
 #include "provision/release_check.h"
 #include "provision/release_key.h"

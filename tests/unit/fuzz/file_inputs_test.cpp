@@ -12,7 +12,7 @@
 
 #include <string>
 
-#include "app/state.h"
+#include "base/state.h"
 #include "provision/payload.h"
 #include "provision/properties.h"
 #include "provision/runtime.h"

@@ -14,7 +14,7 @@
 #include "provision/properties.h"
 #include "seeds.h"
 #include "test_helpers.h"
-#include "worker/cmdline.h"
+#include "base/cmdline.h"
 
 namespace {
 

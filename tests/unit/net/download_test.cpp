@@ -29,7 +29,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/state.h"
+#include "base/state.h"
 #include "log/format.h"
 #include "log/warnings.h"
 #include "net/archive_download.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/state.h"
+#include "base/state.h"
 #include "provision/payload.h"
 #include "test_helpers.h"
 

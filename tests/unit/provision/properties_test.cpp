@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/state.h"
+#include "base/state.h"
 #include "provision/properties.h"
 #include "test_helpers.h"
 

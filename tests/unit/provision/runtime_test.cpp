@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "app/state.h"
+#include "base/state.h"
 #include "log/format.h"
 #include "provision/runtime.h"
 #include "test_helpers.h"

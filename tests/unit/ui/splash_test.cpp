@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/state.h"
+#include "base/state.h"
 #include "ui/splash.h"
 
 TEST(SplashAnimation, BarWidthsOfASweepRoundUpAndWrapAfterTheFullBar)

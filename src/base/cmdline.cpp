@@ -1,4 +1,4 @@
-#include "worker/cmdline.h"
+#include "base/cmdline.h"
 
 #include <wchar.h>
 

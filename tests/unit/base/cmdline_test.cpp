@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "test_helpers.h"
-#include "worker/cmdline.h"
+#include "base/cmdline.h"
 
 namespace {
 

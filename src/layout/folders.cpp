@@ -1,4 +1,4 @@
-#include "app/folders.h"
+#include "layout/folders.h"
 
 #include <windows.h>
 
@@ -8,7 +8,7 @@
 #include <stdlib.h>
 #include <wchar.h>
 
-#include "app/state.h"
+#include "base/state.h"
 #include "log/format.h"
 #include "log/log.h"
 

@@ -1,4 +1,4 @@
-#include "app/files.h"
+#include "base/files.h"
 
 uint64_t FileSizeOrZero(const wchar_t* path)
 {

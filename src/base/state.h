@@ -1,12 +1,13 @@
 // The one process-wide record of the launcher: run mode, variant, host and server paths, local
 // paths, provisioning flags, proxy settings and window handles. Start-up fills it on the main
 // thread before the launch worker exists; afterwards each shared field has a single writer.
+// It sits in the bottom room (base) with the plain types it holds, so that every room may use it.
 #pragma once
 
 #include <windows.h>
 #include <winhttp.h>
 
-#include "provision/release_rules.h"
+#include "base/announcement.h"
 
 enum : int {
     kPathCapacity = 260,
