@@ -45,11 +45,12 @@ jar.parent.mkdir(parents=True, exist_ok=True)
 jar.write_bytes((wine.ROOT / "res" / "launcher.jar").read_bytes())
 PY
 /usr/bin/python3 -c "from harness import net; net.install_ca()"
-# Publishing the release: the pack is in place, its signed version file goes beside it.
+# Publishing the release: the pack is in place, its signed version file goes beside it. It is staged
+# to 10 % of the desktops that have a runtime; the demo desktop has none, so it installs all the same.
 for folder in $(/usr/bin/python3 -c "from harness import runtime as r; print(r.PRODUCTION_JRE, r.TEST_JRE)"); do
-  tools/release sign --key "$release_keys/release-private.pem" --version 7 "$server_root/$folder/jre_pack.exe" \
+  tools/release sign --key "$release_keys/release-private.pem" --version 7 --rollout 10 \
     --archive "$server_root/apps/zentrix/launcher/launcher.jar" \
-    >"$server_root/$folder/version.txt"
+    "$server_root/$folder/jre_pack.exe" >"$server_root/$folder/version.txt"
 done
 echo "== signed version file of the demo release"
 cat "$server_root/$(/usr/bin/python3 -c "from harness import runtime as r; print(r.PRODUCTION_JRE)")/version.txt"

@@ -91,6 +91,16 @@ for target in "${targets[@]}"; do
   tail -n +2 "$out/$target.outcome" 2>/dev/null || echo "fuzz: $target left no outcome"
 done
 
+# The staged-rollout rule over a simulated fleet of 10,000 desktops (docs/benchmarks.md): the share
+# that installs lies within one percentage point of P, and no desktop's answer changes.
+if g++ -std=c++17 -O2 -Wall -Wextra -Werror -Isrc tests/bench/rollout_fleet.cpp src/provision/rollout_rules.cpp \
+     -o "$out/rollout_fleet" && "$out/rollout_fleet" >"$out/rollout_fleet.log"; then
+  sed 's/^/fuzz: rollout fleet: /' "$out/rollout_fleet.log"
+else
+  echo "fuzz: rollout fleet FAILED"; cat "$out/rollout_fleet.log" 2>/dev/null
+  status=1
+fi
+
 if wait "$wine_job"; then
   echo "fuzz: seeded runs under Wine passed in $(( $(date +%s) - wine_start )) s:"
   grep -o 'OK \] RandomInputs.*' "$out/wine.log" | sed 's/^OK \] /  /'

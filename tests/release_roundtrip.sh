@@ -30,6 +30,8 @@ printf 'x' | dd of="$work/changed-pack" bs=1 seek=150000 conv=notrunc status=non
   "$work/pack" >"$work/encrypted-signed" 2>"$work/encrypted-sign.err"
 "$release" sign --key "$work/key/release-private.pem" --version 7 --expires 2020-02-29T12:00:00Z "$work/pack" \
   >"$work/expired" 2>/dev/null
+"$release" sign --key "$work/key/release-private.pem" --version 7 --rollout 30 "$work/pack" >"$work/rolled" 2>/dev/null
+sed 's/^rollout=30$/rollout=101/' "$work/rolled" >"$work/rolled-over"
 head -n 3 "$work/signed" >"$work/digest-only"
 printf '7\n' >"$work/old-style"
 # The raw X||Y: the last 64 bytes of the key's standard encoding.
@@ -59,6 +61,12 @@ for pack in text empty; do
   expect "sign refuses the $pack pack" "$got $(cat "$work/published") $(ls -A "$work" | grep -c '^\.published')" "1 old 0"
 done
 
+# The rollout share is a signed line before the signature, which verify shows; sign takes 0 to 100 only.
+expect "verify shows the rollout" "$("$release" verify --key "$work/key/release-public.pem" "$work/rolled" "$work/pack" |
+  grep -o 'rollout [0-9]*%')" "rollout 30%"
+"$release" sign --key "$work/key/release-private.pem" --version 7 --rollout 101 "$work/pack" >/dev/null 2>&1 && got=0 || got=$?
+expect "sign refuses a rollout over 100" "$got" "1"
+
 # verify says what a launcher with these keys does: install (0) or refuse (1).
 # exit  keys        version file  pack
 verify_cases=(
@@ -87,6 +95,8 @@ windows() { printf 'Z:%s' "${1//\//\\}"; }
 # key          version file   pack          1=refused  expected log line (refusals)
 cases=(
   "$key        signed         pack          0     -"
+  "$key        rolled         pack          0     -"
+  "$key        rolled-over    pack          1     Jre check failed: unreadable release line"
   "$encrypted_key encrypted-signed pack     0     -"
   "$key        signed         changed-pack  1     Jre check failed: sha256 "
   "$key        signed         older-pack    1     Jre check failed: size 200000, version file says 300000"

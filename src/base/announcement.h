@@ -26,4 +26,6 @@ struct Announcement {
     bool hasArchiveDigest;
     unsigned char archiveDigest[kReleaseDigestSize];
     char expiresText[kUtcTimeLength + 1];
+    unsigned rollout;  // percent of the desktops with a runtime that take it: 100 unless the file
+                       // says less and can be trusted (no key, or verified)
 };

@@ -8,6 +8,7 @@
 #include "log/log.h"
 #include "net/auth_rules.h"
 #include "net/download.h"
+#include "net/pack_download.h"
 #include "net/proxy_script.h"
 #include "net/request.h"
 
@@ -64,8 +65,45 @@ void LogStep(AuthLog log, const AuthExchangeState& state, DWORD lastError)
     }
 }
 
+struct PackBounds;
+int AuthenticatingDownload(const wchar_t* serverPath, int useTls, const wchar_t* targetFile, uint64_t byteLimit,
+                           PackBounds* pack);
+
+// The bounds of a runtime pack answer (null for any other download); result says why it was not read.
+struct PackBounds {
+    uint64_t expectedSize;
+    PackRoom* room;
+    int result;
+};
+
+// Sets options to the pack's bounds for this 200 answer; false, with bounds->result, when the answer
+// is refused before a byte is written.
+bool BoundPackAnswer(HINTERNET request, PackBounds* bounds, BodyOptions* options)
+{
+    ULONGLONG announced = 0;
+    bool announcedKnown = QueryContentLength(request, &announced);
+    PackLimit limit = ChoosePackLimit(bounds->expectedSize, announcedKnown, announced);
+    if (limit.refuse) {
+        LogPrintf(L"DownloadWithAuthentication: Server k\u00fcndigt %llu Bytes an, die Versionsdatei nennt %llu, "
+                  L"Runtime-Paket abgelehnt",
+                  static_cast<unsigned long long>(announced), static_cast<unsigned long long>(bounds->expectedSize));
+        bounds->result = kPackFailed;
+        return false;
+    }
+    if (!limit.lengthKnown) {
+        options->roomFolder = launcherState.cacheFolder;
+        return true;
+    }
+    if (!RoomForPack(limit.fullLength, 0, bounds->room)) {
+        bounds->result = kPackNoRoom;
+        return false;
+    }
+    options->byteLimit = limit.fullLength;
+    return true;
+}
+
 // The exchange loop driven by NextAuthStep; returns the result.
-int Exchange(HINTERNET request, HANDLE file, const wchar_t* serverPath, uint64_t byteLimit)
+int Exchange(HINTERNET request, HANDLE file, const wchar_t* serverPath, uint64_t byteLimit, PackBounds* pack)
 {
     AuthExchangeState state = AuthExchangeStart();
     AuthEvent event{AuthEventKind::Begin, 0};
@@ -113,6 +151,8 @@ int Exchange(HINTERNET request, HANDLE file, const wchar_t* serverPath, uint64_t
         }
         case AuthAction::ReadBody: {
             BodyOptions options = {byteLimit, nullptr, nullptr, 0};
+            if (pack && !BoundPackAnswer(request, pack, &options))
+                return 0;
             return ReadBodyToFile(request, file, kAuthBodyTexts, serverPath, &options) == kBodyWhole;
         }
         case AuthAction::Leave:
@@ -124,6 +164,24 @@ int Exchange(HINTERNET request, HANDLE file, const wchar_t* serverPath, uint64_t
 } // namespace
 
 int DownloadWithAuthentication(const wchar_t* serverPath, int useTls, const wchar_t* targetFile, uint64_t byteLimit)
+{
+    return AuthenticatingDownload(serverPath, useTls, targetFile, byteLimit, nullptr);
+}
+
+int DownloadPackWithAuthentication(const wchar_t* serverPath, const wchar_t* targetFile, uint64_t expectedSize,
+                                   PackRoom* room)
+{
+    *room = PackRoom{0, 0};
+    PackBounds bounds = {expectedSize, room, kPackFailed};
+    if (AuthenticatingDownload(serverPath, 1, targetFile, kNoByteLimit, &bounds))
+        return kPackDownloaded;
+    return bounds.result;
+}
+
+namespace {
+
+int AuthenticatingDownload(const wchar_t* serverPath, int useTls, const wchar_t* targetFile, uint64_t byteLimit,
+                           PackBounds* pack)
 {
     LogPrintf(L"DownloadWithAuthentication https://%s%s to %s", launcherState.downloadHost, serverPath, targetFile);
 
@@ -144,7 +202,7 @@ int DownloadWithAuthentication(const wchar_t* serverPath, int useTls, const wcha
         LogSystemError(error, kErrorLine);
         goto quit;
     }
-    result = Exchange(handles.request, file, serverPath, byteLimit);
+    result = Exchange(handles.request, file, serverPath, byteLimit, pack);
 
 quit:
     CloseDownloadRequest(&handles);
@@ -154,3 +212,5 @@ quit:
     }
     return result;
 }
+
+} // namespace

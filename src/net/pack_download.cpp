@@ -84,26 +84,6 @@ bool WriteMetaFile(const wchar_t* path, const PartialMeta& meta)
     return code == 0;
 }
 
-// True when the cache folder's volume has room for the pack and the runtime unpacked from it; a
-// volume whose free room cannot be read is not held against the download.
-bool RoomForPack(uint64_t fullLength, uint64_t partialBytes, PackRoom* room)
-{
-    ULARGE_INTEGER freeToUser = {};
-    if (!GetDiskFreeSpaceExW(launcherState.cacheFolder, &freeToUser, nullptr, nullptr)) {
-        LogSystemError(GetLastError(), launcherState.cacheFolder);
-        return true;
-    }
-    uint64_t freeBytes = freeToUser.QuadPart;
-    if (EnoughRoomForPack(freeBytes, partialBytes, fullLength))
-        return true;
-    room->neededBytes = RoomToFreeForPack(partialBytes, fullLength);
-    room->freeBytes = freeBytes;
-    LogPrintf(L"DownloadfileDirect: zu wenig Speicherplatz im Cache-Ordner, %llu Bytes ben\u00f6tigt, %llu Bytes frei, "
-              L"Runtime-Paket wird nicht geladen",
-              static_cast<unsigned long long>(room->neededBytes), static_cast<unsigned long long>(freeBytes));
-    return false;
-}
-
 // The partial file opened for the answer: emptied for a whole pack, at its end for the rest. Others
 // may read it meanwhile (the digest follower).
 HANDLE OpenPartialFile(PackAnswer answer, uint64_t offset)
@@ -152,7 +132,7 @@ int FinishPack(const PackJob& job, const wchar_t* validator)
 // 206. The metadata is stored before the first byte, so that a start that is ended mid-way leaves
 // both behind. With digest given, the pack is hashed while it is written.
 int ReceivePack(HINTERNET request, PackAnswer answer, const PackRequestPlan& plan, const PackAnswerFacts& facts,
-                const PartialMeta& meta, uint64_t partialBytes, const PackJob& job)
+                uint64_t partialBytes, const PackJob& job)
 {
     uint64_t announced = 0;
     bool announcedKnown = AnnouncedFullLength(answer, facts, &announced);
@@ -209,7 +189,9 @@ int ReceivePack(HINTERNET request, PackAnswer answer, const PackRequestPlan& pla
     if (job.digest)
         FinishDigestFollower(&follower, complete, job.digest);
     if (complete)
-        return FinishPack(job, answer == PackAnswer::Append ? meta.validator : facts.validator);
+        // A pack continued from a partial file holds the bytes of two answers: it is given no
+        // validator, so that a verdict on it is not kept against the server's pack.
+        return FinishPack(job, answer == PackAnswer::Append ? nullptr : facts.validator);
     if (body == kBodyStopped) {
         // Too large or no room: nothing of it is worth keeping, and the line says why.
         DeleteQuietly(launcherState.partialPackFile);
@@ -300,7 +282,7 @@ int DownloadPackRound(const PackJob& job)
     }
     case PackAnswer::WriteWhole:
     case PackAnswer::Append:
-        result = ReceivePack(handles.request, answer, plan, facts, meta, partialBytes, job);
+        result = ReceivePack(handles.request, answer, plan, facts, partialBytes, job);
         break;
     case PackAnswer::Other:
         break;
@@ -312,6 +294,24 @@ quit:
 }
 
 } // namespace
+
+bool RoomForPack(uint64_t fullLength, uint64_t partialBytes, PackRoom* room)
+{
+    ULARGE_INTEGER freeToUser = {};
+    if (!GetDiskFreeSpaceExW(launcherState.cacheFolder, &freeToUser, nullptr, nullptr)) {
+        LogSystemError(GetLastError(), launcherState.cacheFolder);
+        return true;
+    }
+    uint64_t freeBytes = freeToUser.QuadPart;
+    if (EnoughRoomForPack(freeBytes, partialBytes, fullLength))
+        return true;
+    room->neededBytes = RoomToFreeForPack(partialBytes, fullLength);
+    room->freeBytes = freeBytes;
+    LogPrintf(L"DownloadfileDirect: zu wenig Speicherplatz im Cache-Ordner, %llu Bytes ben\u00f6tigt, %llu Bytes frei, "
+              L"Runtime-Paket wird nicht geladen",
+              static_cast<unsigned long long>(room->neededBytes), static_cast<unsigned long long>(freeBytes));
+    return false;
+}
 
 void DiscardPartialPack(const wchar_t* reason)
 {

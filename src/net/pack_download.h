@@ -38,12 +38,18 @@ struct PackRoom {
 // version file names it (0: unknown). refusedValidator (null or "": none) is the validator of a
 // pack the caller refused: without a partial file to continue, the request carries it as a
 // conditional header, and a 304 gives kPackNotModified without a box. validatorOut (null, or
-// kValidatorCapacity) receives the validator of the pack delivered: that of the 200 that brought
-// it whole, or the partial file's when a 206 completed it; "" when none. With digest given, the
+// kValidatorCapacity) receives the validator of the pack delivered when one 200 brought it whole;
+// "" when none, and when a 206 completed a partial file (its bytes came in two answers). With digest given, the
 // pack is hashed while it arrives, and digest holds its size and SHA-256 when kPackDownloaded is
 // returned (known is false when the hashing could not run or failed).
 int DownloadRuntimePack(const wchar_t* serverPath, const wchar_t* packFile, uint64_t expectedSize,
                         const wchar_t* refusedValidator, wchar_t* validatorOut, PackRoom* room, FileDigest* digest);
+
+// True when the cache folder's volume has room for a pack of fullLength bytes, of which
+// partialBytes are there already, and the runtime unpacked from it; otherwise one log line, and
+// room says what was lacking. A volume whose free room cannot be read is not held against the
+// download.
+bool RoomForPack(uint64_t fullLength, uint64_t partialBytes, PackRoom* room);
 
 // Removes the partial file and its metadata, with one log line naming why.
 void DiscardPartialPack(const wchar_t* reason);

@@ -1,6 +1,7 @@
 // Decisions of the runtime install that need no platform: whether a downloaded pack is a Windows
-// program at all, and the name of the lock that lets one start at a time install into a cache
-// folder.
+// program at all, the name of the lock that lets one start at a time install into a cache folder,
+// how a start repairs what an interrupted install left, which version file an install takes, and
+// which staging folder a new runtime unpacks into and whether a waiting one is still its release.
 #pragma once
 
 #include <stddef.h>
@@ -20,3 +21,35 @@ bool IsWindowsProgramImage(const unsigned char* head, size_t headSize);
 // folder that differs only in case, different for different folders, and free of backslashes
 // after the namespace (a mutex name may not hold them).
 void InstallLockName(const wchar_t* cacheFolder, wchar_t* name, size_t capacity);
+
+// What a start does about a set-aside runtime (jre.old) that an interrupted install left, from
+// whether the runtime folder (jre) and the set-aside one exist and are whole (marker and javaw).
+enum SetAsideRepair {
+    kSetAsideNone,    // there is none
+    kSetAsideDelete,  // jre is whole: the set-aside one is a leftover
+    kSetAsidePutBack, // jre is missing or not whole: the set-aside one goes back in its place
+    kSetAsideKeep,    // neither is whole: both stay until the install has a whole one in place
+};
+SetAsideRepair DecideSetAsideRepair(bool runtimeExists, bool runtimeWhole, bool setAsideExists, bool setAsideWhole);
+
+// Which version file decides the install and becomes version.txt: the second fetch when it names
+// a number; otherwise, only when no whole runtime is installed (a user who has none), the first
+// fetch's file when it names one. kInstallVersionNone: no install this start.
+enum InstallVersionSource { kInstallVersionSecond, kInstallVersionFirst, kInstallVersionNone };
+InstallVersionSource ChooseInstallVersionFile(bool secondNamesNumber, bool wholeRuntimeInstalled,
+                                              bool firstNamesNumber);
+
+// A new runtime unpacks into one of kStagingSlotCount staging folders: the first that is clear
+// (slotClear[i]: the folder does not exist, or was emptied). A folder that cannot be cleared is
+// never used again until a later start has removed it; -1 when none is clear.
+enum : int { kStagingSlotCount = 8 };
+int ChooseStagingSlot(const bool* slotClear, int count);
+
+// The record a waiting runtime keeps in its staging folder: the SHA-256 of the version file it
+// was checked against and, when known, of the pack it came from. Its length, 0 when it does not fit.
+enum : size_t { kStagedReleaseTextCapacity = 200, kStagedDigestSize = 32 };
+size_t FormatStagedRelease(const unsigned char* versionDigest, const unsigned char* packDigest, char* text,
+                           size_t capacity);
+// True when the record (length bytes) names a version file with this digest: only then may the
+// waiting runtime be committed under that version file.
+bool StagedReleaseMatches(const char* text, size_t length, const unsigned char* versionDigest);

@@ -7,8 +7,9 @@
 
 namespace {
 
-const wchar_t kFirstLine[] = L"tarvolin refused pack 1";
-const wchar_t* const kKeys[] = {L"validator=", L"source=", L"version-sha256=", L"line="};
+// The second form adds kept-at=; a record of the first form is not read and so is forgotten.
+const wchar_t kFirstLine[] = L"tarvolin refused pack 2";
+const wchar_t* const kKeys[] = {L"validator=", L"source=", L"version-sha256=", L"kept-at=", L"line="};
 enum : size_t { kKeyCount = sizeof kKeys / sizeof kKeys[0], kDigestHexLength = 2 * kReleaseDigestSize };
 
 bool HasLineBreak(const wchar_t* value)
@@ -38,6 +39,21 @@ bool ReadDigestValue(const wchar_t* value, size_t length, unsigned char* digest)
     return DecodeHex(hex, length, digest, kReleaseDigestSize);
 }
 
+// Decimal digits only, at least one, at most 18 (well inside 64 bits).
+bool ReadSeconds(const wchar_t* value, size_t length, int64_t* seconds)
+{
+    if (length == 0 || length > 18)
+        return false;
+    int64_t result = 0;
+    for (size_t i = 0; i < length; ++i) {
+        if (value[i] < L'0' || value[i] > L'9')
+            return false;
+        result = result * 10 + (value[i] - L'0');
+    }
+    *seconds = result;
+    return true;
+}
+
 } // namespace
 
 size_t FormatPackRefusal(const PackRefusal& refusal, wchar_t* text, size_t capacity)
@@ -48,8 +64,10 @@ size_t FormatPackRefusal(const PackRefusal& refusal, wchar_t* text, size_t capac
     wchar_t hex[kDigestHexLength + 1];
     for (size_t i = 0; i < kReleaseDigestSize; ++i)
         BoundedFormat(hex + 2 * i, 3, L"%02x", refusal.versionDigest[i]);
-    if (BoundedFormat(text, capacity, L"%s\n%s%s\n%s%s\n%s%s\n%s%s\n", kFirstLine, kKeys[0], refusal.validator, kKeys[1],
-                      refusal.source, kKeys[2], hex, kKeys[3], refusal.line) != kFormatOk)
+    if (refusal.keptAt < 0 ||
+        BoundedFormat(text, capacity, L"%s\n%s%s\n%s%s\n%s%s\n%s%lld\n%s%s\n", kFirstLine, kKeys[0], refusal.validator,
+                      kKeys[1], refusal.source, kKeys[2], hex, kKeys[3], static_cast<long long>(refusal.keptAt),
+                      kKeys[4], refusal.line) != kFormatOk)
         return 0;
     return wcslen(text);
 }
@@ -76,6 +94,7 @@ bool ParsePackRefusal(const wchar_t* text, size_t length, PackRefusal* refusal)
             bool read = index == 1   ? ReadValue(value, valueLength, parsed.validator, kValidatorCapacity)
                         : index == 2 ? ReadValue(value, valueLength, parsed.source, kResumeSourceCapacity)
                         : index == 3 ? ReadDigestValue(value, valueLength, parsed.versionDigest)
+                        : index == 4 ? ReadSeconds(value, valueLength, &parsed.keptAt)
                                      : ReadValue(value, valueLength, parsed.line, kRefusalLineCapacity);
             if (!read || wmemchr(value, L'\r', valueLength))
                 return false;
@@ -88,8 +107,31 @@ bool ParsePackRefusal(const wchar_t* text, size_t length, PackRefusal* refusal)
     return true;
 }
 
-bool RefusalStillApplies(const PackRefusal& refusal, const wchar_t* source, const unsigned char* versionDigest)
+bool RefusalStillApplies(const PackRefusal& refusal, const wchar_t* source, const unsigned char* versionDigest,
+                         int64_t now)
 {
     return wcscmp(refusal.source, source) == 0 &&
-           memcmp(refusal.versionDigest, versionDigest, kReleaseDigestSize) == 0;
+           memcmp(refusal.versionDigest, versionDigest, kReleaseDigestSize) == 0 && now >= refusal.keptAt &&
+           now - refusal.keptAt < kRefusalLifetimeSeconds;
+}
+
+bool RefusalMayBeKept(bool oneWholeAnswer, bool notAProgram, ReleaseVerdict verdict)
+{
+    if (!oneWholeAnswer)
+        return false;
+    if (notAProgram)
+        return true;
+    switch (verdict) {
+    case kReleaseSizeMismatch:
+    case kReleaseDigestMismatch:
+    case kReleaseMalformed:       // the version file's bytes, whose digest the refusal keeps
+    case kReleaseNoSignature:
+    case kReleaseUnsignedContent:
+        return true;
+    default:
+        // A bad signature's status may be a failed call rather than a verdict (and a keyed
+        // launcher stops an unverified version file before the pack is asked for); the others
+        // are an unreadable file or the clock.
+        return false;
+    }
 }

@@ -124,7 +124,8 @@ static long VerifyWithAnyKey(const unsigned char (*keys)[kReleasePublicKeySize],
 
 bool CheckRuntimePackWithKeys(const wchar_t* versionFilePath, const wchar_t* packFilePath,
                               const unsigned char (*keys)[kReleasePublicKeySize], size_t keyCount,
-                              const FileDigest* knownDigest, wchar_t* refusedLine, size_t capacity)
+                              const FileDigest* knownDigest, wchar_t* refusedLine, size_t capacity,
+                              ReleaseVerdict* verdictOut)
 {
     char text[kReleaseFileLimit];
     PackFacts facts = {};
@@ -141,6 +142,8 @@ bool CheckRuntimePackWithKeys(const wchar_t* versionFilePath, const wchar_t* pac
         MeasurePack(packFilePath, knownDigest, &facts);
 
     ReleaseVerdict verdict = JudgeRelease(lines, facts);
+    if (verdictOut)
+        *verdictOut = verdict;
     if (verdict == kReleaseAccepted)
         return true;
     wchar_t line[kLogLineCapacity];
@@ -191,12 +194,25 @@ bool CheckSecondFetch(const wchar_t* versionFilePath, int decidingVersion, int i
         LogPrintf(L"EnsureRuntime: signierte Versionsdatei nennt Version %d statt %d, keine Installation", lines.version,
                   decidingVersion);
         break;
+    case kInstallUnverified:
+        LogLine(L"EnsureRuntime: Versionsdatei des Servers ist nicht mit dem Release-Schl\u00fcssel signiert, "
+                L"keine Installation");
+        break;
     case kInstallOlderThanInstalled:
         LogPrintf(L"EnsureRuntime: signierte Versionsdatei nennt Version %d, installiert ist %d, keine Installation",
                   lines.version, installedVersion);
         break;
     }
     return false;
+}
+
+bool VersionFileNamesNumber(const wchar_t* versionFilePath)
+{
+    char text[kReleaseFileLimit];
+    PackFacts facts = {};
+    ReleaseLines lines;
+    ReadReleaseFile(versionFilePath, text, &lines, &facts);
+    return facts.versionReadable && lines.readsNumber;
 }
 
 PackExpectation ReadPackExpectation(const wchar_t* versionFilePath)
@@ -221,8 +237,8 @@ bool CheckRuntimePackWithKey(const wchar_t* versionFilePath, const wchar_t* pack
 }
 
 bool CheckRuntimePack(const wchar_t* versionFilePath, const wchar_t* packFilePath, const FileDigest* knownDigest,
-                      wchar_t* refusedLine, size_t capacity)
+                      wchar_t* refusedLine, size_t capacity, ReleaseVerdict* verdict)
 {
     return CheckRuntimePackWithKeys(versionFilePath, packFilePath, kReleasePublicKeys, kReleaseKeyCount, knownDigest,
-                                    refusedLine, capacity);
+                                    refusedLine, capacity, verdict);
 }

@@ -16,9 +16,10 @@
 // are (deleting the pack is the caller's decision). knownDigest (may be null) is the pack's size
 // and digest taken while it downloaded; the pack is read only when it is unknown or the file's
 // size no longer fits it.
-// refusedLine (may be null; capacity characters) receives the refusal's line.
+// refusedLine (may be null; capacity characters) receives the refusal's line, verdict (may be
+// null) the verdict.
 bool CheckRuntimePack(const wchar_t* versionFilePath, const wchar_t* packFilePath, const FileDigest* knownDigest,
-                      wchar_t* refusedLine, size_t capacity);
+                      wchar_t* refusedLine, size_t capacity, ReleaseVerdict* verdict = nullptr);
 
 
 // The same check with a given key (64 bytes of raw X||Y, or null for none): for tests and tools.
@@ -28,7 +29,11 @@ bool CheckRuntimePackWithKey(const wchar_t* versionFilePath, const wchar_t* pack
 // The same check with count keys (raw X||Y each); a signature by any of them counts.
 bool CheckRuntimePackWithKeys(const wchar_t* versionFilePath, const wchar_t* packFilePath,
                               const unsigned char (*keys)[kReleasePublicKeySize], size_t keyCount,
-                              const FileDigest* knownDigest, wchar_t* refusedLine = nullptr, size_t capacity = 0);
+                              const FileDigest* knownDigest, wchar_t* refusedLine = nullptr, size_t capacity = 0,
+                              ReleaseVerdict* verdict = nullptr);
+
+// True when the version file can be read and names a number.
+bool VersionFileNamesNumber(const wchar_t* versionFilePath);
 
 // What the pack's download needs from the version file it will be checked against: whether the
 // check will need the pack's digest (so that the download takes it while the pack arrives), and

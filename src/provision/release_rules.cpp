@@ -66,7 +66,20 @@ bool IsLeapYear(uint64_t year)
     return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
 }
 
-const char* const kReleaseKeys[] = {"size=", "sha256=", "archive-size=", "archive-sha256=", "expires=", "signature="};
+const char* const kReleaseKeys[] = {"size=",    "sha256=",  "archive-size=", "archive-sha256=",
+                                    "expires=", "rollout=", "signature="};
+
+enum : unsigned { kWholeFleet = 100 };
+
+// A percentage: decimal digits (as every number of a release line) no greater than 100.
+bool ReadPercent(const char* text, size_t length, unsigned* percent)
+{
+    uint64_t value = 0;
+    if (!ReadDecimal(text, length, &value) || value > kWholeFleet)
+        return false;
+    *percent = static_cast<unsigned>(value);
+    return true;
+}
 
 // The release key the line begins with, or null for a line that is not a release line.
 const char* ReleaseKeyOf(const char* text, size_t length)
@@ -123,6 +136,8 @@ bool ReadReleaseLine(const char* text, size_t length, ReleaseLines* lines)
         lines->expiresText[kUtcTimeLength] = 0;
         return true;
     }
+    if (key == kReleaseKeys[5])
+        return ReadOnce(&lines->hasRollout, ReadPercent(value, valueLength, &lines->rollout));
     return ReadSignature(value, valueLength, lines);
 }
 
@@ -289,7 +304,7 @@ void ParseReleaseText(const char* text, size_t length, bool truncated, ReleaseLi
 bool HasReleaseLines(const ReleaseLines& lines)
 {
     return lines.malformed || lines.hasSize || lines.hasDigest || lines.hasSignature || lines.hasArchiveSize ||
-           lines.hasArchiveDigest || lines.hasExpiry;
+           lines.hasArchiveDigest || lines.hasExpiry || lines.hasRollout;
 }
 
 bool ReleaseNeedsSignature(const ReleaseLines& lines, bool keyPresent)
@@ -402,6 +417,10 @@ Announcement JudgeAnnouncement(const ReleaseLines& lines, bool readable, bool ke
     a.hasArchiveDigest = !lines.malformed && lines.hasArchiveDigest;
     memcpy(a.archiveDigest, lines.archiveDigest, kReleaseDigestSize);
     memcpy(a.expiresText, lines.expiresText, sizeof a.expiresText);
+    // A keyed launcher takes the share only from a file it verified; an unverified one goes on to
+    // the pack check, which refuses it with its own line.
+    bool trusted = !lines.malformed && (!keyPresent || a.verified);
+    a.rollout = trusted && lines.hasRollout ? lines.rollout : kWholeFleet;
     return a;
 }
 
@@ -465,8 +484,10 @@ InstallVerdict JudgeSecondFetch(const ReleaseLines& lines, bool keyPresent, bool
         return kInstallNoNumber;
     if (!lines.malformed && ReleaseExpired(lines, now))
         return kInstallExpired;
-    if (!keyPresent || !verified)
+    if (!keyPresent)
         return kInstallGoesOn;
+    if (!verified)
+        return kInstallUnverified;
     if (lines.version != decidingVersion)
         return kInstallNumberChanged;
     if (lines.version < installedVersion)

@@ -8,6 +8,7 @@
 //   archive-size=<decimal byte count>      the launcher archive at its fixed server path
 //   archive-sha256=<64 hex digits>
 //   expires=<YYYY-MM-DDTHH:MM:SSZ>          UTC; from then on the file installs and vouches nothing
+//   rollout=<0 to 100>                      percent of the desktops with a runtime that take it
 //   signature=<base64 of the 64-byte raw r||s of an ECDSA P-256 signature>   (one to four)
 // each on its own line (LF, an optional CR before it). Every signature covers the exact bytes of
 // the file before the first signature line, and the signature lines are the file's last lines
@@ -48,6 +49,8 @@ struct ReleaseLines {
     bool hasExpiry;
     int64_t expiresAt;    // seconds since 1970-01-01 00:00:00 UTC
     char expiresText[kUtcTimeLength + 1];
+    bool hasRollout;
+    unsigned rollout;     // percent, 0 to 100
 };
 
 // "YYYY-MM-DDTHH:MM:SSZ" (a real date and time of day, years 1970 to 9999) into seconds since
@@ -151,11 +154,13 @@ enum InstallVerdict {
     kInstallNumberChanged,    // signed, but another number than the one that decided the install
     kInstallOlderThanInstalled, // signed, but lower than the installed runtime's number
     kInstallExpired,
+    kInstallUnverified,       // a launcher with a key, and the file does not verify
 };
 
 // Whether an install may go on with the version file of its second fetch (the one that becomes
 // version.txt). decidingVersion: the first fetch's number; installedVersion: version.txt's (-1
-// when there is none). The number rules hold for a file that verifies with the launcher's key; an
-// unverifiable file goes on to the pack check, which refuses it.
+// when there is none). With a key the file must verify, and then the number rules hold; an
+// unverified file stops the install before the pack is asked for, so that no unvouched file
+// decides how much may be downloaded.
 InstallVerdict JudgeSecondFetch(const ReleaseLines& lines, bool keyPresent, bool verified, int decidingVersion,
                                 int installedVersion, int64_t now);

@@ -14,9 +14,11 @@
 #include "net/download.h"
 #include "net/pack_download.h"
 #include "net/resume_rules.h"
+#include "provision/delivered_pack.h"
 #include "provision/install_rules.h"
 #include "provision/refusal_rules.h"
 #include "provision/release_check.h"
+#include "provision/rollout.h"
 #include "provision/version_rules.h"
 
 namespace {
@@ -66,6 +68,16 @@ bool WholeRuntimeInstalled()
     return IsFile(launcherState.unpackMarkerFile) && IsFile(javaw);
 }
 
+// The same test for a runtime folder under any name (the set-aside one).
+bool WholeRuntimeIn(const wchar_t* folder)
+{
+    wchar_t marker[kPathCapacity];
+    wchar_t javaw[kPathCapacity];
+    return BoundedFormat(marker, kPathCapacity, L"%s\\unpack.txt", folder) == kFormatOk &&
+           BoundedFormat(javaw, kPathCapacity, L"%s\\bin\\javaw.exe", folder) == kFormatOk && IsFile(marker) &&
+           IsFile(javaw);
+}
+
 bool FileHasContent(const wchar_t* path)
 {
     HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
@@ -108,6 +120,84 @@ bool MoveLogged(const wchar_t* from, const wchar_t* to, DWORD flags)
     return false;
 }
 
+enum : size_t { kStagingNameCapacity = 32 };
+
+// The staging folder of a slot (install_rules.h): "jre.staging", then "jre.staging.1" and on.
+void StagingFolderName(int slot, wchar_t* name)
+{
+    if (slot == 0)
+        BoundedFormat(name, kStagingNameCapacity, L"%s", kStagingFolderName);
+    else
+        BoundedFormat(name, kStagingNameCapacity, L"%s.%d", kStagingFolderName, slot);
+}
+
+// Points the install's staging paths at a slot's folder; false when a path does not fit.
+bool UseStagingSlot(int slot)
+{
+    LauncherState& s = launcherState;
+    const wchar_t* cache = s.cacheFolder;
+    wchar_t name[kStagingNameCapacity];
+    StagingFolderName(slot, name);
+    unsigned cut = kFormatOk;
+    cut |= BoundedFormat(s.stagingFolder, kPathCapacity, L"%s\\%s", cache, name);
+    cut |= BoundedFormat(s.stagedPackFile, kPathCapacity, L"%s\\%s\\jre_pack.exe", cache, name);
+    cut |= BoundedFormat(s.stagedRuntimeFolder, kPathCapacity, L"%s\\%s\\jre", cache, name);
+    cut |= BoundedFormat(s.stagedJavawFile, kPathCapacity, L"%s\\%s\\jre\\bin\\javaw.exe", cache, name);
+    cut |= BoundedFormat(s.stagedMarkerFile, kPathCapacity, L"%s\\%s\\jre\\unpack.txt", cache, name);
+    return cut == kFormatOk;
+}
+
+// Deletes the staging folder in use. Its leaf must be one of the slots' names, so that a path
+// that went wrong is never handed to the shell.
+void DeleteStagingFolder()
+{
+    const wchar_t* leaf = wcsrchr(launcherState.stagingFolder, L'\\');
+    wchar_t name[kStagingNameCapacity];
+    for (int slot = 0; leaf && slot < kStagingSlotCount; ++slot) {
+        StagingFolderName(slot, name);
+        if (_wcsicmp(leaf + 1, name) == 0) {
+            DeleteInstallFolder(launcherState.stagingFolder, name);
+            return;
+        }
+    }
+    DeleteInstallFolder(launcherState.stagingFolder, kStagingFolderName); // refused and logged
+}
+
+// Where a waiting runtime keeps the release it was checked against (install_rules.h).
+bool StagedReleasePath(wchar_t* path)
+{
+    return BoundedFormat(path, kPathCapacity, L"%s\\release.sha256", launcherState.stagingFolder) == kFormatOk;
+}
+
+// Writes the digests of version.new and, when known, of the pack into the staging folder.
+void KeepStagedRelease(const FileDigest& pack)
+{
+    unsigned char version[kSha256Size];
+    uint64_t size = 0;
+    char text[kStagedReleaseTextCapacity];
+    wchar_t path[kPathCapacity];
+    if (HashFile(launcherState.newVersionFile, version, &size) != 0 || !StagedReleasePath(path))
+        return;
+    size_t length = FormatStagedRelease(version, pack.known ? pack.sha256 : nullptr, text, sizeof text);
+    DWORD code = length ? WriteWholeFile(path, text, static_cast<DWORD>(length)) : 0;
+    if (code)
+        LogSystemError(code, path);
+}
+
+// True when the staging folder in use names the release that version.new holds now.
+bool StagedReleaseIsNewVersionFile()
+{
+    unsigned char version[kSha256Size];
+    uint64_t size = 0;
+    char text[kStagedReleaseTextCapacity];
+    wchar_t path[kPathCapacity];
+    FileStart start;
+    if (HashFile(launcherState.newVersionFile, version, &size) != 0 || !StagedReleasePath(path))
+        return false;
+    DWORD got = ReadFileStart(path, text, sizeof text, &start);
+    return start.opened && start.error == 0 && start.size == got && StagedReleaseMatches(text, got, version);
+}
+
 // True when the file exists but cannot be opened for writing because another process holds it:
 // an extractor that an earlier start ran, and that outlived that start, is running.
 bool PackInUse(const wchar_t* path)
@@ -143,29 +233,93 @@ void WaitForEarlierExtractor()
         LogLine(L"RunExtract: Runtime-Paket bleibt belegt, Installation wird trotzdem versucht");
 }
 
+const wchar_t kBrokenRuntimeName[] = L"jre.broken";
+
+bool BrokenRuntimePath(wchar_t* path)
+{
+    return BoundedFormat(path, kPathCapacity, L"%s\\%s", launcherState.cacheFolder, kBrokenRuntimeName) == kFormatOk;
+}
+
+void DeleteBrokenRuntime()
+{
+    wchar_t broken[kPathCapacity];
+    if (BrokenRuntimePath(broken))
+        DeleteInstallFolder(broken, kBrokenRuntimeName);
+}
+
+// Removes a runtime folder that is not whole. It is renamed first: a folder that a running
+// program holds cannot be renamed, so nothing of a runtime in use is ever deleted. What cannot be
+// deleted after the rename is left for a later install.
+bool RemoveBrokenRuntime()
+{
+    wchar_t broken[kPathCapacity];
+    if (!BrokenRuntimePath(broken))
+        return false;
+    DeleteBrokenRuntime();
+    if (!MoveLogged(launcherState.runtimeFolder, broken, 0))
+        return false;
+    DeleteBrokenRuntime();
+    return true;
+}
+
+SetAsideRepair JudgeSetAside()
+{
+    LauncherState& s = launcherState;
+    return DecideSetAsideRepair(Exists(s.runtimeFolder), WholeRuntimeIn(s.runtimeFolder), Exists(s.setAsideRuntimeFolder),
+                                WholeRuntimeIn(s.setAsideRuntimeFolder));
+}
+
 // A start ended between setting the installed runtime aside and moving the new one into place
-// left no runtime but the set-aside one, which is still whole and matches version.txt.
+// left the set-aside runtime, which matches version.txt, and a runtime folder that is missing or
+// not whole: the set-aside one goes back in its place. The install then runs as usual.
 void RestoreSetAsideRuntime()
 {
     LauncherState& s = launcherState;
-    if (Exists(s.runtimeFolder) || !Exists(s.setAsideRuntimeFolder))
+    if (JudgeSetAside() != kSetAsidePutBack)
+        return;
+    if (Exists(s.runtimeFolder) && !RemoveBrokenRuntime())
         return;
     if (MoveLogged(s.setAsideRuntimeFolder, s.runtimeFolder, 0))
         LogLine(L"EnsureRuntime: bisherige Runtime nach abgebrochener Installation wiederhergestellt");
 }
 
-// Clears what an earlier install left; false when the set-aside runtime is the only whole one (it
-// could not be put back), which must not be deleted, so no install runs.
+// Removes every staging folder and puts the install's staging paths on the first that is clear;
+// false when none is (each later start tries again to remove them).
+bool ClearStagingFolders()
+{
+    bool clear[kStagingSlotCount] = {};
+    wchar_t name[kStagingNameCapacity];
+    for (int slot = 0; slot < kStagingSlotCount; ++slot) {
+        if (!UseStagingSlot(slot))
+            continue;
+        DeleteStagingFolder();
+        clear[slot] = !Exists(launcherState.stagingFolder);
+    }
+    int slot = ChooseStagingSlot(clear, kStagingSlotCount);
+    if (slot < 0 || !UseStagingSlot(slot)) {
+        UseStagingSlot(0);
+        LogLine(L"EnsureRuntime: kein Staging-Ordner l\u00e4sst sich leeren, keine Installation");
+        return false;
+    }
+    if (slot > 0) {
+        // What an earlier start unpacked there is never put in place; a later start removes it.
+        StagingFolderName(slot, name);
+        LogPrintf(L"EnsureRuntime: jre.staging l\u00e4sst sich nicht leeren, die neue Runtime wird in %s entpackt", name);
+    }
+    return true;
+}
+
+// Clears what an earlier install left. The set-aside runtime is deleted only once jre is whole;
+// while neither is whole both stay, and the switch replaces the one that is not.
 bool ClearInstallLeftovers()
 {
     LauncherState& s = launcherState;
-    if (Exists(s.setAsideRuntimeFolder) && !WholeRuntimeInstalled()) {
-        LogLine(L"EnsureRuntime: jre.old bleibt, solange jre keine vollst\u00e4ndige Runtime ist; keine Installation");
-        return false;
-    }
     WaitForEarlierExtractor();
-    DeleteInstallFolder(s.stagingFolder, kStagingFolderName);
-    DeleteInstallFolder(s.setAsideRuntimeFolder, kSetAsideFolderName);
+    if (!ClearStagingFolders())
+        return false;
+    if (JudgeSetAside() == kSetAsideDelete)
+        DeleteInstallFolder(s.setAsideRuntimeFolder, kSetAsideFolderName);
+    DeleteBrokenRuntime();
     DeleteFileQuietly(s.newVersionFile);
     return true;
 }
@@ -175,7 +329,7 @@ bool ClearInstallLeftovers()
 void DiscardInstall()
 {
     DeleteFileQuietly(launcherState.runtimePackFile);
-    DeleteInstallFolder(launcherState.stagingFolder, kStagingFolderName);
+    DeleteStagingFolder();
     DeleteFileQuietly(launcherState.newVersionFile);
 }
 
@@ -196,8 +350,9 @@ int FetchRuntimePack(PackRoom* room, FileDigest* digest, uint64_t expectedSize, 
     if (digest)
         *digest = FileDigest{}; // the fallback writes the pack file afresh
     validatorOut[0] = L'\0';   // nor does it keep the server's validator
-    if (!DownloadWithAuthentication(s.runtimePackUrlPath, 1, s.runtimePackFile, expectedSize ? expectedSize : kNoByteLimit))
-        return kPackFailed;
+    result = DownloadPackWithAuthentication(s.runtimePackUrlPath, s.runtimePackFile, expectedSize, room);
+    if (result != kPackDownloaded)
+        return result;
     // The whole pack came another way; what an earlier start left is of no use now.
     if (IsFile(s.partialPackFile) || IsFile(s.partialPackMetaFile))
         DiscardPartialPack(L"Paket \u00fcber die Anmeldung am Proxy geladen");
@@ -222,14 +377,16 @@ void ReportPackDownloadFailure()
 }
 
 // A proxy's or portal's page, or an empty answer, must not replace a working runtime. refusedLine
-// (kRefusalLineCapacity characters) receives the line of a refusal.
-bool DownloadedPackIsProgram(wchar_t* refusedLine)
+// (kRefusalLineCapacity characters) receives the line of a refusal; notAProgram is set when the
+// head was read and is not a program (a file that could not be read is no verdict on its bytes).
+bool DownloadedPackIsProgram(wchar_t* refusedLine, bool* notAProgram)
 {
     unsigned char head[kProgramHeadSize];
     FileStart start;
     DWORD got = ReadFileStart(launcherState.runtimePackFile, head, kProgramHeadSize, &start);
     if (IsWindowsProgramImage(head, got))
         return true;
+    *notAProgram = start.opened && start.error == 0;
     BoundedFormat(refusedLine, kRefusalLineCapacity,
                   L"EnsureRuntime: Runtime-Paket ist kein Windows-Programm (%llu Bytes), es wird nicht gestartet",
                   static_cast<unsigned long long>(start.size));
@@ -287,7 +444,7 @@ bool RecallRefusal(PackRefusal* current, PackRefusal* earlier)
     if (HashFile(s.newVersionFile, current->versionDigest, &versionSize) == 0)
         BoundedFormat(current->source, kResumeSourceCapacity, L"%s%s", s.downloadHost, s.runtimePackUrlPath);
     bool applies = current->source[0] && ReadRefusal(earlier) &&
-                   RefusalStillApplies(*earlier, current->source, current->versionDigest);
+                   RefusalStillApplies(*earlier, current->source, current->versionDigest, UtcNow());
     if (!applies)
         ForgetRefusal();
     return applies;
@@ -324,6 +481,51 @@ bool UnpackStagedPack()
     return unpacked;
 }
 
+// The file that becomes version.txt must have arrived whole and name a number, and with a key be
+// the very release that decided the install, not an older one than the installed runtime. A user
+// without a whole runtime is not left without one for a second fetch that failed: the first
+// fetch's file, which decided the install, serves instead, under the same rules.
+bool TakeInstallVersionFile(bool secondArrived)
+{
+    LauncherState& s = launcherState;
+    bool secondNamesNumber = secondArrived && VersionFileNamesNumber(s.newVersionFile);
+    switch (ChooseInstallVersionFile(secondNamesNumber, WholeRuntimeInstalled(), s.announcement.readsNumber)) {
+    case kInstallVersionSecond:
+        return CheckSecondFetch(s.newVersionFile, s.remoteVersion, s.localVersion);
+    case kInstallVersionFirst:
+        LogLine(L"EnsureRuntime: zweiter Abruf der Versionsdatei ohne Versionsnummer und keine Runtime installiert, "
+                L"die Versionsdatei des ersten Abrufs gilt");
+        return CheckSecondFetch(s.remoteVersionFile, s.remoteVersion, s.localVersion) &&
+               MoveLogged(s.remoteVersionFile, s.newVersionFile, MOVEFILE_REPLACE_EXISTING);
+    case kInstallVersionNone:
+        break;
+    }
+    if (!secondArrived)
+        LogLine(L"EnsureRuntime: Versionsdatei des Servers nicht vollst\u00e4ndig geladen, keine Installation, "
+                L"version.txt bleibt");
+    else
+        CheckSecondFetch(s.newVersionFile, s.remoteVersion, s.localVersion); // says why: no number
+    return false;
+}
+
+// Makes way for the switch when a set-aside runtime is still there (a waiting runtime is
+// committed without the install's clean-up): beside a whole jre it is a leftover and goes; a jre
+// that is not whole beside it (neither whole) is not worth setting aside and goes instead, so that
+// the new runtime takes its place and the set-aside one goes after it.
+void ClearWayForSwitch()
+{
+    switch (JudgeSetAside()) {
+    case kSetAsideDelete:
+        DeleteInstallFolder(launcherState.setAsideRuntimeFolder, kSetAsideFolderName);
+        break;
+    case kSetAsideKeep:
+        RemoveBrokenRuntime();
+        break;
+    default:
+        break;
+    }
+}
+
 void ReplaceLocalVersionFile()
 {
     LauncherState& s = launcherState;
@@ -341,6 +543,7 @@ int CommitStagedRuntime()
 {
     LauncherState& s = launcherState;
     WriteEmptyFile(s.stagedMarkerFile);
+    ClearWayForSwitch();
     bool hadRuntime = Exists(s.runtimeFolder);
     if (hadRuntime && !MoveLogged(s.runtimeFolder, s.setAsideRuntimeFolder, 0)) {
         // Checked, unpacked and marked, the new runtime waits with its version file; a later start
@@ -360,7 +563,7 @@ int CommitStagedRuntime()
     ReplaceLocalVersionFile();
     LogPrintf(L"EnsureRuntime: neue Runtime installiert, Version %d", ReadVersionNumber(s.localVersionFile));
     DeleteInstallFolder(s.setAsideRuntimeFolder, kSetAsideFolderName);
-    DeleteInstallFolder(s.stagingFolder, kStagingFolderName);
+    DeleteStagingFolder();
     return 1;
 }
 
@@ -380,15 +583,7 @@ int InstallRuntime()
     BoundedFormat(line, kRuntimeTextCapacity, L"localVersion=%d, remoteVersion=%d, ... need to dl java",
                   s.localVersion, s.remoteVersion);
     LogLine(line);
-    // The file that becomes version.txt must have arrived whole and name a number, and with a key
-    // the very release that decided the install, not an older one than the installed runtime.
-    if (!versionFetched) {
-        LogLine(L"EnsureRuntime: Versionsdatei des Servers nicht vollst\u00e4ndig geladen, keine Installation, "
-                L"version.txt bleibt");
-        DeleteFileQuietly(s.newVersionFile);
-        return 0;
-    }
-    if (!CheckSecondFetch(s.newVersionFile, s.remoteVersion, s.localVersion)) {
+    if (!TakeInstallVersionFile(versionFetched != 0)) {
         DeleteFileQuietly(s.newVersionFile);
         return 0;
     }
@@ -405,8 +600,11 @@ int InstallRuntime()
     // The digest is taken while the pack arrives, on a second thread, so checking it costs the
     // first run next to nothing.
     PackExpectation expected = ReadPackExpectation(s.newVersionFile);
-    int fetched = FetchRuntimePack(&room, expected.needsDigest ? &digest : nullptr, expected.size,
-                                   refusedBefore ? earlier.validator : nullptr, refusal.validator);
+    // A pack delivered beside the program for this release saves the download.
+    int fetched = TakeDeliveredPack(s.remoteVersion, s.newVersionFile)
+                      ? kPackDownloaded
+                      : FetchRuntimePack(&room, expected.needsDigest ? &digest : nullptr, expected.size,
+                                         refusedBefore ? earlier.validator : nullptr, refusal.validator);
     if (fetched == kPackNotModified) {
         // The same bytes as last time: the same refusal, without fetching them again.
         LogLine(earlier.line);
@@ -414,10 +612,16 @@ int InstallRuntime()
         ReportPackDownloadFailure();
         return 0;
     }
-    if (fetched != kPackDownloaded || !DownloadedPackIsProgram(refusal.line) ||
-        !CheckRuntimePack(s.newVersionFile, s.runtimePackFile, &digest, refusal.line, kRefusalLineCapacity)) {
-        if (refusal.line[0])
+    bool notAProgram = false;
+    ReleaseVerdict verdict = kReleaseAccepted;
+    if (fetched != kPackDownloaded || !DownloadedPackIsProgram(refusal.line, &notAProgram) ||
+        !CheckRuntimePack(s.newVersionFile, s.runtimePackFile, &digest, refusal.line, kRefusalLineCapacity, &verdict)) {
+        // Only the pack's validator tells one whole answer: a pack continued from a partial file or
+        // fetched by the fallback has none.
+        if (refusal.line[0] && RefusalMayBeKept(refusal.validator[0] != L'\0', notAProgram, verdict)) {
+            refusal.keptAt = UtcNow();
             KeepRefusal(refusal);
+        }
         DiscardInstall();
         if (fetched == kPackNoRoom)
             ReportNoRoomForPack(room);
@@ -430,21 +634,29 @@ int InstallRuntime()
         DiscardInstall();
         return 0;
     }
+    KeepStagedRelease(digest);
     return CommitStagedRuntime();
 }
 
 // A new runtime that an earlier start checked, unpacked and marked but could not put in place
-// (the installed one was in use) waits in the staging folder with its version file.
+// (the installed one was in use) waits in a staging folder with its version file; it counts only
+// where its record names that very version file. The staging paths are left on its folder.
 bool PendingInstallExists()
 {
     LauncherState& s = launcherState;
-    return IsFile(s.stagedMarkerFile) && IsFile(s.stagedJavawFile) && IsFile(s.newVersionFile);
+    for (int slot = 0; IsFile(s.newVersionFile) && slot < kStagingSlotCount; ++slot) {
+        if (UseStagingSlot(slot) && IsFile(s.stagedMarkerFile) && IsFile(s.stagedJavawFile) &&
+            StagedReleaseIsNewVersionFile())
+            return true;
+    }
+    UseStagingSlot(0);
+    return false;
 }
 
 void DiscardPendingInstall(const wchar_t* reason)
 {
     LogPrintf(L"EnsureRuntime: wartende neue Runtime verworfen: %s", reason);
-    DeleteInstallFolder(launcherState.stagingFolder, kStagingFolderName);
+    DeleteStagingFolder();
     DeleteFileQuietly(launcherState.newVersionFile);
 }
 
@@ -476,7 +688,6 @@ int CheckAndInstallRuntime()
     DownloadTwoStep(s.versionUrlPath, s.remoteVersionFile);
     s.remoteVersion = ReadVersionNumber(s.remoteVersionFile);
     s.announcement = ReadAnnouncement(s.remoteVersionFile);
-    DeleteFileW(s.remoteVersionFile);
     if (s.announcement.expired) {
         LogPrintf(L"EnsureRuntime: Versionsdatei des Servers seit %hs abgelaufen, keine Installation",
                   s.announcement.expiresText);
@@ -487,11 +698,15 @@ int CheckAndInstallRuntime()
         if (!s.announcement.readsNumber)
             return 0; // no answer from the server: the waiting runtime waits for a start that has one
         if (PendingInstallStillWanted()) {
+            if (RolloutHoldsBackThisDesktop(WholeRuntimeInstalled()))
+                return 1; // it waits until the rollout reaches this desktop
             LogPrintf(L"EnsureRuntime: wartende neue Runtime (Version %d) wird ohne Download eingesetzt", s.remoteVersion);
             return CommitStagedRuntime();
         }
     }
     if (RuntimeIsCurrent(binFolderExists, s.forceDownload != FALSE, s.remoteVersion, s.localVersion, markerExists))
+        return 1;
+    if (RolloutHoldsBackThisDesktop(WholeRuntimeInstalled()))
         return 1;
     return InstallRuntime();
 }
@@ -508,6 +723,8 @@ int EnsureRuntime()
     if (!AcquireLock(&lock, true))
         return 0;
     int result = CheckAndInstallRuntime();
+    // Kept until the install is decided: a first run takes it when the second fetch fails.
+    DeleteFileW(launcherState.remoteVersionFile);
     ReleaseRuntimeCacheLock(lock);
     return result;
 }

@@ -31,7 +31,7 @@ def display():
 @pytest.fixture(scope="session")
 def prefix(display):
     """One booted prefix for the whole run; tests clear the launcher's per-user state themselves."""
-    path = wine.E2E_DIR / "prefix"
+    path = wine.RUN_DIR / "prefix"
     # Reports of odd exit codes speak of this run's starts only (start numbers begin at 1 again).
     shutil.rmtree(wine.ODD_EXITS, ignore_errors=True)
     shutil.rmtree(wine.FAILURES, ignore_errors=True)

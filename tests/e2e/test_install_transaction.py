@@ -209,32 +209,51 @@ def test_a_start_whose_box_is_open_holds_up_no_other_start(server, display):
         assert first.poll() is None, "the first start's box is still open"
 
 
-def test_a_set_aside_runtime_is_kept_while_jre_is_not_whole(server, display):
+@pytest.mark.parametrize("set_aside", ["whole", "not whole"])
+def test_a_runtime_that_is_not_whole_beside_jre_old_is_repaired_and_the_release_installed_once(server, display,
+                                                                                                 set_aside):
     root, origin, prefix = server
     runtime.place_runtime(prefix, version="4")
     cache = wine.cache_dir(prefix)
     (cache / "jre").rename(cache / "jre.old")
-    (cache / "jre" / "bin").mkdir(parents=True)  # something took its place: no marker, no javaw
-    code, _, _ = dialog.run(prefix, display, ARGS, dialog.AS_A_USER)
-    assert code == 0
-    assert "EnsureRuntime: jre.old bleibt, solange jre keine vollst\xe4ndige Runtime ist; keine Installation" in \
-        wine.log_texts(prefix)
-    assert (cache / "jre.old" / "bin" / "javaw.exe").is_file() and origin.count(runtime.PACK_PATH) == 0
+    if set_aside == "not whole":
+        (cache / "jre.old" / "unpack.txt").unlink()
+    (cache / "jre" / "bin").mkdir(parents=True)  # an install that died after the set-aside
+    (cache / "jre" / "bin" / "java.dll").write_bytes(b"part")
+    runtime.set_version(root, "7")
+    code, answered, _ = dialog.run(prefix, display, ARGS, dialog.AS_A_USER)
+    assert code == 0 and answered == []
+    assert wine.log_texts(prefix).count(COMMITTED % 7) == 1 and origin.count(runtime.PACK_PATH) == 1
+    assert javaw_started(runtime.javaw_record(prefix), 1)
+    assert (cache / "version.txt").read_bytes() == b"7" and (cache / "jre" / "unpack.txt").is_file()
+    assert no_install_leftovers(prefix)
 
 
-def test_a_second_fetch_that_brings_no_number_installs_nothing_and_the_next_start_installs_once(server, display):
+NO_NUMBER = "EnsureRuntime: Versionsdatei des Servers ohne Versionsnummer, keine Installation, version.txt bleibt"
+FIRST_FETCH = ("EnsureRuntime: zweiter Abruf der Versionsdatei ohne Versionsnummer und keine Runtime installiert, "
+               "die Versionsdatei des ersten Abrufs gilt")
+# installed -> (version.txt, javaw's records) after each start, and the line that says why
+SECOND_FETCH_EMPTY = {
+    # The second start installs a new runtime, whose javaw records afresh.
+    "runtime installed": ("4", [(b"4", 1), (b"5", 1), (b"5", 2)], NO_NUMBER),
+    # A user with no runtime is not left without one: no recovery question.
+    "empty cache": (None, [(b"5", 1)], FIRST_FETCH),
+}
+
+
+@pytest.mark.parametrize("case", list(SECOND_FETCH_EMPTY))
+def test_a_second_fetch_that_brings_no_number_installs_once_and_at_once_without_a_runtime(server, display, case):
     root, origin, prefix = server
-    runtime.place_runtime(prefix, version="4")
+    installed, after, line = SECOND_FETCH_EMPTY[case]
+    if installed:
+        runtime.place_runtime(prefix, version=installed)
     origin.routes[runtime.VERSION_PATH] = ("sequence", {"answers": [("body", {"body": b"5"}), ("body", {"body": b""}),
                                                                     ("body", {"body": b"5"})]})
-    # start -> version.txt after it, javaw's records in the runtime then installed (the second
-    # start installs a new one, whose javaw records afresh)
-    for version, records in ((b"4", 1), (b"5", 1), (b"5", 2)):
+    for version, records in after:
         code, answered, _ = dialog.run(prefix, display, ARGS, dialog.AS_A_USER)
         assert code == 0 and answered == [] and javaw_started(runtime.javaw_record(prefix), records)
         assert (wine.cache_dir(prefix) / "version.txt").read_bytes() == version
         assert (wine.cache_dir(prefix) / "jre" / "unpack.txt").is_file()
     texts = wine.log_texts(prefix)
-    assert ("EnsureRuntime: Versionsdatei des Servers ohne Versionsnummer, keine Installation, version.txt bleibt"
-            in texts)
-    assert texts.count(COMMITTED % 5) == 1 and len(extractions(prefix)) == 1
+    assert line in texts
+    assert texts.count(COMMITTED % 5) == 1 and len(extractions(prefix)) == 1 and no_install_leftovers(prefix)

@@ -8,6 +8,8 @@ digest taken while the pack arrived covers the part the first start left as well
         /usr/bin/python3 -m pytest -q -s -p no:cacheprovider tests/e2e/test_resume.py
 """
 
+import hashlib
+
 import pytest
 
 from harness import dialog
@@ -35,12 +37,14 @@ def padded_pack(size):
 
 class Case:
     """first/second: answer_ranged parameters of the pack for each start ("changed": the second
-    start is served another pack); status: the second answer's status; line: the log line of the
-    second start; at_most: bytes served over both starts, in packs."""
+    start is served another pack; "replaced": another pack of the same size under the same
+    validator, whose continued download is refused and fetched whole by a third start); status: the
+    second answer's status; line: the log line of the second start; at_most: bytes served over both
+    starts, in packs."""
 
-    def __init__(self, name, first, second, status, line, changed=False, at_most=None):
+    def __init__(self, name, first, second, status, line, changed=False, at_most=None, replaced=False):
         self.name, self.first, self.second, self.status = name, first, second, status
-        self.line, self.changed, self.at_most = line, changed, at_most
+        self.line, self.changed, self.at_most, self.replaced = line, changed, at_most, replaced
 
 
 CASES = [
@@ -48,6 +52,7 @@ CASES = [
     Case("changed on the server", {"etag": '"v1"'}, {"etag": '"v2"'}, 200, WHOLE_AGAIN, changed=True),
     Case("server without ranges", {"etag": '"v1"', "ranges": False}, {"etag": '"v1"', "ranges": False}, 200,
          WHOLE_AGAIN),
+    Case("replaced under the same validator", {"etag": '"v1"'}, {"etag": '"v1"'}, 206, RESUMED, replaced=True),
     Case("date as validator", {"etag": None, "last_modified": "Mon, 07 Dec 2026 20:00:00 GMT"},
          {"etag": None, "last_modified": "Mon, 07 Dec 2026 20:00:00 GMT"}, 206, RESUMED, at_most=1.5),
 ]
@@ -74,6 +79,10 @@ def test_an_interrupted_pack_download_goes_on_or_starts_over(clean, display, cas
     root = runtime.lay_out_server(SERVER_ROOT, version="5")
     first_pack = padded_pack(PACK_SIZE)
     second_pack = padded_pack(PACK_SIZE + 4096) if case.changed else first_pack
+    if case.replaced:  # differs within the part the first start keeps
+        second_pack = bytearray(first_pack)
+        second_pack[len(first_pack) // 10] ^= 1
+        second_pack = bytes(second_pack)
     version_file = root / runtime.PRODUCTION_JRE / "version.txt"
     version_file.write_bytes(release.digest_version_file(5, first_pack))
     origin = servers.start_origin(root)
@@ -90,7 +99,7 @@ def test_an_interrupted_pack_download_goes_on_or_starts_over(clean, display, cas
         # A changed pack is published with its version file (which bounds the download to its size).
         version_file.write_bytes(release.digest_version_file(5, second_pack))
         origin.routes[runtime.PACK_PATH] = ("ranged", dict(case.second, body=second_pack))
-        assert wine.run(prefix, display, ["start.kvnlp"], timeout=240) == 0
+        assert dialog.run(prefix, display, ["start.kvnlp"], dialog.AS_A_USER, timeout=240)[0] == 0
         texts = wine.log_texts(prefix)
         requests = [r for r in origin.requests if r["path"] == runtime.PACK_PATH]
         answers = [a for a in origin.answers if a["path"] == runtime.PACK_PATH]
@@ -101,6 +110,15 @@ def test_an_interrupted_pack_download_goes_on_or_starts_over(clean, display, cas
         assert answers[1]["status"] == case.status
         expected_line = case.line % (kept, len(second_pack)) if "%d" in case.line else case.line
         assert expected_line in texts, [t for t in texts if "DownloadfileDirect" in t]
+        if case.replaced:
+            # Two answers' bytes: refused, but no refusal is kept against the server's pack.
+            sha = lambda b: hashlib.sha256(b).hexdigest()
+            assert release.check_failure(prefix, "sha256", actual=sha(first_pack), expected=sha(second_pack)) in texts
+            assert not (cache / "jre_pack.refused").exists() and COMMITTED not in texts
+            assert dialog.run(prefix, display, ["start.kvnlp"], dialog.AS_A_USER, timeout=240)[0] == 0
+            texts = wine.log_texts(prefix)
+            third = [r for r in origin.requests if r["path"] == runtime.PACK_PATH][2]["headers"]
+            assert not {"Range", "If-None-Match", "If-Modified-Since"} & set(third)
         assert COMMITTED in texts
         assert (cache / "jre_pack.exe").read_bytes() == second_pack
         assert not partial.exists() and not (cache / "jre_pack.part.meta").exists()

@@ -90,13 +90,6 @@ REFUSALS = {
         lambda root: release.publish(root, 5, good(), keys=release.KEYS, served_pack=release.other_release_pack()),
         lambda prefix: "DownloadfileDirect: Server k\xfcndigt %d Bytes an, die Versionsdatei nennt %d, "
                        "Runtime-Paket abgelehnt" % (len(release.other_release_pack()), len(good()))),
-    "signed with another key": (
-        lambda root: release.publish(root, 5, good(), keys=release.OTHER_KEYS),
-        lambda prefix: release.check_failure(prefix, "signature")),
-    # An old-style server: the number and nothing else.
-    "unsigned version file": (
-        lambda root: (runtime.set_pack(root, good()), runtime.set_version(root, "5")),
-        lambda prefix: release.check_failure(prefix, "no signature")),
 }
 
 
@@ -114,6 +107,7 @@ def test_keyed_launcher_refuses_and_starts_the_installed_runtime(server, display
 
 
 INSTALLED_NOTHING = "EnsureRuntime: signierte Versionsdatei nennt Version 5"
+UNVERIFIED = "EnsureRuntime: Versionsdatei des Servers ist nicht mit dem Release-Schl\xfcssel signiert, keine Installation"
 EXPIRED = "EnsureRuntime: Versionsdatei des Servers seit 2001-01-01T00:00:00Z abgelaufen, keine Installation"
 LATER = "2099-12-31T23:59:59Z"
 
@@ -122,8 +116,8 @@ def serve_in_turn(origin, path, *bodies):
     origin.routes[path] = ("sequence", {"answers": [("body", {"body": b}) for b in bodies]})
 
 
-# Case -> how the server and the cache are set up over installed release 7 (root, origin, prefix,
-# the pack of release 5) -> the line that says nothing is installed, or None when release 8 installs.
+# Case -> how the server and the cache are set up over installed release 7 (root, origin, prefix)
+# -> the line that says nothing is installed, or None when release 8 installs.
 ROLL_BACKS = {
     "first fetch 9, second the genuine 5": (
         lambda root, origin, prefix: serve_in_turn(origin, runtime.VERSION_PATH, b"9",
@@ -133,6 +127,12 @@ ROLL_BACKS = {
         lambda root, origin, prefix: ((wine.cache_dir(prefix) / "jre" / "unpack.txt").unlink(),
                                       release.publish(root, 5, good(), keys=release.KEYS)),
         INSTALLED_NOTHING + ", installiert ist 7, keine Installation"),
+    # An unverified file decides nothing about the pack: it is not asked for.
+    "signed with another key": (
+        lambda root, origin, prefix: release.publish(root, 8, good(), keys=release.OTHER_KEYS), UNVERIFIED),
+    # An old-style server: the number and nothing else.
+    "unsigned version file": (
+        lambda root, origin, prefix: (runtime.set_pack(root, good()), runtime.set_version(root, "8")), UNVERIFIED),
     "expired": (
         lambda root, origin, prefix: release.publish(root, 8, good(), keys=release.KEYS,
                                                      expires="2001-01-01T00:00:00Z"),
@@ -248,3 +248,62 @@ def test_status_fetches_the_published_version_file_as_a_launcher_and_warns_befor
                                  str(net.CERTS / "ca.crt")], capture_output=True, text=True, timeout=60)
         assert (answer.returncode, answer.stdout[:len(start)]) == (code, start), (case, answer.stdout, answer.stderr)
     assert {r["headers"]["User-Agent"] for r in origin.requests} == {"WinHTTP tarvolin Client Launcher"}
+HELD_BACK = "EnsureRuntime: Version 5 geht an %d %% der Arbeitspl\xe4tze, dieser hat die Nummer %d und bleibt bei " \
+            "Version 4"
+
+# Desktop -> (installed release, its kept number, the share release 5 is published to, signed) ->
+# whether it installs 5. Lowering the share stops those not yet updated and rolls nobody back.
+ROLLOUT = {
+    "number below the share": (4, 29, 30, True, True),
+    "number at the share": (4, 30, 30, True, False),
+    "no runtime, share 0": (None, 99, 0, True, True),
+    "share lowered below its number, keyless": (4, 15, 10, False, False),
+    "updated, share lowered": (5, 29, 10, True, False),
+}
+
+
+def fresh_desktop(prefix, origin):
+    wine.wait_for(lambda: not wine.prefix_processes(prefix), timeout=30)
+    wine.clear_user_state(prefix)
+    origin.clear()
+
+
+def test_staged_rollout_installs_on_the_desktops_its_share_names(server, display, keyed_launcher):
+    root, origin, prefix = server
+    for desktop, (installed, number, share, signed, installs) in ROLLOUT.items():
+        fresh_desktop(prefix, origin)
+        if installed:
+            runtime.place_runtime(prefix, version=str(installed))
+        wine.cache_dir(prefix).mkdir(parents=True, exist_ok=True)
+        (wine.cache_dir(prefix) / "rollout-number.txt").write_text(str(number))  # the number it drew once
+        release.publish(root, 5, good(), keys=release.KEYS if signed else None, rollout=share)
+        code, answered, _ = dialog.run(prefix, display, ARGS, exe=keyed_launcher if signed else wine.EXE)
+        texts, cache = wine.log_texts(prefix), wine.cache_dir(prefix)
+        assert code == 0 and answered == [] and len(runtime.javaw_starts(prefix, 1)) == 1, desktop
+        assert (COMMITTED % 5 in texts) == installs == origin.count(runtime.PACK_PATH), desktop
+        assert (HELD_BACK % (share, number) in texts) == (installed == 4 and not installs), desktop
+        assert (cache / "version.txt").read_bytes()[:1] == (b"5" if installs else str(installed).encode()), desktop
+        assert (cache / "rollout-number.txt").read_text() == str(number), desktop
+
+
+def test_release_placed_beside_the_program_installs_without_its_download_unless_changed(server, display,
+                                                                                          keyed_launcher):
+    root, origin, prefix = server
+    signed = release.publish(root, 5, good(), keys=release.KEYS)
+    folder = wine.E2E_DIR / "program-with-release"
+    exe = runtime.program_with_release_beside(keyed_launcher, folder, signed, good())
+    delivered = wine.windows_path(folder / "runtime" / "jre_pack.exe", prefix)
+    changed = release.one_byte_changed(good())
+    # First with the server's pack gone, then with the pack beside the program changed.
+    for pack_beside, used in ((good(), True), (changed, False)):
+        fresh_desktop(prefix, origin)
+        (folder / "runtime" / "jre_pack.exe").write_bytes(pack_beside)
+        if used:
+            origin.routes[runtime.PACK_PATH] = ("body", {"body": b"gone", "status": 404})
+        code, answered, _ = dialog.run(prefix, display, ARGS, exe=exe)
+        texts = wine.log_texts(prefix)
+        assert code == 0 and answered == [] and len(runtime.javaw_starts(prefix, 1)) == 1
+        assert COMMITTED % 5 in texts and origin.count(runtime.PACK_PATH) == (0 if used else 1)
+        assert ("EnsureRuntime: Runtime-Paket %s wird verwendet, kein Download" % delivered in texts) == used
+        assert [t for t in texts if t.startswith("Jre check failed")] == ([] if used else [
+            "Jre check failed: sha256 %s, version file says %s, file %s" % (digest(changed), digest(good()), delivered)])

@@ -12,7 +12,8 @@ A new case is one more Case(...) in CASES. Fields:
             asked to show its dialog, "-plain" added last: useTls 0 (plain HTTP); target
             "missing-folder" downloads into a folder that does not exist; limit: the call's byte
             limit (none when not given). "fetch": FetchFileConditionally, with validator; "pack":
-            DownloadRuntimePack, with validator as the refused one; answered: the validator they give
+            DownloadRuntimePack, with validator as the refused one; "auth-pack":
+            DownloadPackWithAuthentication, limit the size the version file names; answered: the validator they give
             back (the runner also checks that a fetch's digest is that of the file it wrote)
   body      Whole(size): the scripted pattern of that size; Exact(bytes) (Exact(b"") also holds
             for a missing file); Cut(below=n) or Cut(at_most=n): a part of the pattern
@@ -234,9 +235,13 @@ CASES = [
          steps=[Step("direct", "/e2e/ok", 0, Exact(b""), exists=True, limit=LIMIT),
                 Step("direct", "/e2e/chunked", 0, Whole(LIMIT), limit=LIMIT),
                 Step("auth", "/e2e/endless", 0, Whole(LIMIT), limit=LIMIT),
-                Step("direct", "/e2e/ok", 1, Whole(OK_SIZE), limit=OK_SIZE)],
-         log=[Line(TOO_LARGE, 2), Line(AUTH_TOO_LARGE, 1), Prefix("Fehler", 0)],
-         requests={"/e2e/ok": {DIRECT_AGENT: 2}, "/e2e/chunked": {DIRECT_AGENT: 1}, "/e2e/endless": {AUTH_AGENT: 1}}),
+                Step("direct", "/e2e/ok", 1, Whole(OK_SIZE), limit=OK_SIZE),
+                # The fallback's pack: a length that contradicts the named size, refused before a byte.
+                Step("auth-pack", "/e2e/ok", 0, Exact(b""), exists=True, limit=OK_SIZE + 1)],
+         log=[Line(TOO_LARGE, 2), Line(AUTH_TOO_LARGE, 1), Prefix("Fehler", 0),
+              Line("DownloadWithAuthentication: Server k\u00fcndigt %d Bytes an, die Versionsdatei nennt %d, "
+                   "Runtime-Paket abgelehnt" % (OK_SIZE, OK_SIZE + 1), 1)],
+         requests={"/e2e/ok": {DIRECT_AGENT: 2, AUTH_AGENT: 1}, "/e2e/chunked": {DIRECT_AGENT: 1}, "/e2e/endless": {AUTH_AGENT: 1}}),
     # A fetch creates its file only for a 200 body, deletes a failed one, and a 304 leaves the copy.
     Case("FetchTakesOnlyAChangedFileAndLeavesNoFailedOne",
          answers=_answers("/e2e/404", "/e2e/endless", "/e2e/tagged"),

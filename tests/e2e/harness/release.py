@@ -42,11 +42,12 @@ def keyed_launcher():
     return KEYED_EXE
 
 
-def signed_version_file(keys, version, pack_file, archive_file=None, expires=None):
+def signed_version_file(keys, version, pack_file, archive_file=None, expires=None, rollout=None):
     """The version file `tools/release sign` writes for pack_file with the private key of keys (a
     key folder, or a list of them: one signature each), naming the launcher archive archive_file
     and expiring at expires when they are given."""
     extra = (["--archive", str(archive_file)] if archive_file else []) + (["--expires", expires] if expires else [])
+    extra += ["--rollout", str(rollout)] if rollout is not None else []  # the share, in percent
     for folder in keys if isinstance(keys, list) else [keys]:
         extra += ["--key", str(private_key(folder))]
     return subprocess.run([str(TOOL), "sign", "--version", str(version)] + extra +
@@ -67,13 +68,14 @@ def product_versions(exe):
     return re.findall("ProductVersion\0+([^\0]+)", exe.read_bytes().decode("utf-16-le", "replace"))
 
 
-def digest_version_file(version, pack):
+def digest_version_file(version, pack, rollout=None):
     """An unsigned version file that names the size and SHA-256 digest of pack (bytes)."""
-    return b"%d\nsize=%d\nsha256=%s\n" % (version, len(pack), hashlib.sha256(pack).hexdigest().encode())
+    return b"%d\nsize=%d\nsha256=%s\n%s" % (version, len(pack), hashlib.sha256(pack).hexdigest().encode(),
+                                          b"" if rollout is None else b"rollout=%d\n" % rollout)
 
 
 def publish(root, version, pack, keys=None, served_pack=None, folder=runtime.PRODUCTION_JRE, archive=False,
-            expires=None):
+            expires=None, rollout=None):
     """Publishes pack as release version in a server root: signed with keys, or with keys None as
     an unsigned file with size and digest lines. served_pack, when given, is what the server then
     offers instead of the published pack (a wrong upload, a stale copy). archive: the version file
@@ -81,8 +83,8 @@ def publish(root, version, pack, keys=None, served_pack=None, folder=runtime.PRO
     runtime.set_pack(root, pack, folder)
     pack_file = root / folder / "jre_pack.exe"
     archive_file = root / runtime.GENERIC_ARCHIVE if archive else None
-    text = (signed_version_file(keys, version, pack_file, archive_file, expires) if keys
-            else digest_version_file(version, pack))
+    text = (signed_version_file(keys, version, pack_file, archive_file, expires, rollout) if keys
+            else digest_version_file(version, pack, rollout))
     (root / folder / "version.txt").write_bytes(text)
     if served_pack is not None:
         runtime.set_pack(root, served_pack, folder)

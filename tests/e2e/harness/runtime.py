@@ -147,3 +147,12 @@ def recorded_starts(record, count=1, timeout=JAVAW_WAIT_SECONDS):
 def javaw_starts(prefix, count, timeout=JAVAW_WAIT_SECONDS):
     """javaw's records of the installed runtime once there are at least count of them."""
     return recorded_starts(javaw_record(prefix), count, timeout)
+
+
+def program_with_release_beside(exe, folder, version_text, pack):
+    """A copy of the program in folder with a release in its folder runtime, as a software
+    distribution places them; returns the copy."""
+    (folder / "runtime").mkdir(parents=True, exist_ok=True)
+    (folder / "runtime" / "version.txt").write_bytes(version_text)
+    (folder / "runtime" / "jre_pack.exe").write_bytes(pack)
+    return shutil.copy(exe, folder / "DesktopLauncher.exe")

@@ -21,6 +21,11 @@ BUILD = Path(os.environ.get("LAUNCHER_BUILD_DIR", ROOT / "build"))
 EXE = BUILD / "DesktopLauncher.exe"
 TOOLS = BUILD / "tools"
 E2E_DIR = BUILD / "e2e"
+# What one run of the tests changes (its prefix, the programs' working folder, the reports of odd
+# exits and failures): E2E_DIR, or a folder of its own when several runs share the build at once
+# (scripts/test.sh runs the end-to-end tests in two shards). Keys, certificates and server roots
+# stay in E2E_DIR.
+RUN_DIR = Path(os.environ.get("LAUNCHER_E2E_RUN_DIR") or E2E_DIR)
 WINE = "/usr/lib/wine/wine64"
 
 
@@ -113,7 +118,7 @@ def start(prefix, display, args, exe=EXE, extra_env=None, cwd=None):
     Without a cwd the program runs in build/e2e/cwd, never in the checkout: a fault that works on
     the current folder must not reach the sources. Each start gets a number (proc.start_number)."""
     if cwd is None:
-        cwd = E2E_DIR / "cwd"
+        cwd = RUN_DIR / "cwd"
         cwd.mkdir(parents=True, exist_ok=True)
     out = open(Path(prefix) / "last-stdout.txt", "wb")
     err = open(Path(prefix) / "last-stderr.txt", "wb")
@@ -128,7 +133,7 @@ def start(prefix, display, args, exe=EXE, extra_env=None, cwd=None):
 _start_numbers = itertools.count(1)
 # The exit codes the launcher itself returns; any other code comes from Wine or from a crash.
 PROGRAM_EXIT_CODES = (0, 10)
-ODD_EXITS = E2E_DIR / "odd-exits"
+ODD_EXITS = RUN_DIR / "odd-exits"
 
 
 class ExitCode(int):
@@ -168,7 +173,7 @@ def keep_odd_exit(prefix, proc, code):
     return report
 
 
-FAILURES = E2E_DIR / "failures"
+FAILURES = RUN_DIR / "failures"
 # What the dialog answerer's last run of each button printed (dialog.answer).
 ANSWERER_OUTPUT = "answer-*.txt"
 
@@ -315,7 +320,9 @@ def wait_for(predicate, timeout=30, interval=0.2):
 
 
 def free_display():
-    for number in range(90, 200):
+    # Runs that start at once look from different numbers, so that they do not take the same one.
+    first = int(os.environ.get("LAUNCHER_E2E_FIRST_DISPLAY", "90"))
+    for number in range(first, first + 110):
         if not Path(f"/tmp/.X11-unix/X{number}").exists() and not Path(f"/tmp/.X{number}-lock").exists():
             return f":{number}"
     raise RuntimeError("no free X display")

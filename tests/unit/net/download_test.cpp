@@ -288,6 +288,9 @@ void RunStep(size_t number, const std::string& step, const std::wstring& default
         result = DownloadfileDirect(path.c_str(), useTls, target.c_str(), call == "direct-dialog", limit);
     } else if (call == "auth") {
         result = DownloadWithAuthentication(path.c_str(), useTls, target.c_str(), limit);
+    } else if (call == "auth-pack") {
+        PackRoom room = {};
+        result = DownloadPackWithAuthentication(path.c_str(), target.c_str(), limit == kNoByteLimit ? 0 : limit, &room);
     } else if (call == "fetch") {
         result = FetchFileConditionally(path.c_str(), target.c_str(), validator.c_str(), limit, &fetched);
         unsigned char digest[kSha256Size] = {};

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <string.h>
+
 #include <string>
 
 #include "provision/install_rules.h"
@@ -60,4 +62,55 @@ TEST(InstallRules, OneLockNamePerCacheFolder)
     std::wstring name(a);
     ASSERT_EQ(0u, name.find(L"Local\\"));
     EXPECT_EQ(std::wstring::npos, name.find(L'\\', 6)) << "a mutex name holds no backslash after its namespace";
+}
+
+TEST(InstallRules, EveryStateOfTheCacheEndsWithAWholeRuntimeOrAnInstall)
+{
+    // jre exists, jre whole, jre.old exists, jre.old whole -> the repair
+    struct {
+        bool runtime, runtimeWhole, setAside, setAsideWhole;
+        SetAsideRepair repair;
+    } states[] = {
+        {true, true, false, false, kSetAsideNone},     {true, true, true, true, kSetAsideDelete},
+        {true, true, true, false, kSetAsideDelete},    {true, false, true, true, kSetAsidePutBack},
+        {false, false, true, true, kSetAsidePutBack},  {false, false, true, false, kSetAsidePutBack},
+        {true, false, true, false, kSetAsideKeep},
+    };
+    for (const auto& c : states)
+        EXPECT_EQ(c.repair, DecideSetAsideRepair(c.runtime, c.runtimeWhole, c.setAside, c.setAsideWhole))
+            << c.runtime << c.runtimeWhole << c.setAside << c.setAsideWhole;
+
+    // second fetch names a number, whole runtime installed, first fetch names a number -> file taken
+    struct {
+        bool second, whole, first;
+        InstallVersionSource source;
+    } fetches[] = {
+        {true, true, true, kInstallVersionSecond},  {true, false, false, kInstallVersionSecond},
+        {false, true, true, kInstallVersionNone},   {false, false, true, kInstallVersionFirst},
+        {false, false, false, kInstallVersionNone},
+    };
+    for (const auto& c : fetches)
+        EXPECT_EQ(c.source, ChooseInstallVersionFile(c.second, c.whole, c.first)) << c.second << c.whole << c.first;
+}
+
+TEST(InstallRules, AWaitingRuntimeIsCommittedOnlyUnderItsOwnVersionFile)
+{
+    const bool stuck[] = {false, false, true}, none[] = {false, false};
+    EXPECT_EQ(2, ChooseStagingSlot(stuck, 3)) << "a folder that cannot be cleared is not used";
+    EXPECT_EQ(-1, ChooseStagingSlot(none, 2));
+
+    unsigned char version[kStagedDigestSize], pack[kStagedDigestSize], other[kStagedDigestSize];
+    memset(version, 0xA5, sizeof version);
+    memset(pack, 0x11, sizeof pack);
+    memset(other, 0xA4, sizeof other);
+    char text[kStagedReleaseTextCapacity];
+    for (const unsigned char* packDigest : {static_cast<const unsigned char*>(pack), static_cast<const unsigned char*>(nullptr)}) {
+        size_t length = FormatStagedRelease(version, packDigest, text, sizeof text);
+        ASSERT_GT(length, 0u);
+        EXPECT_TRUE(StagedReleaseMatches(text, length, version));
+        EXPECT_FALSE(StagedReleaseMatches(text, length, other)) << "a newer version.new";
+        EXPECT_FALSE(StagedReleaseMatches(text, 40, version)) << "cut";
+    }
+    EXPECT_FALSE(StagedReleaseMatches("", 0, version)) << "no record: an older program's staging folder";
+    EXPECT_EQ(0u, FormatStagedRelease(version, pack, text, 40)) << "does not fit";
 }

@@ -76,6 +76,11 @@ TEST(ReleaseRules, VersionFileTexts)
         {"expiry without Z", "4\nexpires=2030-02-28T23:59:59\n", 4, true, false, false, false, 0},
         {"expiry on 30 February", "4\nexpires=2030-02-30T00:00:00Z\n", 4, true, false, false, false, 0},
         {"expiry at hour 24", "4\nexpires=2030-02-28T24:00:00Z\n", 4, true, false, false, false, 0},
+        // The rollout share: a percentage, read once.
+        {"rollout 100", "4\nrollout=100\n", 4, false, false, false, false, 0},
+        {"rollout over 100", "4\nrollout=101\n", 4, true, false, false, false, 0},
+        {"rollout with sign", "4\nrollout=-5\n", 4, true, false, false, false, 0},
+        {"rollout twice", "4\nrollout=5\nrollout=5\n", 4, true, false, false, false, 0},
     };
     for (const ParseCase& c : cases) {
         ReleaseLines lines = Parse(c.text);
@@ -270,6 +275,10 @@ TEST(ReleaseRules, WhatTheFirstFetchVouchesForAndWhenTheSecondMayInstall)
         {"no key, size alone matches", sizeOnly, false, kInvalidSignature, 9, other, kArchiveVouched},
         {"key, size alone", sizeOnly, true, 0, 9, other, kArchiveNotNamed},
     };
+    const std::string staged = "7\nrollout=30\n"; // a share is taken only from a file that can be trusted
+    EXPECT_EQ(30u, JudgeAnnouncement(Parse(staged), true, false, kInvalidSignature, now).rollout) << "no key";
+    EXPECT_EQ(30u, JudgeAnnouncement(Parse(staged + signature), true, true, 0, now).rollout) << "verified";
+    EXPECT_EQ(100u, JudgeAnnouncement(Parse(staged + signature), true, true, kInvalidSignature, now).rollout);
     for (const auto& c : archives) {
         Announcement a = JudgeAnnouncement(c.lines, true, c.key, c.signature, now);
         EXPECT_EQ(c.verdict, JudgeArchive(a, c.size, c.digest)) << c.name;
@@ -292,7 +301,7 @@ TEST(ReleaseRules, WhatTheFirstFetchVouchesForAndWhenTheSecondMayInstall)
         {"signed, as announced", five, true, true, 5, 4, kInstallGoesOn},
         {"first fetch 9, genuine 5", five, true, true, 9, 7, kInstallNumberChanged},
         {"replayed 5 over installed 7", five, true, true, 5, 7, kInstallOlderThanInstalled},
-        {"unverified goes to the pack check", five, true, false, 9, 7, kInstallGoesOn},
+        {"unverified stops before the pack", five, true, false, 5, 4, kInstallUnverified},
         {"no key, another number", five, false, false, 9, 7, kInstallGoesOn},
         {"empty second fetch", empty, false, false, 5, 4, kInstallNoNumber},
         {"expired", expired, true, true, 7, 4, kInstallExpired},
