@@ -229,8 +229,8 @@ def in_days(days):
 # Case -> what the server publishes -> the exit code and the start of the one line of
 # `tools/release status` for a launcher with the keyed launcher's keys.
 STATUSES = {
-    "good": (lambda root: release.publish(root, 5, good(), keys=release.KEYS, expires=in_days(40)), 0,
-             "ok: version 5, signed by %s, expires " % release.fingerprint(release.KEYS)),
+    "good": (lambda root: release.publish(root, 5, good(), keys=release.KEYS, expires=in_days(40), rollout=25), 0,
+             "ok: version 5, signed by %s, rollout=25, expires " % release.fingerprint(release.KEYS)),
     "expiring soon": (lambda root: release.publish(root, 6, good(), keys=release.SECOND_KEYS, expires=in_days(3)), 1,
                       "expires soon: version 6, signed by %s, expires " % release.fingerprint(release.SECOND_KEYS)),
     "not verifying": (lambda root: release.publish(root, 7, good(), keys=release.OTHER_KEYS), 2,
