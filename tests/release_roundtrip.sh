@@ -11,7 +11,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 release="$source_dir/tools/release"
 
-"$release" keygen "$work/key" >/dev/null
+"$release" keygen "$work/key" >/dev/null 2>"$work/keygen.err"
 "$release" keygen "$work/other" >/dev/null
 printf 'pass phrase\n' >"$work/passphrase"
 encrypted_fingerprint=$("$release" keygen --passphrase-file "$work/passphrase" "$work/encrypted")
@@ -21,7 +21,7 @@ program pack 300000
 program older-pack 200000
 cp "$work/pack" "$work/changed-pack"
 printf 'x' | dd of="$work/changed-pack" bs=1 seek=150000 conv=notrunc status=none
-"$release" sign --key "$work/key/release-private.pem" --version 7 "$work/pack" >"$work/signed" 2>/dev/null
+"$release" sign --key "$work/key/release-private.pem" --version 7 "$work/pack" >"$work/signed" 2>"$work/sign.err"
 "$release" sign --key "$work/other/release-private.pem" --version 7 "$work/pack" >"$work/other-signed" 2>/dev/null
 # Signed with an old and a new key, as while launchers change keys.
 "$release" sign --key "$work/key/release-private.pem" --key "$work/other/release-private.pem" --version 7 \
@@ -29,7 +29,7 @@ printf 'x' | dd of="$work/changed-pack" bs=1 seek=150000 conv=notrunc status=non
 "$release" sign --key "$work/encrypted/release-private.pem" --passphrase-file "$work/passphrase" --version 7 \
   "$work/pack" >"$work/encrypted-signed" 2>"$work/encrypted-sign.err"
 "$release" sign --key "$work/key/release-private.pem" --version 7 --expires 2020-02-29T12:00:00Z "$work/pack" \
-  >"$work/expired" 2>/dev/null
+  >"$work/expired" 2>"$work/expired.err"
 "$release" sign --key "$work/key/release-private.pem" --version 7 --rollout 30 "$work/pack" >"$work/rolled" 2>/dev/null
 sed 's/^rollout=30$/rollout=101/' "$work/rolled" >"$work/rolled-over"
 head -n 3 "$work/signed" >"$work/digest-only"
@@ -50,6 +50,18 @@ configured=$(cmake -S "$work/configure" -B "$work/configure/build" -DLAUNCHER_RE
   sed -n 's/^-- Release key \(SHA256:[0-9a-f]*\) .*/\1/p')
 expect "fingerprint of keygen is the configure run's" "$encrypted_fingerprint" "$configured"
 expect "sign prints the fingerprint of its key" "$(grep -o 'SHA256:[0-9a-f]*' "$work/encrypted-sign.err")" "$configured"
+
+# Warnings: an unencrypted private key (keygen and sign), a signed file without expiry; no key
+# file is written through a symlink.
+count() { grep -c "$1" "$work/$2" || true; }
+expect "unencrypted key warned of by keygen and sign only" \
+  "$(count 'is not encrypted' keygen.err) $(count 'is not encrypted' sign.err) $(count 'is not encrypted' encrypted-sign.err)" "1 1 0"
+expect "a file without expiry warned of by sign only" "$(count 'no --expires' sign.err) $(count 'no --expires' expired.err)" "1 0"
+expect "verify says it never expires" "$("$release" verify --key "$work/key/release-public.pem" "$work/signed" "$work/pack" |
+  grep -c 'never expires')" 1
+mkdir "$work/linked" && ln -s "$work/planted" "$work/linked/release-public.pem"
+"$release" keygen "$work/linked" >/dev/null 2>&1 && got=$? || got=$?
+expect "keygen writes no key through a symlink" "$got $(ls -A "$work/linked" | wc -l) $(ls "$work/planted" 2>/dev/null | wc -l)" "1 1 0"
 
 # Packs a launcher refuses are refused by sign too, and a failed sign leaves the published file.
 printf 'hello\n' >"$work/text"

@@ -7,22 +7,38 @@
 namespace {
 
 // Written and shown by the launch worker only.
-wchar_t heldTexts[kHeldWarningLimit][kHeldWarningCapacity];
-int heldCount = 0;
+wchar_t pendingTexts[kCacheWorkWarningLimit][kCacheWorkWarningCapacity];
+int pendingCount = 0;
+bool inCacheWork = false;
+
+void ShowBox(const wchar_t* text)
+{
+    MessageBoxW(nullptr, text, L"tarvolin Launcher Fehler", MB_OK | MB_ICONWARNING);
+}
 
 } // namespace
 
-void HoldWarning(const wchar_t* text)
+void ShowWarning(const wchar_t* text)
 {
-    if (heldCount >= kHeldWarningLimit)
+    if (!inCacheWork) {
+        ShowBox(text);
         return;
-    BoundedFormat(heldTexts[heldCount], kHeldWarningCapacity, L"%s", text);
-    ++heldCount;
+    }
+    if (pendingCount >= kCacheWorkWarningLimit)
+        return;
+    BoundedFormat(pendingTexts[pendingCount], kCacheWorkWarningCapacity, L"%s", text);
+    ++pendingCount;
 }
 
-void ShowHeldWarnings()
+void BeginCacheWork()
 {
-    for (int i = 0; i < heldCount; ++i)
-        MessageBoxW(nullptr, heldTexts[i], L"tarvolin Launcher Fehler", MB_OK | MB_ICONWARNING);
-    heldCount = 0;
+    inCacheWork = true;
+}
+
+void EndCacheWork()
+{
+    inCacheWork = false;
+    for (int i = 0; i < pendingCount; ++i)
+        ShowBox(pendingTexts[i]);
+    pendingCount = 0;
 }

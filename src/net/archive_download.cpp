@@ -5,6 +5,7 @@
 #include "base/state.h"
 #include "log/format.h"
 #include "log/log.h"
+#include "log/warnings.h"
 #include "net/auth_rules.h"
 #include "net/download.h"
 #include "net/request.h"
@@ -39,6 +40,7 @@ int ReceiveFile(HINTERNET request, const wchar_t* targetFile, uint64_t byteLimit
         wchar_t text[kMessageCapacity];
         BoundedFormat(text, kMessageCapacity, L"Could not create destination file \"%s\"", targetFile);
         LogLine(text);
+        ShowWarning(text);
         goto quit;
     }
     if (!began)
@@ -72,8 +74,10 @@ int FetchFileConditionally(const wchar_t* serverPath, const wchar_t* targetFile,
     wchar_t headers[kConditionalHeadersCapacity];
     bool conditional = validator && *validator &&
                        FormatConditionalHeaders(headers, kConditionalHeadersCapacity, validator);
-    LogPrintf(L"FetchFileConditionally https://%s%s to %s%s%s", launcherState.downloadHost, serverPath, targetFile,
-              conditional ? L", vorhanden: " : L"", conditional ? validator : L"");
+    // To the log this is the direct download it replaces; only the condition is a line of its own.
+    LogPrintf(L"DownloadfileDirect https://%s%s to %s", launcherState.downloadHost, serverPath, targetFile);
+    if (conditional)
+        LogPrintf(L"FetchFileConditionally: nur falls ge\u00e4ndert, vorhanden: %s", validator);
 
     DownloadRequest handles = {};
     int result = kFetchNoConnection;
@@ -91,7 +95,12 @@ int FetchFileConditionally(const wchar_t* serverPath, const wchar_t* targetFile,
     if (out->status == 304 && conditional) {
         LogLine(L"FetchFileConditionally: 304, Datei auf dem Server unver\u00e4ndert");
         result = kFetchNotModified;
-    } else if (out->status == 407 || IsHttpErrorStatus(out->status)) {
+    } else if (out->status == 407) {
+        // A proxy's login, not an answer of the server, and no error status: the caller goes on as
+        // without an answer, and the start's one status report stays for a real error.
+        LogLine(L"DownloadfileDirect 407: The proxy requires authentication.");
+        result = kFetchNoConnection;
+    } else if (IsHttpErrorStatus(out->status)) {
         ReportHttpStatus(out->status, false);
         result = kFetchHttpError;
     } else if (out->status == 200) {

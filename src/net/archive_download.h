@@ -1,7 +1,8 @@
 // A file fetched only when it changed: the launcher archive, asked for with the validator of the
-// copy the caller has. The same route, two attempts, user agent and TLS as DownloadfileDirect, but
-// no box of any kind: the status is only logged. The target file is created only when a 200 body
-// arrives, so a 304 or a failure leaves an earlier copy as it was; a body that fails is deleted.
+// copy the caller has. The same route, two attempts, user agent, TLS and log line as
+// DownloadfileDirect; an error status is only logged (no box), while a target file that cannot be
+// created shows DownloadfileDirect's box. The target file is created only when a 200 body arrives,
+// so a 304 or a failure leaves an earlier copy as it was; a body that fails is deleted.
 #pragma once
 
 #include <windows.h>
@@ -15,10 +16,10 @@
 enum FetchResult : int {
     kFetchReceived = 1,     // a 200 body is in targetFile whole
     kFetchNotModified = 2,  // 304 to the conditional request; targetFile untouched
-    kFetchHttpError = 3,    // a status from 400 to 599, a proxy's 407 included (logged once, as
-                            // ReportHttpStatus does without its box); the caller treats 407 as no
-                            // connection, as there is no fallback that logs in here
-    kFetchNoConnection = 4, // no answer at all
+    kFetchHttpError = 3,    // a status from 400 to 599 other than 407 (logged once, as
+                            // ReportHttpStatus does without its box)
+    kFetchNoConnection = 4, // no answer from the server: none at all, or a proxy's 407 (there is
+                            // no fallback that logs in here)
     kFetchFailed = 5,       // the body could not be written, outgrew byteLimit, was too slow or
                             // short, or the answer was none of the above
 };

@@ -238,7 +238,7 @@ int DownloadfileDirect(const wchar_t* serverPath, int useTls, const wchar_t* tar
         wchar_t text[kMessageCapacity];
         BoundedFormat(text, kMessageCapacity, L"Could not create destination file \"%s\"", targetFile);
         LogLine(text);
-        HoldWarning(text);
+        ShowWarning(text);
         return 0;
     }
 
@@ -285,5 +285,5 @@ void ReportHttpStatus(DWORD statusCode, bool showDialog)
     BoundedFormat(text, kMessageCapacity, HttpStatusMessageFormat(statusCode), static_cast<int>(statusCode));
     LogLine(text);
     if (showDialog)
-        HoldWarning(text);
+        ShowWarning(text);
 }

@@ -111,7 +111,7 @@ void ReportUncreatablePartial()
     wchar_t text[kMessageCapacity];
     BoundedFormat(text, kMessageCapacity, L"Could not create destination file \"%s\"", launcherState.partialPackFile);
     LogLine(text);
-    HoldWarning(text);
+    ShowWarning(text);
 }
 
 // A whole pack in the partial file becomes the pack file; the caller learns the validator it came

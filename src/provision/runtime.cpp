@@ -364,7 +364,7 @@ void ReportNoRoomForPack(const PackRoom& room)
 {
     wchar_t text[kRuntimeTextCapacity];
     FormatDiskFullText(text, kRuntimeTextCapacity, room.neededBytes, room.freeBytes);
-    HoldWarning(text);
+    ShowWarning(text);
 }
 
 void ReportPackDownloadFailure()
@@ -373,7 +373,7 @@ void ReportPackDownloadFailure()
     BoundedFormat(text, kRuntimeTextCapacity, L"Jre download failed host=%s, path=%s, to file %s",
                   launcherState.downloadHost, launcherState.runtimePackUrlPath, launcherState.runtimePackFile);
     LogLine(text);
-    HoldWarning(text);
+    ShowWarning(text);
 }
 
 // A proxy's or portal's page, or an empty answer, must not replace a working runtime. refusedLine
@@ -722,10 +722,13 @@ int EnsureRuntime()
     HANDLE lock = nullptr;
     if (!AcquireLock(&lock, true))
         return 0;
+    BeginCacheWork();
     int result = CheckAndInstallRuntime();
     // Kept until the install is decided: a first run takes it when the second fetch fails.
     DeleteFileW(launcherState.remoteVersionFile);
     ReleaseRuntimeCacheLock(lock);
+    // The boxes of the check and install, now that no other start waits on this one.
+    EndCacheWork();
     return result;
 }
 

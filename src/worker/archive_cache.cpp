@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <stdio.h>
 #include <string.h>
 
 #include "base/files.h"
@@ -20,7 +21,11 @@ namespace {
 const wchar_t kArchiveServerPath[] = L"/apps/zentrix/launcher/launcher.jar";
 const wchar_t kMetaName[] = L"launcher-archive.meta";
 const wchar_t kArrivingPrefix[] = L"lar";
+const wchar_t kSeenName[] = L"version.seen";
+enum : size_t { kSeenTextCapacity = 16 };
 enum : unsigned { kCopyNumberLimit = 100000 };
+// An arrival untouched for ten minutes (in 100 ns ticks) belongs to no running start.
+const ULONGLONG kAbandonedArrivalTicks = 10ULL * 60 * 10000000;
 
 bool CachePath(const wchar_t* name, wchar_t* path)
 {
@@ -41,21 +46,50 @@ bool ReadCopy(ArchiveCopy* copy)
 
 // Written to a new file first and then moved over the old one, so a start that is ended halfway
 // leaves the old text or the new, never a cut one.
-bool WriteCopy(const ArchiveCopy& copy)
+bool WriteCacheText(const wchar_t* name, const char* text, size_t size)
 {
-    wchar_t metaPath[kPathCapacity];
+    wchar_t path[kPathCapacity];
     wchar_t newPath[kPathCapacity];
-    char text[kArchiveMetaTextCapacity];
-    size_t size = FormatArchiveCopyMeta(copy, text, sizeof text);
-    if (size == 0 || !CachePath(kMetaName, metaPath) ||
-        BoundedFormat(newPath, kPathCapacity, L"%s.new", metaPath) != kFormatOk)
+    if (size == 0 || !CachePath(name, path) || BoundedFormat(newPath, kPathCapacity, L"%s.new", path) != kFormatOk)
         return false;
     DWORD error = WriteWholeFile(newPath, text, static_cast<DWORD>(size));
-    if (!error && MoveFileExW(newPath, metaPath, MOVEFILE_REPLACE_EXISTING))
+    if (!error && MoveFileExW(newPath, path, MOVEFILE_REPLACE_EXISTING))
         return true;
-    LogSystemError(error ? error : GetLastError(), metaPath);
+    LogSystemError(error ? error : GetLastError(), path);
     DeleteFileW(newPath);
     return false;
+}
+
+bool WriteCopy(const ArchiveCopy& copy)
+{
+    char text[kArchiveMetaTextCapacity];
+    return WriteCacheText(kMetaName, text, FormatArchiveCopyMeta(copy, text, sizeof text));
+}
+
+// The highest verified release number kept beside version.txt; -1 for none.
+int KeptVerifiedRelease()
+{
+    wchar_t path[kPathCapacity];
+    char text[kSeenTextCapacity];
+    FileStart start;
+    uint64_t kept = 0;
+    if (!CachePath(kSeenName, path))
+        return -1;
+    DWORD got = ReadFileStart(path, text, sizeof text, &start);
+    if (start.opened && start.error == 0 && start.size == got && ReadDecimal(text, got, &kept) && kept <= 0x7FFFFFFF)
+        return static_cast<int>(kept);
+    return -1;
+}
+
+// Keeps the number of a verified release that has not expired when it is higher than the kept one.
+void NoteVerifiedRelease(const Announcement& announcement, int kept)
+{
+    if (!announcement.verified || announcement.expired || announcement.version <= kept)
+        return;
+    char text[kSeenTextCapacity];
+    int length = snprintf(text, sizeof text, "%d", announcement.version);
+    if (length > 0 && static_cast<size_t>(length) < sizeof text)
+        WriteCacheText(kSeenName, text, static_cast<size_t>(length));
 }
 
 void ForgetCopy()
@@ -65,32 +99,84 @@ void ForgetCopy()
         DeleteFileW(metaPath);
 }
 
-// Deletes the copies other than keep (may be null) and what arriving archives left; a file that
-// javaw still holds cannot be deleted now and goes at a later start.
-void DeleteOtherCopies(const wchar_t* keep)
+// Calls visit for each file of the cache folder whose name matches pattern.
+void ForEachCacheFile(const wchar_t* pattern, void (*visit)(const WIN32_FIND_DATAW& found, void* context),
+                      void* context)
 {
-    wchar_t pattern[kPathCapacity];
-    const wchar_t* patterns[] = {L"launcher-*.jar", L"lar*.tmp"};
-    for (const wchar_t* name : patterns) {
-        if (!CachePath(name, pattern))
-            continue;
-        WIN32_FIND_DATAW found;
-        HANDLE search = FindFirstFileW(pattern, &found);
-        if (search == INVALID_HANDLE_VALUE)
-            continue;
-        do {
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                continue;
-            bool copy = IsArchiveCopyName(found.cFileName);
-            bool arriving = _wcsnicmp(found.cFileName, kArrivingPrefix, 3) == 0;
-            if ((!copy && !arriving) || (keep && _wcsicmp(found.cFileName, keep) == 0))
-                continue;
-            wchar_t path[kPathCapacity];
-            if (CachePath(found.cFileName, path))
-                DeleteFileW(path);
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
-    }
+    wchar_t path[kPathCapacity];
+    if (!CachePath(pattern, path))
+        return;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(path, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            visit(found, context);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+}
+
+void NoteNewest(const WIN32_FIND_DATAW& found, void* context)
+{
+    unsigned* newest = static_cast<unsigned*>(context);
+    unsigned number = ArchiveCopyNumber(found.cFileName);
+    if (number > *newest)
+        *newest = number;
+}
+
+// The highest copy number in the cache folder; 0 when there is none.
+unsigned NewestCopyNumber()
+{
+    unsigned newest = 0;
+    ForEachCacheFile(L"launcher-*.jar", NoteNewest, &newest);
+    return newest;
+}
+
+void DeleteCacheFile(const WIN32_FIND_DATAW& found)
+{
+    wchar_t path[kPathCapacity];
+    if (CachePath(found.cFileName, path))
+        DeleteFileW(path);
+}
+
+struct CopyCleanUp {
+    unsigned running; // the copy that stays current, 0: none
+    unsigned newest;
+};
+
+void DeleteIfOld(const WIN32_FIND_DATAW& found, void* context)
+{
+    const CopyCleanUp* cleanUp = static_cast<const CopyCleanUp*>(context);
+    if (ArchiveCopyMayBeDeleted(ArchiveCopyNumber(found.cFileName), cleanUp->running, cleanUp->newest))
+        DeleteCacheFile(found);
+}
+
+// An archive arriving for another start is written by it now, or is about to become its copy.
+void DeleteIfAbandoned(const WIN32_FIND_DATAW& found, void* context)
+{
+    const ULONGLONG* now = static_cast<const ULONGLONG*>(context);
+    ULARGE_INTEGER written = {};
+    written.LowPart = found.ftLastWriteTime.dwLowDateTime;
+    written.HighPart = found.ftLastWriteTime.dwHighDateTime;
+    if (*now > written.QuadPart && *now - written.QuadPart >= kAbandonedArrivalTicks)
+        DeleteCacheFile(found);
+}
+
+// Deletes the copies that no start can need any more (running: the copy that stays current, or null)
+// and arrivals that a start left behind; a file that javaw still holds cannot be deleted now and
+// goes at a later start.
+void DeleteOldCopies(const wchar_t* running)
+{
+    CopyCleanUp cleanUp = {running ? ArchiveCopyNumber(running) : 0, NewestCopyNumber()};
+    ForEachCacheFile(L"launcher-*.jar", DeleteIfOld, &cleanUp);
+    FILETIME now = {};
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER ticks = {};
+    ticks.LowPart = now.dwLowDateTime;
+    ticks.HighPart = now.dwHighDateTime;
+    ULONGLONG nowTicks = ticks.QuadPart;
+    ForEachCacheFile(L"lar*.tmp", DeleteIfAbandoned, &nowTicks);
 }
 
 bool IsWholeZipFile(const wchar_t* path)
@@ -117,9 +203,16 @@ bool IsWholeZipFile(const wchar_t* path)
 
 // Whether this start's version file lets bytes of that length and digest run; when not, one
 // line says why.
-bool MayRun(uint64_t length, const unsigned char* sha256, bool* vouched)
+bool MayRun(uint64_t length, const unsigned char* sha256, int highestSeen, bool* vouched)
 {
     const Announcement& announcement = launcherState.announcement;
+    *vouched = false;
+    if (ReleaseOlderThanSeen(announcement, highestSeen)) {
+        LogPrintf(L"provideGenenricLauncherJar: Archiv des Servers wird nicht verwendet: die Versionsdatei nennt "
+                  L"Version %d, dieser Cache kannte schon Version %d",
+                  announcement.version, highestSeen);
+        return false;
+    }
     ArchiveVerdict verdict = JudgeArchive(announcement, length, sha256);
     *vouched = verdict == kArchiveVouched;
     if (verdict == kArchiveVouched || verdict == kArchiveUnchecked)
@@ -130,10 +223,12 @@ bool MayRun(uint64_t length, const unsigned char* sha256, bool* vouched)
     return false;
 }
 
-// The arrived archive under the first free copy name; false when none could be had.
+// The arrived archive under the first free copy name above the newest, so that the newest copy
+// is always the one made last; false when none could be had.
 bool KeepArrived(const wchar_t* arrived, wchar_t* name)
 {
-    for (unsigned number = 1; number < kCopyNumberLimit; ++number) {
+    unsigned newest = NewestCopyNumber();
+    for (unsigned number = newest < kCopyNumberLimit - 1 ? newest + 1 : 1; number < kCopyNumberLimit; ++number) {
         wchar_t path[kPathCapacity];
         if (!FormatArchiveCopyName(number, name, kArchiveCopyNameCapacity) || !CachePath(name, path))
             return false;
@@ -149,14 +244,14 @@ bool KeepArrived(const wchar_t* arrived, wchar_t* name)
 }
 
 // A 200: the arrived archive becomes the copy (into current) when it may run.
-bool TakeArrived(const wchar_t* arrived, const FetchedFile& fetched, ArchiveCopy* current)
+bool TakeArrived(const wchar_t* arrived, const FetchedFile& fetched, int highestSeen, ArchiveCopy* current)
 {
     bool vouched = false;
     if (!IsWholeZipFile(arrived)) {
         LogLine(L"provideGenenricLauncherJar: Archiv des Servers ist kein vollst\u00e4ndiges ZIP-Archiv");
         return false;
     }
-    if (!fetched.hashed || !MayRun(fetched.length, fetched.sha256, &vouched))
+    if (!fetched.hashed || !MayRun(fetched.length, fetched.sha256, highestSeen, &vouched))
         return false;
     ArchiveCopy copy = {};
     BoundedFormat(copy.validator, kValidatorCapacity, L"%s", fetched.validator);
@@ -174,10 +269,10 @@ bool TakeArrived(const wchar_t* arrived, const FetchedFile& fetched, ArchiveCopy
 }
 
 // A 304: the copy runs when this start's version file still lets it, without reading it again.
-bool TakeCopy(ArchiveCopy* copy, const wchar_t* copyPath)
+bool TakeCopy(ArchiveCopy* copy, const wchar_t* copyPath, int highestSeen)
 {
     bool vouched = false;
-    if (!MayRun(copy->length, copy->sha256, &vouched))
+    if (!MayRun(copy->length, copy->sha256, highestSeen, &vouched))
         return false;
     ArchiveCopy before = *copy;
     NoteVouching(copy, launcherState.announcement, vouched);
@@ -192,6 +287,10 @@ bool TakeCopy(ArchiveCopy* copy, const wchar_t* copyPath)
 bool provideGenenricLauncherJar()
 {
     LauncherState& s = launcherState;
+    // version.txt's number counts too: with a key only a verified release can have written it.
+    int kept = KeptVerifiedRelease();
+    int highestSeen = kept > s.localVersion ? kept : s.localVersion;
+    NoteVerifiedRelease(s.announcement, kept);
     ArchiveCopy copy = {};
     wchar_t copyPath[kPathCapacity] = {};
     bool haveCopy = ReadCopy(&copy) && CachePath(copy.fileName, copyPath) &&
@@ -210,25 +309,22 @@ bool provideGenenricLauncherJar()
                             : kFetchFailed;
     switch (result) {
     case kFetchReceived:
-        used = TakeArrived(arrived, fetched, &copy);
+        used = TakeArrived(arrived, fetched, highestSeen, &copy);
         keepCopy = used;
         if (!used)
             ForgetCopy(); // the server now offers something else, which may not run
         break;
     case kFetchNotModified:
-        used = haveCopy && TakeCopy(&copy, copyPath);
+        used = haveCopy && TakeCopy(&copy, copyPath, highestSeen);
         break;
     case kFetchHttpError:
-        if (fetched.status != 407) {
-            // The operator withdrew the archive.
-            ForgetCopy();
-            keepCopy = false;
-            break;
-        }
-        [[fallthrough]]; // a proxy login: the server was not asked
+        // The operator withdrew the archive.
+        ForgetCopy();
+        keepCopy = false;
+        break;
     case kFetchNoConnection:
     case kFetchFailed:
-        used = haveCopy && ArchiveCopyUsableOffline(copy, ReleaseKeyBuiltIn(), UtcNow());
+        used = haveCopy && ArchiveCopyUsableOffline(copy, s.announcement, UtcNow());
         if (used) {
             LogLine(L"provideGenenricLauncherJar: keine Antwort vom Server, die lokale Kopie des Archivs wird verwendet");
             BoundedFormat(s.launcherJarPath, kPathCapacity, L"%s", copyPath);
@@ -238,7 +334,7 @@ bool provideGenenricLauncherJar()
     if (arrived[0])
         DeleteFileW(arrived); // gone already when it became the copy
 
-    DeleteOtherCopies(keepCopy ? copy.fileName : nullptr);
+    DeleteOldCopies(keepCopy ? copy.fileName : nullptr);
     if (used)
         LogPrintf(L"Generisches Launcher-Archiv wird verwendet: %s", s.launcherJarPath);
     else

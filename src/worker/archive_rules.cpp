@@ -182,11 +182,36 @@ bool IsArchiveCopyName(const wchar_t* name)
     return true;
 }
 
-bool ArchiveCopyUsableOffline(const ArchiveCopy& copy, bool keyPresent, int64_t now)
+unsigned ArchiveCopyNumber(const wchar_t* name)
 {
-    if (!keyPresent)
+    if (!IsArchiveCopyName(name))
+        return 0;
+    uint64_t number = 0;
+    for (const wchar_t* p = name + wcslen(L"launcher-"); *p >= L'0' && *p <= L'9'; ++p)
+        number = number * 10 + static_cast<uint64_t>(*p - L'0'); // ten digits at most: no overflow
+    return number > 0xFFFFFFFFu ? 0 : static_cast<unsigned>(number);
+}
+
+bool ArchiveCopyMayBeDeleted(unsigned number, unsigned runningNumber, unsigned newestNumber)
+{
+    if (number == 0 || number == newestNumber || number == runningNumber)
+        return false;
+    return runningNumber == 0 || number < runningNumber;
+}
+
+bool ArchiveCopyUsableOffline(const ArchiveCopy& copy, const Announcement& arrived, int64_t now)
+{
+    if (!arrived.keyPresent)
         return true;
-    return copy.vouched && !(copy.hasExpiry && now >= copy.expiresAt);
+    if (!copy.vouched || (copy.hasExpiry && now >= copy.expiresAt))
+        return false;
+    return !arrived.verified || (arrived.hasArchiveSize && arrived.hasArchiveDigest && arrived.archiveSize == copy.length &&
+                                 memcmp(arrived.archiveDigest, copy.sha256, kReleaseDigestSize) == 0);
+}
+
+bool ReleaseOlderThanSeen(const Announcement& announcement, int highestSeen)
+{
+    return announcement.keyPresent && announcement.verified && announcement.version < highestSeen;
 }
 
 void NoteVouching(ArchiveCopy* copy, const Announcement& announcement, bool vouched)

@@ -38,9 +38,24 @@ bool FormatArchiveCopyName(unsigned number, wchar_t* name, size_t capacity);
 // of old copies may delete.
 bool IsArchiveCopyName(const wchar_t* name);
 
-// Whether the copy may run when the server gives no answer: it passed its checks when it was
-// stored; with a key it must have been vouched for by a version file that has not expired since.
-bool ArchiveCopyUsableOffline(const ArchiveCopy& copy, bool keyPresent, int64_t now);
+// The number in a copy's name (IsArchiveCopyName); 0 for any other name or one beyond 32 bits.
+unsigned ArchiveCopyNumber(const wchar_t* name);
+
+// Whether the clean-up of a start may delete copy number: another start may be about to hand the
+// newest copy to its javaw, and a start that runs a copy (runningNumber; 0 when the embedded
+// archive runs) deletes only older ones. newestNumber: the highest number in the cache folder.
+bool ArchiveCopyMayBeDeleted(unsigned number, unsigned runningNumber, unsigned newestNumber);
+
+// Whether the copy may run when the server gives no answer for the archive: it passed its checks
+// when it was stored; with a key it must have been vouched for by a version file that has not
+// expired since, and a verified version file that arrived this start (arrived) must name the
+// copy's size and digest: a release that names another archive, or none, withdraws the copy.
+bool ArchiveCopyUsableOffline(const ArchiveCopy& copy, const Announcement& arrived, int64_t now);
+
+// With a key, an archive is vouched for only by a verified release whose number is at least the
+// highest verified number the cache has seen (highestSeen; -1: none yet): an older genuine
+// release, replayed, must not bring its archive back.
+bool ReleaseOlderThanSeen(const Announcement& announcement, int highestSeen);
 
 // What the copy keeps of the announcement that vouched for it.
 void NoteVouching(ArchiveCopy* copy, const Announcement& announcement, bool vouched);

@@ -9,7 +9,6 @@
 #include "base/state.h"
 #include "log/format.h"
 #include "log/log.h"
-#include "log/warnings.h"
 #include "net/proxy.h"
 #include "provision/runtime.h"
 #include "base/cmdline.h"
@@ -90,14 +89,8 @@ void StartLauncher(const wchar_t* launchExe)
     if (commandLine) {
         BuildLauncherCommandLine(values, commandLine, kLauncherCommandLineCapacity);
         LogLine(commandLine);
-        bool started = StartProcess(commandLine, nullptr);
-        DWORD error = started ? 0 : GetLastError();
-        // The application is up (or cannot start) before any box of this start is shown.
-        ShowHeldWarnings();
-        if (!started)
-            RecoverFromFailedStart(error);
-    } else {
-        ShowHeldWarnings();
+        if (!StartProcess(commandLine, nullptr))
+            RecoverFromFailedStart(GetLastError());
     }
     free(commandLine);
     free(proxyFragment);
@@ -147,7 +140,6 @@ void RunLauncher()
     GetModuleFileNameW(nullptr, launchExe, kPathCapacity);
     if (!launcherState.hasLaunchArgument) {
         LogLine(L"RunLauncher: Parameter ApplicationUrl fehlt, Launcher wird beendet");
-        ShowHeldWarnings();
     } else
         StartLauncher(launchExe);
     PostMessageW(launcherState.splashWindow, WM_DESTROY, 0, 0);

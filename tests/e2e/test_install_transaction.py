@@ -168,9 +168,8 @@ def test_ending_the_program_at_the_pack_failure_box_keeps_marker_and_version(ser
     with wine.running(prefix, display, ARGS) as proc:
         assert screen.find_window(display, dialog.WARNING_CAPTION, timeout=60)
         assert any(t.startswith("Jre download failed") for t in wine.log_texts(prefix))
-        # The box comes once javaw is up. A javaw that starts or ends may move the display's focus
-        # as the key goes out (seen in full runs only), so a key that did not arrive is pressed again.
-        assert runtime.javaw_starts(prefix, 1)
+        # The box comes before the launch; a key that did not arrive (the display's focus moved as
+        # it went out, seen in full runs only) is pressed again.
         for _ in range(3):
             screen.press_on_splash(display, screen.find_splash(display), key)
             if wine.wait_for(lambda: proc.poll() is not None, timeout=5):
@@ -178,6 +177,7 @@ def test_ending_the_program_at_the_pack_failure_box_keeps_marker_and_version(ser
         assert wine.finish(proc, prefix, 15) == 0
     assert installed_files(prefix) == before and no_install_leftovers(prefix)
     assert not (wine.cache_dir(prefix) / "jre_pack.exe").exists()
+    assert not any(t.startswith('"') and " -jar " in t for t in wine.log_texts(prefix)), "ended before the launch"
 
 
 def test_runtime_in_use_is_replaced_by_a_later_start_without_a_second_download(server, display):
@@ -197,16 +197,25 @@ def test_runtime_in_use_is_replaced_by_a_later_start_without_a_second_download(s
     assert (wine.cache_dir(prefix) / "version.txt").read_bytes() == b"5" and no_install_leftovers(prefix)
 
 
-def test_a_start_whose_box_is_open_holds_up_no_other_start(server, display):
+def test_the_pack_box_comes_before_the_launch_and_holds_up_no_other_start(server, display):
     root, origin, prefix = server
-    record = runtime.place_runtime(prefix, version="4")
-    runtime.remove_pack(root)  # 404: the status box and the pack-failure box
+    runtime.remove_pack(root)  # first run, 404: the status box and the pack-failure box
     with wine.running(prefix, display, ARGS) as first:
         assert screen.find_window(display, dialog.WARNING_CAPTION, timeout=60)
+        texts = wine.log_texts(prefix)
+        assert any(t.startswith("Jre download failed") for t in texts)
+        assert not any(t.startswith('"') and " -jar " in t for t in texts), "javaw was tried before the box"
         with wine.running(prefix, display, ARGS):
-            # Two windows' boxes on one display: the runs are ended, not answered.
-            assert javaw_started(record, 2)
+            # Its own box while the first is open; two windows' boxes on one display: the runs
+            # are ended, not answered.
+            assert wine.wait_for(lambda: len(screen.windows_named(display, dialog.WARNING_CAPTION)) == 2, timeout=60)
         assert first.poll() is None, "the first start's box is still open"
+        # Its boxes answered, the first start tries javaw (no runtime): the question's lines come first.
+        with dialog.Answerer(prefix, display):
+            assert screen.find_window(display, dialog.QUESTION_CAPTION, timeout=60)
+            texts = wine.log_texts(prefix)
+        assert {"Fehler 2: " + dialog.QUESTION_CAPTION,
+                "RunLauncher Fehler: 2. Tempor\xe4re Dateien l\xf6schen und erneut versuchen?"} <= set(texts)
 
 
 @pytest.mark.parametrize("set_aside", ["whole", "not whole"])

@@ -48,7 +48,7 @@ OUTCOMES = {
     "zip without its end": (("body", {"body": ARCHIVE[:CUT]}), False),
     "no server": (None, False),
 }
-PROBE = "FetchFileConditionally https://get.tarvolin.example%s to " % ARCHIVE_PATH
+PROBE = "DownloadfileDirect https://get.tarvolin.example%s to " % ARCHIVE_PATH
 
 
 def host_path(prefix, windows_path):
@@ -190,4 +190,5 @@ def test_a_changed_archive_runs_beside_a_held_copy_offline_the_copy_runs_and_a_w
         jar = start_and_get_archive(clean, display, record, 4)
     finally:
         origin.stop()
-    assert jar.name.startswith("TPL") and copies(clean) == []
+    # Withdrawn: not run, but as the newest it may be what another start is handing to its javaw.
+    assert jar.name.startswith("TPL") and copies(clean) == ["launcher-2.jar"]

@@ -1,14 +1,17 @@
 """Signed releases with the real program: a launcher built with a test release key installs only
 the pack its key signed, and refuses a changed pack, another release's pack, a version file signed
 with another key and an unsigned one, and takes a file that one of its keys signed among others;
-the launcher built without a key refuses a pack whose digest the version file contradicts. A refused pack does not run: the installed runtime starts and
-version.txt keeps its number. (An unsigned old-style server with the keyless launcher is what the
-other end-to-end modules run against.) `tools/release status` reads the published file as a
-launcher does and warns before it expires."""
+the launcher built without a key refuses a pack whose digest the version file contradicts. A
+refused pack does not run: the installed runtime starts and version.txt keeps its number. (An
+unsigned old-style server with the keyless launcher is what the other end-to-end modules run
+against.) `tools/release status` reads the published file as a launcher does and warns before it
+expires."""
 import datetime
 import functools
 import hashlib
+import io
 import subprocess
+import zipfile
 
 import pytest
 
@@ -196,6 +199,36 @@ def test_keyed_launcher_runs_only_the_archive_its_version_file_vouches_for(serve
     refusals = [t for t in texts if t.startswith("provideGenenricLauncherJar: Archiv des Servers wird nicht")]
     assert len(refusals) == (0 if reason is None else 1) and all(reason in t for t in refusals)
     assert len(runtime.javaw_starts(prefix, 1)) == 1
+
+
+def zip_archive(name):
+    out = io.BytesIO()
+    with zipfile.ZipFile(out, "w") as jar:
+        jar.writestr("META-INF/MANIFEST.MF", "Manifest-Version: 1.0\r\nMain-Class: %s.Main\r\n\r\n" % name)
+    return out.getvalue()
+
+
+def test_keyed_launcher_runs_no_archive_a_newer_release_withdrew_nor_one_an_older_release_brings(server, display,
+                                                                                                 keyed_launcher):
+    """Release 7 with archive A, its copy kept; release 7 re-signed for archive C with the archive
+    request closed unanswered; then the genuine release 5 with archive B replayed: neither A nor B runs."""
+    root, origin, prefix = server
+    runtime.place_runtime(prefix, version="7")
+    used = []
+    for name, version, route in (("A", 7, None), ("C", 7, ("hangup", {})), ("B", 5, None)):
+        (root / runtime.GENERIC_ARCHIVE).write_bytes(zip_archive(name))
+        release.publish(root, version, good(), keys=release.KEYS, archive=True)
+        origin.routes.pop("/" + runtime.GENERIC_ARCHIVE, None)
+        if route:
+            origin.routes["/" + runtime.GENERIC_ARCHIVE] = route
+        code, answered, _ = dialog.run(prefix, display, ARGS, exe=keyed_launcher)
+        assert code == 0 and answered == []
+        used += [t.split(":")[0] for t in wine.log_texts(prefix) if "Launcher-Archiv wird verwendet" in t][len(used):]
+    assert used == ["Generisches Launcher-Archiv wird verwendet"] + ["Eingebettetes Launcher-Archiv wird verwendet"] * 2
+    assert ("provideGenenricLauncherJar: Archiv des Servers wird nicht verwendet: die Versionsdatei nennt Version 5, "
+            "dieser Cache kannte schon Version 7") in wine.log_texts(prefix)
+    assert (wine.cache_dir(prefix) / "version.seen").read_bytes() == b"7"
+    assert len(runtime.javaw_starts(prefix, 3)) == 3
 
 
 def test_keyless_launcher_refuses_a_pack_the_digest_line_contradicts_once_until_it_changes(server, display):

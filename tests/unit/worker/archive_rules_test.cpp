@@ -63,7 +63,7 @@ TEST(ArchiveRules, StoredTextReadsBackAsWrittenAndNothingElse)
     EXPECT_EQ(0u, FormatArchiveCopyMeta(Copy(), text, 40)) << "no room";
 }
 
-TEST(ArchiveRules, OnlyCopyNamesAreDeletedAndOnlyVouchedCopiesRunOffline)
+TEST(ArchiveRules, OnlyOldCopiesAreDeletedAndOnlyVouchedCopiesRunOffline)
 {
     wchar_t name[kArchiveCopyNameCapacity];
     ASSERT_TRUE(FormatArchiveCopyName(4294967295u, name, kArchiveCopyNameCapacity));
@@ -73,10 +73,37 @@ TEST(ArchiveRules, OnlyCopyNamesAreDeletedAndOnlyVouchedCopiesRunOffline)
                                  L"jre", L"launcher-12345678901.jar", L"version.txt"})
         EXPECT_FALSE(IsArchiveCopyName(other)) << other;
 
+    EXPECT_EQ(12u, ArchiveCopyNumber(L"LAUNCHER-12.JAR"));
+    EXPECT_EQ(0u, ArchiveCopyNumber(L"launcher-4294967296.jar")) << "beyond 32 bits";
+    // copy number, the one that stays current (0: none), the newest -> may it go
+    const struct { unsigned number, running, newest; bool deleted; } cleanUps[] = {
+        {3, 5, 5, true}, {5, 5, 5, false}, {6, 5, 6, false}, {3, 0, 5, true}, {5, 0, 5, false}, {0, 0, 5, false}};
+    for (const auto& c : cleanUps)
+        EXPECT_EQ(c.deleted, ArchiveCopyMayBeDeleted(c.number, c.running, c.newest)) << c.number << " " << c.running;
+
     ArchiveCopy copy = Copy();
-    EXPECT_TRUE(ArchiveCopyUsableOffline(copy, true, 1898553598));
-    EXPECT_FALSE(ArchiveCopyUsableOffline(copy, true, 1898553599)) << "its version file has expired";
+    Announcement none = {};
+    none.keyPresent = true;
+    Announcement named = none;
+    named.verified = named.hasArchiveSize = named.hasArchiveDigest = true;
+    named.archiveSize = copy.length;
+    memcpy(named.archiveDigest, copy.sha256, sizeof copy.sha256);
+    Announcement other = named;
+    other.archiveDigest[0] ^= 1;
+    EXPECT_TRUE(ArchiveCopyUsableOffline(copy, none, 1898553598)) << "no verified version file arrived";
+    EXPECT_TRUE(ArchiveCopyUsableOffline(copy, named, 1898553598));
+    EXPECT_FALSE(ArchiveCopyUsableOffline(copy, other, 1898553598)) << "the release names another archive";
+    other.hasArchiveDigest = other.hasArchiveSize = false;
+    EXPECT_FALSE(ArchiveCopyUsableOffline(copy, other, 1898553598)) << "the release names no archive";
+    EXPECT_FALSE(ArchiveCopyUsableOffline(copy, named, 1898553599)) << "its version file has expired";
     copy.vouched = false;
-    EXPECT_FALSE(ArchiveCopyUsableOffline(copy, true, 0)) << "never vouched for with the key";
-    EXPECT_TRUE(ArchiveCopyUsableOffline(copy, false, 1898553599)) << "without a key it passed its checks";
+    EXPECT_FALSE(ArchiveCopyUsableOffline(copy, none, 0)) << "never vouched for with the key";
+    none.keyPresent = false;
+    EXPECT_TRUE(ArchiveCopyUsableOffline(copy, none, 1898553599)) << "without a key it passed its checks";
+
+    named.version = 5;
+    EXPECT_TRUE(ReleaseOlderThanSeen(named, 7));
+    EXPECT_FALSE(ReleaseOlderThanSeen(named, 5) || ReleaseOlderThanSeen(named, -1));
+    named.keyPresent = false;
+    EXPECT_FALSE(ReleaseOlderThanSeen(named, 7)) << "keyless builds as before";
 }
