@@ -63,10 +63,35 @@ mkdir "$work/linked" && ln -s "$work/planted" "$work/linked/release-public.pem"
 "$release" keygen "$work/linked" >/dev/null 2>&1 && got=$? || got=$?
 expect "keygen writes no key through a symlink" "$got $(ls -A "$work/linked" | wc -l) $(ls "$work/planted" 2>/dev/null | wc -l)" "1 1 0"
 
-# Packs a launcher refuses are refused by sign too, and a failed sign leaves the published file.
+# Packs a launcher refuses are refused by sign too, and a failed sign leaves the published file;
+# so are packs Windows starts only with administrator rights: a 32-bit one without an asInvoker
+# manifest (installer detection), and one whose manifest asks for them. A signed-looking pack passes.
 printf 'hello\n' >"$work/text"
 : >"$work/empty"
-for pack in text empty; do
+/usr/bin/python3 - "$work" <<'PY'
+import struct, sys
+def pe(machine, magic, manifest=b"", signed=False):
+    optional_size = 224 if magic == 0x10B else 240
+    head = bytearray(b"MZ" + bytes(58) + struct.pack("<I", 0x40) + b"PE\0\0")
+    head += struct.pack("<HHIIIHH", machine, 1, 0, 0, 0, optional_size, 0x22)
+    optional = bytearray(optional_size)
+    struct.pack_into("<H", optional, 0, magic)
+    struct.pack_into("<II", optional, (96 if magic == 0x10B else 112) + 32, 0x400, 8 if signed else 0)
+    section = b".rsrc\0\0\0" + struct.pack("<IIII", len(manifest), 0x1000, len(manifest), 0x200) + bytes(16)
+    data = bytes(head + optional + section)
+    return data + bytes(0x200 - len(data)) + manifest + bytes(512)
+level = b'<requestedExecutionLevel level="%s" uiAccess="false"/>'
+for name, data in (("installer32", pe(0x14C, 0x10B)), ("elevated", pe(0x8664, 0x20B, level % b"requireAdministrator")),
+                   ("invoker32", pe(0x14C, 0x10B, level % b"asInvoker", signed=True)), ("unsigned64", pe(0x8664, 0x20B))):
+    open(f"{sys.argv[1]}/{name}", "wb").write(data)
+PY
+for pack in invoker32 unsigned64; do
+  "$release" sign --key "$work/key/release-private.pem" --version 7 "$work/$pack" >/dev/null 2>"$work/$pack.err" &&
+    got=$? || got=$?
+  expect "sign takes the $pack pack, warning only when unsigned" "$got $(grep -c 'no Authenticode signature' "$work/$pack.err")" \
+    "0 $([ $pack = unsigned64 ] && echo 1 || echo 0)"
+done
+for pack in text empty installer32 elevated; do
   printf 'old\n' >"$work/published"
   "$release" sign --key "$work/key/release-private.pem" --version 8 --output "$work/published" "$work/$pack" \
     2>/dev/null && got=$? || got=$?

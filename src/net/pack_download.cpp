@@ -5,6 +5,7 @@
 
 #include "base/files.h"
 #include "base/state.h"
+#include "layout/held_files.h"
 #include "log/format.h"
 #include "log/log.h"
 #include "log/warnings.h"
@@ -119,10 +120,9 @@ void ReportUncreatablePartial()
 int FinishPack(const PackJob& job, const wchar_t* validator)
 {
     DeleteQuietly(launcherState.partialPackMetaFile);
-    if (!MoveFileExW(launcherState.partialPackFile, job.packFile, MOVEFILE_REPLACE_EXISTING)) {
-        LogSystemError(GetLastError(), job.packFile);
+    // A scanner may still be reading the pack it has just seen arrive.
+    if (!MoveHeldFile(launcherState.partialPackFile, job.packFile, MOVEFILE_REPLACE_EXISTING))
         return kPackFailed;
-    }
     if (job.validatorOut)
         BoundedFormat(job.validatorOut, kValidatorCapacity, L"%s", validator ? validator : L"");
     return kPackDownloaded;

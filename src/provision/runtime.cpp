@@ -1,11 +1,14 @@
 #include <windows.h>
 
 #include <shlwapi.h>
+#include <wchar.h>
 
 #include "provision/runtime.h"
 
+#include "base/fault_plan.h"
 #include "base/files.h"
 #include "layout/folders.h"
+#include "layout/held_files.h"
 #include "base/state.h"
 #include "log/format.h"
 #include "log/log.h"
@@ -17,6 +20,7 @@
 #include "provision/delivered_pack.h"
 #include "provision/install_rules.h"
 #include "provision/refusal_rules.h"
+#include "provision/refused_start.h"
 #include "provision/release_check.h"
 #include "provision/rollout.h"
 #include "provision/version_rules.h"
@@ -39,6 +43,9 @@ enum : int {
     // launches that runtime unchecked.
     kBusyCacheWaitMs = 20 * 1000,
 };
+
+// Why this start's pack did not run when the machine refused to start it (start_rules.h), else 0.
+DWORD packStartRefusal = 0;
 
 // The direct download first; the proxy-authenticating one only when the direct one failed.
 int DownloadTwoStep(const wchar_t* serverPath, const wchar_t* targetFile)
@@ -279,7 +286,7 @@ void RestoreSetAsideRuntime()
         return;
     if (Exists(s.runtimeFolder) && !RemoveBrokenRuntime())
         return;
-    if (MoveLogged(s.setAsideRuntimeFolder, s.runtimeFolder, 0))
+    if (MoveHeldFolder(s.setAsideRuntimeFolder, s.runtimeFolder))
         LogLine(L"EnsureRuntime: bisherige Runtime nach abgebrochener Installation wiederhergestellt");
 }
 
@@ -432,6 +439,66 @@ void ForgetRefusal()
         DeleteFileQuietly(path);
 }
 
+// A pack the machine refused to start is kept with a record of the same form as a refusal (where it
+// came from, the version file it was checked against), so that later starts run it again without
+// downloading it while the server offers the same release: the administrator may allow it meanwhile.
+bool BlockedPackPath(wchar_t* path)
+{
+    return BoundedFormat(path, kPathCapacity, L"%s\\jre_pack.blocked", launcherState.cacheFolder) == kFormatOk;
+}
+
+void KeepBlockedPack(PackRefusal record)
+{
+    wchar_t path[kPathCapacity];
+    wchar_t text[kPackRefusalTextCapacity];
+    if (!record.validator[0])
+        BoundedFormat(record.validator, kValidatorCapacity, L"-"); // the server sent none; none is needed
+    BoundedFormat(record.line, kRefusalLineCapacity, L"Runtime-Paket beim Start blockiert (Fehler %lu)",
+                  packStartRefusal);
+    size_t length = FormatPackRefusal(record, text, kPackRefusalTextCapacity);
+    if (length == 0 || !BlockedPackPath(path))
+        return;
+    DWORD code = WriteWholeFile(path, text, static_cast<DWORD>(length * sizeof(wchar_t)));
+    if (code)
+        LogSystemError(code, path);
+}
+
+void ForgetBlockedPack()
+{
+    wchar_t path[kPathCapacity];
+    if (BlockedPackPath(path))
+        DeleteFileQuietly(path);
+}
+
+// True when the pack in the cache is the one an earlier start could not run, for this very source
+// and version file, and it still passes the release check: it runs again without a download.
+bool BlockedPackStillUsable(const PackRefusal& current)
+{
+    wchar_t path[kPathCapacity];
+    wchar_t text[kPackRefusalTextCapacity];
+    wchar_t refusedLine[kRefusalLineCapacity] = {};
+    bool notAProgram = false;
+    FileStart start;
+    PackRefusal kept = {};
+    if (!current.source[0] || !BlockedPackPath(path))
+        return false;
+    DWORD got = ReadFileStart(path, text, sizeof text, &start);
+    bool usable = start.opened && start.error == 0 && start.size == got && got < sizeof text &&
+                  got % sizeof(wchar_t) == 0 && ParsePackRefusal(text, got / sizeof(wchar_t), &kept) &&
+                  // A blocked pack does not lapse like a refused one: it is not downloaded again
+                  // while its source and version file stay the same.
+                  RefusalStillApplies(kept, current.source, current.versionDigest, kept.keptAt) &&
+                  DownloadedPackIsProgram(refusedLine, &notAProgram) &&
+                  CheckRuntimePack(launcherState.newVersionFile, launcherState.runtimePackFile, nullptr, refusedLine,
+                                   kRefusalLineCapacity);
+    if (usable)
+        LogLine(L"EnsureRuntime: Runtime-Paket wurde bei einem fr\u00fcheren Start blockiert und wird ohne Download "
+                L"erneut gestartet");
+    else if (start.opened)
+        ForgetBlockedPack();
+    return usable;
+}
+
 // Fills current with what a refusal of this start's pack would keep (where the pack comes from and
 // the digest of the version file it is checked against) and earlier with the refusal an earlier
 // start kept for the very same pack and version file; true when there is one. A kept refusal that
@@ -462,14 +529,14 @@ bool StagePack()
             return false;
         }
     }
-    return MoveLogged(s.runtimePackFile, s.stagedPackFile, MOVEFILE_REPLACE_EXISTING);
+    return MoveHeldFile(s.runtimePackFile, s.stagedPackFile, MOVEFILE_REPLACE_EXISTING);
 }
 
 // The pack stays in the cache folder after the install, as it always has.
 void ReturnStagedPack()
 {
     if (Exists(launcherState.stagedPackFile))
-        MoveLogged(launcherState.stagedPackFile, launcherState.runtimePackFile, MOVEFILE_REPLACE_EXISTING);
+        MoveHeldFile(launcherState.stagedPackFile, launcherState.runtimePackFile, MOVEFILE_REPLACE_EXISTING);
 }
 
 bool UnpackStagedPack()
@@ -496,7 +563,7 @@ bool TakeInstallVersionFile(bool secondArrived)
         LogLine(L"EnsureRuntime: zweiter Abruf der Versionsdatei ohne Versionsnummer und keine Runtime installiert, "
                 L"die Versionsdatei des ersten Abrufs gilt");
         return CheckSecondFetch(s.remoteVersionFile, s.remoteVersion, s.localVersion) &&
-               MoveLogged(s.remoteVersionFile, s.newVersionFile, MOVEFILE_REPLACE_EXISTING);
+               MoveHeldFile(s.remoteVersionFile, s.newVersionFile, MOVEFILE_REPLACE_EXISTING);
     case kInstallVersionNone:
         break;
     }
@@ -533,19 +600,20 @@ void ReplaceLocalVersionFile()
         LogLine(L"EnsureRuntime: Versionsdatei des Servers fehlt, version.txt bleibt");
         return;
     }
-    MoveLogged(s.newVersionFile, s.localVersionFile, MOVEFILE_REPLACE_EXISTING);
+    MoveHeldFile(s.newVersionFile, s.localVersionFile, MOVEFILE_REPLACE_EXISTING);
 }
 
 // The switch: the installed runtime goes aside, the staged one (already marked) takes its place,
 // and only then does version.txt name the new version. A runtime that cannot be moved (a running
-// javaw holds it) stays and is launched; the new one is installed by a later start.
+// javaw holds it) stays and is launched; the new one is installed by a later start. Both moves
+// wait out a scanner's hold of the freshly unpacked files.
 int CommitStagedRuntime()
 {
     LauncherState& s = launcherState;
     WriteEmptyFile(s.stagedMarkerFile);
     ClearWayForSwitch();
     bool hadRuntime = Exists(s.runtimeFolder);
-    if (hadRuntime && !MoveLogged(s.runtimeFolder, s.setAsideRuntimeFolder, 0)) {
+    if (hadRuntime && !MoveHeldFolder(s.runtimeFolder, s.setAsideRuntimeFolder)) {
         // Checked, unpacked and marked, the new runtime waits with its version file; a later start
         // that can move the old one aside puts it in place without downloading it again.
         LogPrintf(L"EnsureRuntime: bisherige Runtime ist in Benutzung und bleibt, die neue (Version %d) wartet in "
@@ -553,11 +621,15 @@ int CommitStagedRuntime()
                   ReadVersionNumber(s.newVersionFile));
         return 0;
     }
-    if (!MoveLogged(s.stagedRuntimeFolder, s.runtimeFolder, 0)) {
+    if (!MoveHeldFolder(s.stagedRuntimeFolder, s.runtimeFolder)) {
+        // A hold that outlasts the wait (or any other refusal of the move) costs the checked and
+        // unpacked runtime nothing: it waits in jre.staging, like one whose predecessor is in
+        // use, and a later start puts it in place without downloading it again.
         if (hadRuntime)
-            MoveLogged(s.setAsideRuntimeFolder, s.runtimeFolder, 0);
-        LogLine(L"EnsureRuntime: neue Runtime nicht an ihren Platz gebracht, bisherige Runtime bleibt");
-        DiscardInstall();
+            MoveHeldFolder(s.setAsideRuntimeFolder, s.runtimeFolder);
+        LogPrintf(L"EnsureRuntime: neue Runtime nicht an ihren Platz gebracht, sie wartet (Version %d) in jre.staging "
+                  L"auf einen sp\u00e4teren Start",
+                  ReadVersionNumber(s.newVersionFile));
         return 0;
     }
     ReplaceLocalVersionFile();
@@ -565,6 +637,28 @@ int CommitStagedRuntime()
     DeleteInstallFolder(s.setAsideRuntimeFolder, kSetAsideFolderName);
     DeleteStagingFolder();
     return 1;
+}
+
+// Runs the checked pack and puts its runtime in place. A pack the machine refused to start stays
+// with its record (KeepBlockedPack) instead of being discarded; record is this start's source,
+// version digest and validator.
+int UnpackAndCommit(const PackRefusal& record, const FileDigest& digest)
+{
+    packStartRefusal = 0;
+    if (!StagePack() || !UnpackStagedPack()) {
+        if (packStartRefusal) {
+            DeleteStagingFolder();
+            DeleteFileQuietly(launcherState.newVersionFile);
+            KeepBlockedPack(record);
+        } else {
+            ForgetBlockedPack();
+            DiscardInstall();
+        }
+        return 0;
+    }
+    ForgetBlockedPack();
+    KeepStagedRelease(digest);
+    return CommitStagedRuntime();
 }
 
 int InstallRuntime()
@@ -597,6 +691,8 @@ int InstallRuntime()
     // thing of this start (Escape or Alt+F4 while it is open).
     PackRoom room = {};
     FileDigest digest = {};
+    if (BlockedPackStillUsable(refusal))
+        return UnpackAndCommit(refusal, digest);
     // The digest is taken while the pack arrives, on a second thread, so checking it costs the
     // first run next to nothing.
     PackExpectation expected = ReadPackExpectation(s.newVersionFile);
@@ -630,12 +726,7 @@ int InstallRuntime()
         return 0;
     }
     ForgetRefusal();
-    if (!StagePack() || !UnpackStagedPack()) {
-        DiscardInstall();
-        return 0;
-    }
-    KeepStagedRelease(digest);
-    return CommitStagedRuntime();
+    return UnpackAndCommit(refusal, digest);
 }
 
 // A new runtime that an earlier start checked, unpacked and marked but could not put in place
@@ -674,6 +765,20 @@ bool PendingInstallStillWanted()
         return false;
     }
     return true;
+}
+
+// With no whole runtime in place but a checked one waiting (its move was held past the wait on a
+// first install), this start runs the waiting one where it lies rather than none at all.
+void LaunchWaitingRuntimeIfNoneInPlace()
+{
+    LauncherState& s = launcherState;
+    if (s.installPathsCut || WholeRuntimeInstalled() || !PendingInstallExists())
+        return;
+    size_t length = wcslen(s.stagedJavawFile);
+    const size_t extension = 4; // ".exe": javawPath names the program without it
+    if (BoundedFormat(s.javawPath, kPathCapacity, L"%.*s", static_cast<int>(length - extension), s.stagedJavawFile) ==
+        kFormatOk)
+        LogPrintf(L"EnsureRuntime: keine Runtime an ihrem Platz, die wartende wird aus jre.staging gestartet");
 }
 
 int CheckAndInstallRuntime()
@@ -726,6 +831,7 @@ int EnsureRuntime()
     int result = CheckAndInstallRuntime();
     // Kept until the install is decided: a first run takes it when the second fetch fails.
     DeleteFileW(launcherState.remoteVersionFile);
+    LaunchWaitingRuntimeIfNoneInPlace();
     ReleaseRuntimeCacheLock(lock);
     // The boxes of the check and install, now that no other start waits on this one.
     EndCacheWork();
@@ -805,6 +911,11 @@ int ReadVersionNumber(const wchar_t* path)
     return ParseVersionText(buffer);
 }
 
+bool PackStartRefused()
+{
+    return packStartRefusal != 0;
+}
+
 bool RuntimePackPresent()
 {
     return FileHasContent(launcherState.runtimePackFile);
@@ -823,11 +934,16 @@ int RunExtract()
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr, s.stagingFolder, &startup,
-                        &process)) {
-        DWORD code = GetLastError();
+    DWORD planned = PlannedFault(kFaultStart, s.stagedPackFile);
+    if (planned || !CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr, s.stagingFolder,
+                                   &startup, &process)) {
+        DWORD code = planned ? planned : GetLastError();
         s.extracting = FALSE;
         LogSystemError(code, L"RunExtract: Java JRE konnte nicht entpackt werden");
+        // Application control refuses the same pack at every start: it is kept and named, not
+        // fetched again.
+        if (ReportRefusedStart(code, s.stagedPackFile))
+            packStartRefusal = code;
         return 0;
     }
     WaitForSingleObject(process.hProcess, INFINITE);

@@ -31,3 +31,7 @@ bool RuntimePackPresent();
 // Returns 1 when it ran to its end with exit code 0; 0 when there is no pack, it could not be
 // started, or it failed (its exit code is logged).
 int RunExtract();
+
+// True when this start's pack was not run because the machine refused to start it (application
+// control): a missing runtime is then explained, and deleting the cache would not help.
+bool PackStartRefused();

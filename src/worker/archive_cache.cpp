@@ -7,6 +7,7 @@
 
 #include "base/files.h"
 #include "base/state.h"
+#include "layout/held_files.h"
 #include "log/format.h"
 #include "log/log.h"
 #include "net/archive_download.h"
@@ -53,9 +54,10 @@ bool WriteCacheText(const wchar_t* name, const char* text, size_t size)
     if (size == 0 || !CachePath(name, path) || BoundedFormat(newPath, kPathCapacity, L"%s.new", path) != kFormatOk)
         return false;
     DWORD error = WriteWholeFile(newPath, text, static_cast<DWORD>(size));
-    if (!error && MoveFileExW(newPath, path, MOVEFILE_REPLACE_EXISTING))
+    if (!error && MoveHeldFile(newPath, path, MOVEFILE_REPLACE_EXISTING))
         return true;
-    LogSystemError(error ? error : GetLastError(), path);
+    if (error)
+        LogSystemError(error, path);
     DeleteFileW(newPath);
     return false;
 }
@@ -232,13 +234,14 @@ bool KeepArrived(const wchar_t* arrived, wchar_t* name)
         wchar_t path[kPathCapacity];
         if (!FormatArchiveCopyName(number, name, kArchiveCopyNameCapacity) || !CachePath(name, path))
             return false;
-        if (MoveFileExW(arrived, path, 0))
+        // A name in use is passed over; the move itself waits out a scanner reading the archive.
+        if (GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES)
+            continue;
+        if (MoveHeldFile(arrived, path, 0))
             return true;
         DWORD error = GetLastError();
-        if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) {
-            LogSystemError(error, path);
+        if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS)
             return false;
-        }
     }
     return false;
 }

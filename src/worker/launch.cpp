@@ -5,13 +5,17 @@
 #include <stdlib.h>
 #include <wchar.h>
 
+#include "base/fault_plan.h"
 #include "layout/folders.h"
 #include "base/state.h"
 #include "log/format.h"
 #include "log/log.h"
 #include "net/proxy.h"
+#include "provision/refused_start.h"
 #include "provision/runtime.h"
+#include "provision/start_rules.h"
 #include "base/cmdline.h"
+#include "worker/java_paths.h"
 
 namespace {
 
@@ -82,15 +86,32 @@ void StartLauncher(const wchar_t* launchExe)
 {
     LauncherState& s = launcherState;
     wchar_t* proxyFragment = s.useProxyArguments ? BuildProxyArguments() : nullptr;
-    LauncherCommandValues values = {s.javawPath,    proxyFragment,  s.launchArgument, s.variantName,
-                                    s.runtimeSourceUrl, s.cacheFolder, launchExe,        s.localLowPath,
-                                    s.roamingPath,  s.launcherJarPath, s.propertyFilePath};
+    // Java reads its command line in the ANSI code page: every path on it must survive that.
+    JavaPath javaw = JavaReadablePath(s.javawPath);
+    JavaPath cacheFolder = JavaReadablePath(s.cacheFolder);
+    JavaPath exe = JavaReadablePath(launchExe);
+    JavaPath archive = JavaReadablePath(s.launcherJarPath);
+    JavaPath properties = JavaReadablePath(s.propertyFilePath);
+    LauncherCommandValues values = {javaw.text,     proxyFragment,     s.launchArgument, s.variantName,
+                                    s.runtimeSourceUrl, cacheFolder.text, exe.text,         s.localLowPath,
+                                    s.roamingPath,  archive.text,      properties.text};
     wchar_t* commandLine = static_cast<wchar_t*>(calloc(kLauncherCommandLineCapacity, sizeof(wchar_t)));
     if (commandLine) {
         BuildLauncherCommandLine(values, commandLine, kLauncherCommandLineCapacity);
         LogLine(commandLine);
-        if (!StartProcess(commandLine, nullptr))
-            RecoverFromFailedStart(GetLastError());
+        DWORD planned = PlannedFault(kFaultStart, s.javawPath);
+        bool started = !planned && StartProcess(commandLine, nullptr);
+        DWORD error = started ? 0 : planned ? planned : GetLastError();
+        // A start that application control refused is named in a box; deleting the cache would
+        // not help and would only download everything again. So too when it refused the pack
+        // and no runtime could be installed (its box was shown at that step).
+        bool refused = !started && (ClassifyStartError(error) != kStartNotRefused || PackStartRefused());
+        if (refused) {
+            // The failure's line first, then the box that names what was refused.
+            LogSystemError(error, kStartFailed);
+            ReportRefusedStart(error, javaw.text);
+        } else if (!started)
+            RecoverFromFailedStart(error);
     }
     free(commandLine);
     free(proxyFragment);

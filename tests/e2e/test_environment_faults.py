@@ -475,3 +475,22 @@ def test_cut_runtime_folder_is_never_deleted_during_an_install(server, display, 
            sentinels_kept="%d/%d" % (sum(kept) + inside_kept_after_yes, len(kept) + 1),
            decoys_in_current_folder_kept="%d/%d" % (sum(p.exists() for p in decoys), len(decoys)),
            boxes=len(closer.seen) + len(boxes), cache_entries_left_after_yes=cache_left)
+
+
+def test_a_profile_outside_the_code_page_reaches_javaw_in_short_paths(server, display, tmp_path):
+    """The Java launcher reads its command line in the ANSI code page (1252 here): a Romanian name
+    in the profile path must reach it as the folder's short name, which is plain ASCII."""
+    root, origin, prefix = server
+    record = tmp_path / "javaw-record.txt"
+    windows = "C:\\users\\%s\\Mih\u0103il\u0103" % wine.user_dir(prefix).name
+    try:
+        with local_appdata_at(prefix, windows):
+            code, boxes, _ = dialog.run(prefix, display, ["start.kvnlp"], dialog.AS_A_USER,
+                                        extra_env={"FAKE_JAVAW_RECORD": windows_path(record, prefix)})
+            starts = runtime.recorded_starts(record, 1)
+    finally:
+        shutil.rmtree(host_path(prefix, windows), ignore_errors=True)
+    assert code == 0 and boxes == [] and len(starts) == 1
+    argv = starts[0][1]
+    cache_argument = next(a for a in argv if a.startswith("-Dde.tarvolin.jreCacheBasePath="))
+    assert "~" in cache_argument and "".join(argv).encode("cp1252"), argv

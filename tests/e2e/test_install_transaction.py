@@ -21,6 +21,12 @@ NOT_A_PROGRAM = "EnsureRuntime: Runtime-Paket ist kein Windows-Programm (%d Byte
 TAKEN_OVER = ("EnsureRuntime: ein anderer Start endete mitten in der Arbeit an der Java-Runtime, "
               "sie wird hier fortgesetzt")
 COMMITTED = "EnsureRuntime: neue Runtime installiert, Version %d"
+HELD_WAITING = ("EnsureRuntime: neue Runtime nicht an ihren Platz gebracht, sie wartet (Version 5) in jre.staging auf "
+                "einen sp\xe4teren Start")
+FROM_STAGING = "EnsureRuntime: keine Runtime an ihrem Platz, die wartende wird aus jre.staging gestartet"
+BLOCKED = "Anwendungssteuerung hat den Start blockiert (Fehler %d): "
+PACK_REUSED = ("EnsureRuntime: Runtime-Paket wurde bei einem fr\xfcheren Start blockiert und wird ohne Download erneut "
+               "gestartet")
 PORTAL_PAGE = b"<html><body>Please log in to the guest network</body></html>"
 
 
@@ -184,9 +190,10 @@ def test_runtime_in_use_is_replaced_by_a_later_start_without_a_second_download(s
     root, origin, prefix = server
     record = runtime.place_runtime(prefix, version="4")
     before = installed_files(prefix)
+    wine.plan_faults(prefix, "hold-window-ms 300")  # the held folder is waited for 0.3 s, not 30 s
     with wine.holding(prefix, display, wine.cache_dir(prefix) / "jre"):
         for _ in range(2):
-            code, answered, _ = dialog.run(prefix, display, ARGS, dialog.AS_A_USER)
+            code, answered, _ = dialog.run(prefix, display, ARGS, dialog.AS_A_USER, exe=wine.FAULTS_EXE)
             assert code == 0 and answered == [] and installed_files(prefix) == before
     assert IN_USE in wine.log_texts(prefix) and javaw_started(record, 2)
 
@@ -266,3 +273,65 @@ def test_a_second_fetch_that_brings_no_number_installs_once_and_at_once_without_
     texts = wine.log_texts(prefix)
     assert line in texts
     assert texts.count(COMMITTED % 5) == 1 and len(extractions(prefix)) == 1 and no_install_leftovers(prefix)
+
+
+def freed(prefix):
+    return [t for t in wine.log_texts(prefix) if t.startswith("Datei oder Ordner nach ") and " ms wieder frei: " in t]
+
+
+@pytest.mark.parametrize("installed", [None, "4"], ids=["first-install", "update"])
+def test_a_scanners_hold_is_waited_out_and_a_longer_one_leaves_a_waiting_install(server, display, tmp_path, installed):
+    root, origin, prefix = server
+    if installed:
+        runtime.place_runtime(prefix, version=installed)
+    before = installed_files(prefix)
+    record = tmp_path / "javaw-record.txt"
+    run = dict(exe=wine.FAULTS_EXE, extra_env={"FAKE_JAVAW_RECORD": wine.windows_path(record, prefix)})
+    # Short holds of the arrived pack and of the pack after unpacking; the unpacked runtime held
+    # past the (shortened) wait.
+    wine.plan_faults(prefix, "hold-window-ms 500", "move 2 32 \\jre_pack.part",
+                     "move 1 33 \\jre.staging\\jre_pack.exe", "move 1000 5 \\jre.staging\\jre")
+    code, answered, _ = dialog.run(prefix, display, ARGS, dialog.AS_A_USER, **run)
+    assert code == 0 and answered == [] and javaw_started(record, 1)
+    texts = wine.log_texts(prefix)
+    assert HELD_WAITING in texts and len(freed(prefix)) == 2
+    assert (FROM_STAGING in texts) == (installed is None) and installed_files(prefix) == before
+    assert (wine.cache_dir(prefix) / "jre.staging" / "jre" / "unpack.txt").is_file()
+
+    # The hold ends within the next start's wait: the waiting runtime goes in without a download.
+    wine.plan_faults(prefix, "move 3 32 \\jre.staging\\jre")
+    code, answered, _ = dialog.run(prefix, display, ARGS, dialog.AS_A_USER, **run)
+    assert code == 0 and answered == [] and javaw_started(record, 2)
+    assert COMMITTED % 5 in wine.log_texts(prefix) and len(freed(prefix)) == 3
+    assert origin.count(runtime.PACK_PATH) == 1 and len(extractions(prefix)) == 1
+    assert (wine.cache_dir(prefix) / "version.txt").read_bytes() == b"5" and no_install_leftovers(prefix)
+
+
+@pytest.mark.parametrize("installed", [None, "4"], ids=["first-install", "update"])
+def test_starts_refused_by_application_control_are_named_and_the_pack_is_kept(server, display, tmp_path, installed):
+    root, origin, prefix = server
+    if installed:
+        runtime.place_runtime(prefix, version=installed)
+    before = installed_files(prefix)
+    record = tmp_path / "javaw-record.txt"
+    run = dict(exe=wine.FAULTS_EXE, extra_env={"FAKE_JAVAW_RECORD": wine.windows_path(record, prefix)})
+    # On a first install there is no javaw to refuse: its start fails for want of the runtime.
+    javaw_refused = ["start 1260 \\jre\\bin\\javaw"] if installed else []
+    wine.plan_faults(prefix, "start 4551 \\jre.staging\\jre_pack.exe", *javaw_refused)
+    code, answered, _ = dialog.run(prefix, display, ARGS, dialog.AS_A_USER, **run)
+    # One box for each refusal, and no question whose Yes would delete the cache.
+    assert code == 0 and [caption for caption, _ in answered] == [dialog.WARNING_CAPTION] * (2 if installed else 1)
+    assert all("Anwendungssteuerung Ihres Unternehmens" in text for _, text in answered)
+    texts = wine.log_texts(prefix)
+    assert any(t.startswith(BLOCKED % 4551) and t.endswith("\\jre.staging\\jre_pack.exe") for t in texts)
+    assert any(t.startswith(BLOCKED % 1260) and t.endswith("\\jre\\bin\\javaw") for t in texts) == bool(installed)
+    cache = wine.cache_dir(prefix)
+    assert installed_files(prefix) == before and (cache / "jre_pack.exe").is_file()
+
+    # Allowed by the administrator: the kept pack runs without being downloaded again.
+    wine.plan_faults(prefix)
+    code, answered, _ = dialog.run(prefix, display, ARGS, dialog.AS_A_USER, **run)
+    assert code == 0 and answered == [] and javaw_started(record, 1)
+    texts = wine.log_texts(prefix)
+    assert PACK_REUSED in texts and COMMITTED % 5 in texts and origin.count(runtime.PACK_PATH) == 1
+    assert (cache / "version.txt").read_bytes() == b"5" and not (cache / "jre_pack.blocked").exists()

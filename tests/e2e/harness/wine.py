@@ -19,6 +19,8 @@ from pathlib import Path
 ROOT = Path(__file__).resolve().parents[3]
 BUILD = Path(os.environ.get("LAUNCHER_BUILD_DIR", ROOT / "build"))
 EXE = BUILD / "DesktopLauncher.exe"
+# The test build with the fault plan (src/testbuild/fault_plan.cpp says what a plan holds).
+FAULTS_EXE = BUILD / "faults" / "DesktopLauncher.exe"
 TOOLS = BUILD / "tools"
 E2E_DIR = BUILD / "e2e"
 # What one run of the tests changes (its prefix, the programs' working folder, the reports of odd
@@ -74,6 +76,12 @@ def base_dir(prefix):
 
 def cache_dir(prefix):
     return base_dir(prefix) / "zentrixjre"
+
+
+def plan_faults(prefix, *lines):
+    """Writes the fault plan FAULTS_EXE reads at its next starts; no lines: no faults."""
+    base_dir(prefix).mkdir(parents=True, exist_ok=True)
+    (base_dir(prefix) / "fault-plan.txt").write_text("".join(line + "\n" for line in lines), encoding="utf-8")
 
 
 def log_path(prefix):

@@ -4,7 +4,9 @@
 
 #include <string>
 
+#include "base/held_rules.h"
 #include "provision/install_rules.h"
+#include "provision/start_rules.h"
 
 namespace {
 
@@ -113,4 +115,37 @@ TEST(InstallRules, AWaitingRuntimeIsCommittedOnlyUnderItsOwnVersionFile)
     }
     EXPECT_FALSE(StagedReleaseMatches("", 0, version)) << "no record: an older program's staging folder";
     EXPECT_EQ(0u, FormatStagedRelease(version, pack, text, 40)) << "does not fit";
+}
+
+// A start the machine refused is named, not retried or repaired; any other failure is not.
+TEST(InstallRules, StartsRefusedByPolicyAreToldFromOtherFailures)
+{
+    const unsigned long policy[] = {225, 786, 1260, 4551, 4556, 4557, 4558, 4559, 4580, 4581};
+    for (unsigned long code : policy)
+        EXPECT_EQ(kStartRefusedByPolicy, ClassifyStartError(code)) << code;
+    EXPECT_EQ(kStartNeedsElevation, ClassifyStartError(740));
+    const unsigned long others[] = {0, 2, 3, 5, 32, 193, 216, 1259, 4552};
+    for (unsigned long code : others)
+        EXPECT_EQ(kStartNotRefused, ClassifyStartError(code)) << code;
+}
+
+// A held file is tried again with doubling pauses that end exactly at the window.
+TEST(InstallRules, HeldFilesAreWaitedForWithGrowingPausesWithinTheWindow)
+{
+    EXPECT_TRUE(IsHoldError(5) && IsHoldError(32) && IsHoldError(33));
+    EXPECT_FALSE(IsHoldError(0) || IsHoldError(2) || IsHoldError(3) || IsHoldError(183));
+    unsigned long waited = 0, pauses = 0, last = 0;
+    while (unsigned long pause = NextHoldPauseMs(pauses, waited, kHeldFileWindowMs)) {
+        EXPECT_TRUE(pause >= last || waited + pause == kHeldFileWindowMs) << pauses;
+        EXPECT_LE(pause, static_cast<unsigned long>(kLongestHoldPauseMs));
+        last = pause;
+        waited += pause;
+        ++pauses;
+    }
+    EXPECT_EQ(static_cast<unsigned long>(kHeldFileWindowMs), waited);
+    EXPECT_EQ(static_cast<unsigned long>(kFirstHoldPauseMs), NextHoldPauseMs(0, 0, kHeldFileWindowMs));
+    EXPECT_EQ(200ul, NextHoldPauseMs(2, 150, kHeldFileWindowMs));
+    EXPECT_EQ(30ul, NextHoldPauseMs(9, 970, 1000));
+    EXPECT_EQ(0ul, NextHoldPauseMs(3, 1000, 1000));
+    EXPECT_EQ(0ul, NextHoldPauseMs(0, 0, 0));
 }

@@ -5,6 +5,7 @@
 
 #include "test_helpers.h"
 #include "worker/launch.h"
+#include "worker/path_rules.h"
 
 namespace {
 
@@ -121,4 +122,29 @@ TEST(LauncherCommandLine, LeavesOffWholeArgumentsThatDoNotFit)
     EXPECT_EQ(L"C:\\c\\zentrixjre\\jre\\bin\\javaw", split[0]);
     EXPECT_EQ(L'"', line[wcslen(line) - 1]);
     EXPECT_LT(wcslen(line), 200u);
+}
+
+// Which paths reach Java as written (else javaw gets their short form): code page 1252 is Western
+// Europe's, 1250 Central Europe's, 932 Japan's.
+TEST(JavaPaths, APathSurvivesItsCodePageOnlyWithoutLookAlikesOrLostCharacters)
+{
+    struct Case {
+        const wchar_t* path;
+        unsigned codePage;
+        bool survives;
+    } cases[] = {
+        {L"C:\\Users\\Anna\\AppData\\Local\\tarvolin\\zentrixjre", 1252, true},
+        {L"C:\\Users\\J\u00fcrgen M\u00fcller\\x.jar", 1252, true},
+        {L"C:\\Users\\Mih\u0103il\u0103\\x.jar", 1252, false}, // best fit would make it "Mihaila"
+        {L"C:\\Users\\Mih\u0103il\u0103\\x.jar", 1250, true},
+        {L"C:\\Users\\\u0141ukasz\\x.jar", 1252, false},
+        {L"C:\\Users\\\u0218tefan\\x.jar", 1250, false}, // comma below: 1250 has only the cedilla form
+        {L"C:\\Users\\\u7530\u4e2d\\x.jar", 1252, false},
+        {L"C:\\Users\\\u7530\u4e2d\\x.jar", 932, true},
+        {L"C:\\Users\\\u7530\u4e2d\\x.jar", 65001, true},
+        {L"C:\\Users\\who?\\x.jar", 1252, true}, // a '?' of its own is not a lost character
+        {L"", 1252, true},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.survives, SurvivesCodePage(c.path, c.codePage)) << c.codePage << " " << testing::PrintToString(std::wstring(c.path));
 }
