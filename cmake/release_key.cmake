@@ -42,17 +42,20 @@ function(launcher_release_key_point pem output out_point out_fingerprint)
 endfunction()
 
 # Writes output, a source that defines the release keys of pems (a list of PEM public keys, or ""
-# for none). quiet: print no fingerprints (test keys).
+# for none), and sets LAUNCHER_RELEASE_KEY_FINGERPRINTS to their fingerprints. quiet: print no
+# fingerprints (test keys).
 function(launcher_release_key_source pems output quiet)
   list(LENGTH pems count)
   if(count GREATER LAUNCHER_RELEASE_KEY_LIMIT)
     message(FATAL_ERROR "Release key: ${count} keys given, at most ${LAUNCHER_RELEASE_KEY_LIMIT}")
   endif()
   set(rows "")
+  set(fingerprints "")
   foreach(pem IN LISTS pems)
     launcher_release_key_point(${pem} ${output} point fingerprint)
     string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1, " bytes "${point}")
     string(APPEND rows "    {${bytes}},\n")
+    list(APPEND fingerprints ${fingerprint})
     if(NOT quiet)
       message(STATUS "Release key ${fingerprint} (${pem})")
     endif()
@@ -68,9 +71,11 @@ extern const size_t kReleaseKeyCount = ${count};
 extern const unsigned char kReleasePublicKeys[kReleaseKeyLimit][kReleasePublicKeySize] = {
 ${rows}};
 " NEWLINE_STYLE UNIX)
+  set(LAUNCHER_RELEASE_KEY_FINGERPRINTS "${fingerprints}" PARENT_SCOPE)
 endfunction()
 
-# A static library named target holding the release keys of pems.
+# A static library named target holding the release keys of pems, with the product version text
+# that names them (cmake/build_id.cmake) for the programs that link it.
 function(launcher_release_key_library target pems)
   set(quiet FALSE)
   if(ARGC GREATER 2)
@@ -81,6 +86,7 @@ function(launcher_release_key_library target pems)
   add_library(${target} STATIC ${source})
   target_include_directories(${target} PRIVATE ${CMAKE_SOURCE_DIR}/src)
   target_compile_options(${target} PRIVATE ${LAUNCHER_WARNINGS})
+  launcher_product_version(${target} "${LAUNCHER_RELEASE_KEY_FINGERPRINTS}" ${quiet})
 endfunction()
 
 if(LAUNCHER_RELEASE_PUBLIC_KEY STREQUAL "")

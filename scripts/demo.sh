@@ -49,6 +49,7 @@ PY
 # to 10 % of the desktops that have a runtime; the demo desktop has none, so it installs all the same.
 for folder in $(/usr/bin/python3 -c "from harness import runtime as r; print(r.PRODUCTION_JRE, r.TEST_JRE)"); do
   tools/release sign --key "$release_keys/release-private.pem" --version 7 --rollout 10 \
+    --archive "$server_root/apps/zentrix/launcher/launcher.jar" \
     "$server_root/$folder/jre_pack.exe" >"$server_root/$folder/version.txt"
 done
 echo "== signed version file of the demo release"

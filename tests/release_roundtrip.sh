@@ -23,6 +23,9 @@ cp "$work/pack" "$work/changed-pack"
 printf 'x' | dd of="$work/changed-pack" bs=1 seek=150000 conv=notrunc status=none
 "$release" sign --key "$work/key/release-private.pem" --version 7 "$work/pack" >"$work/signed" 2>"$work/sign.err"
 "$release" sign --key "$work/other/release-private.pem" --version 7 "$work/pack" >"$work/other-signed" 2>/dev/null
+# Signed with an old and a new key, as while launchers change keys.
+"$release" sign --key "$work/key/release-private.pem" --key "$work/other/release-private.pem" --version 7 \
+  "$work/pack" >"$work/two-signed" 2>/dev/null
 "$release" sign --key "$work/encrypted/release-private.pem" --passphrase-file "$work/passphrase" --version 7 \
   "$work/pack" >"$work/encrypted-signed" 2>"$work/encrypted-sign.err"
 "$release" sign --key "$work/key/release-private.pem" --version 7 --expires 2020-02-29T12:00:00Z "$work/pack" \
@@ -34,6 +37,7 @@ printf '7\n' >"$work/old-style"
 # The raw X||Y: the last 64 bytes of the key's standard encoding.
 raw_key() { openssl pkey -pubin -in "$work/$1/release-public.pem" -outform DER | tail -c 64 | od -An -tx1 -v | tr -d ' \n'; }
 key=$(raw_key key)
+other_key=$(raw_key other)
 encrypted_key=$(raw_key encrypted)
 status=0
 expect() { if [ "$2" = "$3" ]; then echo "ok   $1"; else echo "FAIL $1: got '$2', expected '$3'"; status=1; fi; }
@@ -108,6 +112,8 @@ verify_cases=(
   "1    key         signed        changed-pack"
   "1    other       signed        pack"
   "1    key         expired       pack"
+  "0    other       two-signed    pack"
+  "1    encrypted   two-signed    pack"
 )
 for row in "${verify_cases[@]}"; do
   read -r expected keys version pack <<<"$row"
@@ -115,6 +121,11 @@ for row in "${verify_cases[@]}"; do
   "$release" verify --key "${key_files%,}" "$work/$version" "$work/$pack" >/dev/null && got=$? || got=$?
   expect "verify $keys $version $pack" "$got" "$expected"
 done
+
+signers=$("$release" verify --key "$work/key/release-public.pem" --key "$work/other/release-public.pem" \
+  "$work/two-signed" "$work/pack" | grep -o 'SHA256:[0-9a-f]*' | tr '\n' ' ')
+fingerprint() { printf 'SHA256:%s ' "$(openssl pkey -pubin -in "$work/$1/release-public.pem" -outform DER | sha256sum | cut -c1-64)"; }
+expect "verify names each signer" "$signers" "$(fingerprint key)$(fingerprint other)"
 
 windows() { printf 'Z:%s' "${1//\//\\}"; }
 
@@ -127,6 +138,10 @@ cases=(
   "$key        signed         changed-pack  1     Jre check failed: sha256 "
   "$key        signed         older-pack    1     Jre check failed: size 200000, version file says 300000"
   "$key        other-signed   pack          1     Jre check failed: signature does not verify"
+  "$key        two-signed     pack          0     -"
+  "$other_key  two-signed     pack          0     -"
+  "$key,$other_key two-signed pack          0     -"
+  "$encrypted_key two-signed  pack          1     Jre check failed: signature does not verify"
   "$key        old-style      pack          1     Jre check failed: no signature in version file"
   "$key        digest-only    pack          1     Jre check failed: no signature in version file"
   "none        signed         pack          0     -"

@@ -11,6 +11,7 @@
 #include "base/state.h"
 #include "log/log.h"
 #include "net/proxy.h"
+#include "product_version.h"
 #include "ui/splash.h"
 
 namespace {
@@ -47,6 +48,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
     LogLine(banner);
     LogLine(L"Start wWinMain:");
     LogLine(L"pCmdLine");
+    // The version record's product version: which build this is and which release keys it trusts.
+    LogLine(L"Produktversion: " LAUNCHER_PRODUCT_VERSION_WIDE);
 
     if (!CommandLineSplits()) {
         LogLine(L"Error: Unable to parse command line");

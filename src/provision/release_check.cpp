@@ -104,19 +104,21 @@ quit:
     return static_cast<long>(status);
 }
 
-// The status of the signature under the first of count keys that verifies it; kInvalidSignature
-// when none does, or the first error when the check itself failed and no key verified.
+// The status of the file's signatures under count keys: 0 when any signature verifies with any
+// key; kInvalidSignature when none does, or the first error when the check itself failed and
+// nothing verified.
 static long VerifyWithAnyKey(const unsigned char (*keys)[kReleasePublicKeySize], size_t count, const unsigned char* message,
-                      size_t length, const unsigned char* signature)
+                             const ReleaseLines& lines)
 {
     long result = kInvalidSignature;
-    for (size_t i = 0; i < count; ++i) {
-        long status = VerifyReleaseSignature(keys[i], message, length, signature);
-        if (status == 0)
-            return 0;
-        if (status != kInvalidSignature && result == kInvalidSignature)
-            result = status;
-    }
+    for (size_t s = 0; s < lines.signatureCount; ++s)
+        for (size_t i = 0; i < count; ++i) {
+            long status = VerifyReleaseSignature(keys[i], message, lines.signedLength, lines.signatures[s]);
+            if (status == 0)
+                return 0;
+            if (status != kInvalidSignature && result == kInvalidSignature)
+                result = status;
+        }
     return result;
 }
 
@@ -134,8 +136,7 @@ bool CheckRuntimePackWithKeys(const wchar_t* versionFilePath, const wchar_t* pac
 
     facts.signatureStatus = kInvalidSignature;
     if (ReleaseNeedsSignature(lines, facts.keyPresent))
-        facts.signatureStatus = VerifyWithAnyKey(keys, keyCount, reinterpret_cast<const unsigned char*>(text),
-                                                 lines.signedLength, lines.signature);
+        facts.signatureStatus = VerifyWithAnyKey(keys, keyCount, reinterpret_cast<const unsigned char*>(text), lines);
     // The pack is looked at only when the verdict depends on it, and not before the signature holds.
     if (ReleaseNeedsPack(lines, facts.keyPresent) && (!facts.keyPresent || facts.signatureStatus == 0))
         MeasurePack(packFilePath, knownDigest, &facts);
@@ -158,8 +159,7 @@ static long VerifyWithBuiltInKeys(const char* text, const ReleaseLines& lines)
 {
     if (!ReleaseNeedsSignature(lines, ReleaseKeyBuiltIn()))
         return kInvalidSignature;
-    return VerifyWithAnyKey(kReleasePublicKeys, kReleaseKeyCount, reinterpret_cast<const unsigned char*>(text),
-                            lines.signedLength, lines.signature);
+    return VerifyWithAnyKey(kReleasePublicKeys, kReleaseKeyCount, reinterpret_cast<const unsigned char*>(text), lines);
 }
 
 Announcement ReadAnnouncement(const wchar_t* versionFilePath)

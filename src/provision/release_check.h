@@ -9,8 +9,8 @@
 #include "provision/release_rules.h"
 #include "net/sha256.h"
 
-// True when the pack may run. A program built with a release key requires a signature in the
-// version file that verifies with that key, and a size and digest there that match the pack; one
+// True when the pack may run. A program built with release keys requires a signature in the
+// version file that verifies with one of them (any of the file's signatures), and a size and digest there that match the pack; one
 // built without a key checks size and digest when the version file names them and otherwise
 // passes. On a refusal exactly one line is logged, saying what failed; the files are left as they
 // are (deleting the pack is the caller's decision). knownDigest (may be null) is the pack's size

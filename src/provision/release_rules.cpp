@@ -100,6 +100,19 @@ bool ReadOnce(bool* has, bool read)
     return read;
 }
 
+// One more signature into lines; false when it is not base64 of exactly 64 bytes or the file
+// already carries as many as a launcher reads.
+bool ReadSignature(const char* value, size_t length, ReleaseLines* lines)
+{
+    if (lines->signatureCount == kReleaseSignatureLimit ||
+        DecodeBase64(value, length, lines->signatures[lines->signatureCount], kReleaseSignatureSize) !=
+            static_cast<long>(kReleaseSignatureSize))
+        return false;
+    ++lines->signatureCount;
+    lines->hasSignature = true;
+    return true;
+}
+
 // One release line (without its line end) into lines; false when its value cannot be read, or it
 // names a key a second time.
 bool ReadReleaseLine(const char* text, size_t length, ReleaseLines* lines)
@@ -125,9 +138,20 @@ bool ReadReleaseLine(const char* text, size_t length, ReleaseLines* lines)
     }
     if (key == kReleaseKeys[5])
         return ReadOnce(&lines->hasRollout, ReadPercent(value, valueLength, &lines->rollout));
-    lines->hasSignature = DecodeBase64(value, valueLength, lines->signature, kReleaseSignatureSize) ==
-                          static_cast<long>(kReleaseSignatureSize);
-    return lines->hasSignature;
+    return ReadSignature(value, valueLength, lines);
+}
+
+// A line after the first signature line: another signature, or an empty line (line ends only).
+// false for anything else, which no signature would cover, and for a fifth signature.
+bool ReadLineAfterSignature(const char* text, size_t length, ReleaseLines* lines)
+{
+    bool lineEndsOnly = true;
+    for (size_t i = 0; i < length; ++i)
+        lineEndsOnly = lineEndsOnly && text[i] == '\r';
+    if (lineEndsOnly)
+        return true;
+    const size_t keyLength = sizeof "signature=" - 1;
+    return StartsWith(text, length, "signature=") && ReadSignature(text + keyLength, length - keyLength, lines);
 }
 
 void DigestHex(const unsigned char* digest, char* hex)
@@ -253,11 +277,14 @@ void ParseReleaseText(const char* text, size_t length, bool truncated, ReleaseLi
         if (lineLength > 0 && start[lineLength - 1] == '\r')
             --lineLength;
         if (lines->hasSignature) {
-            // Nothing but line ends may follow the signature: it would not be covered.
-            for (const char* p = start; p < end; ++p)
-                if (*p != '\r' && *p != '\n')
-                    lines->malformed = true;
-            break;
+            // Only further signatures and line ends may follow the first signature: anything else
+            // would not be covered.
+            if (!ReadLineAfterSignature(start, lineLength, lines)) {
+                lines->malformed = true;
+                break;
+            }
+            line = next;
+            continue;
         }
         if (ReleaseKeyOf(start, lineLength)) {
             anyReleaseLine = true;

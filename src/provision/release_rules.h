@@ -9,9 +9,11 @@
 //   archive-sha256=<64 hex digits>
 //   expires=<YYYY-MM-DDTHH:MM:SSZ>          UTC; from then on the file installs and vouches nothing
 //   rollout=<0 to 100>                      percent of the desktops with a runtime that take it
-//   signature=<base64 of the 64-byte raw r||s of an ECDSA P-256 signature>
-// each on its own line (LF, an optional CR before it). The signature covers the exact bytes of
-// the file before the signature line, and the signature line is the file's last line. Lines that
+//   signature=<base64 of the 64-byte raw r||s of an ECDSA P-256 signature>   (one to four)
+// each on its own line (LF, an optional CR before it). Every signature covers the exact bytes of
+// the file before the first signature line, and the signature lines are the file's last lines
+// (several, so that a file can be signed with an old and a new key while launchers change keys;
+// one that verifies with any of a launcher's keys counts). Lines that
 // begin with none of these keys are not release lines and are passed over, so the number
 // reads exactly as before and a file without release lines reads as "no release lines".
 #pragma once
@@ -25,6 +27,7 @@ enum : size_t {
     kReleaseSignatureSize = 64,
     kReleasePublicKeySize = 64, // raw X||Y of a P-256 point
     kReleaseFileLimit = 4096,   // bytes of a version file the check reads
+    kReleaseSignatureLimit = 4, // signature lines a version file may carry
 };
 
 struct ReleaseLines {
@@ -35,9 +38,10 @@ struct ReleaseLines {
     uint64_t size;
     bool hasDigest;
     unsigned char digest[kReleaseDigestSize];
-    bool hasSignature;
-    unsigned char signature[kReleaseSignatureSize];
-    size_t signedLength;  // bytes before the signature line, the message the signature covers
+    bool hasSignature;    // at least one signature line
+    size_t signatureCount;
+    unsigned char signatures[kReleaseSignatureLimit][kReleaseSignatureSize];
+    size_t signedLength;  // bytes before the first signature line, the message every signature covers
     bool hasArchiveSize;
     uint64_t archiveSize;
     bool hasArchiveDigest;

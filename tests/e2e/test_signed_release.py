@@ -1,17 +1,22 @@
 """Signed releases with the real program: a launcher built with a test release key installs only
 the pack its key signed, and refuses a changed pack, another release's pack, a version file signed
-with another key and an unsigned one; the launcher built without a key refuses a pack whose digest
-the version file contradicts. A refused pack does not run: the installed runtime starts and
-version.txt keeps its number. (An unsigned old-style server with the keyless launcher is what the
-other end-to-end modules run against.)"""
+with another key and an unsigned one, and takes a file that one of its keys signed among others;
+the launcher built without a key refuses a pack whose digest the version file contradicts. A
+refused pack does not run: the installed runtime starts and version.txt keeps its number. (An
+unsigned old-style server with the keyless launcher is what the other end-to-end modules run
+against.) `tools/release status` reads the published file as a launcher does and warns before it
+expires."""
+import datetime
 import functools
 import hashlib
 import io
+import subprocess
 import zipfile
 
 import pytest
 
 from harness import dialog
+from harness import net
 from harness import release
 from harness import runtime
 from harness import wine
@@ -137,8 +142,10 @@ ROLL_BACKS = {
         EXPIRED),
     "expiring later": (
         lambda root, origin, prefix: release.publish(root, 8, good(), keys=release.KEYS, expires=LATER), None),
-    "signed by the second key": (
-        lambda root, origin, prefix: release.publish(root, 8, good(), keys=release.SECOND_KEYS), None),
+    # Signed as while launchers change keys: a key it does not hold first, then its second key.
+    "signed by an unknown key and the second key": (
+        lambda root, origin, prefix: release.publish(root, 8, good(), keys=[release.OTHER_KEYS, release.SECOND_KEYS]),
+        None),
 }
 
 
@@ -248,6 +255,32 @@ def test_keyless_launcher_refuses_a_pack_the_digest_line_contradicts_once_until_
     assert code == 0 and answered == [] and COMMITTED % 5 in wine.log_texts(prefix)
 
 
+def in_days(days):
+    return (datetime.datetime.now(datetime.timezone.utc) + datetime.timedelta(days=days)).strftime("%Y-%m-%dT%H:%M:%SZ")
+
+
+# Case -> what the server publishes -> the exit code and the start of the one line of
+# `tools/release status` for a launcher with the keyed launcher's keys.
+STATUSES = {
+    "good": (lambda root: release.publish(root, 5, good(), keys=release.KEYS, expires=in_days(40), rollout=25), 0,
+             "ok: version 5, signed by %s, rollout=25, expires " % release.fingerprint(release.KEYS)),
+    "expiring soon": (lambda root: release.publish(root, 6, good(), keys=release.SECOND_KEYS, expires=in_days(3)), 1,
+                      "expires soon: version 6, signed by %s, expires " % release.fingerprint(release.SECOND_KEYS)),
+    "not verifying": (lambda root: release.publish(root, 7, good(), keys=release.OTHER_KEYS), 2,
+                      "critical: the signature verifies with none of "),
+}
+
+
+def test_status_fetches_the_published_version_file_as_a_launcher_and_warns_before_expiry(server):
+    root, origin, _ = server
+    url = "https://get.tarvolin.example" + runtime.VERSION_PATH
+    keys = "%s,%s" % (release.public_key(release.KEYS), release.public_key(release.SECOND_KEYS))
+    for case, (serve, code, start) in STATUSES.items():
+        serve(root)
+        answer = subprocess.run([str(release.TOOL), "status", url, "--key", keys, "--days", "14", "--ca",
+                                 str(net.CERTS / "ca.crt")], capture_output=True, text=True, timeout=60)
+        assert (answer.returncode, answer.stdout[:len(start)]) == (code, start), (case, answer.stdout, answer.stderr)
+    assert {r["headers"]["User-Agent"] for r in origin.requests} == {"WinHTTP tarvolin Client Launcher"}
 HELD_BACK = "EnsureRuntime: Version 5 geht an %d %% der Arbeitspl\xe4tze, dieser hat die Nummer %d und bleibt bei " \
             "Version 4"
 

@@ -1,6 +1,7 @@
 """Start-up: folders, the first log lines, and the argument counts that show no window."""
 import re
 
+from harness import release
 from harness import wine
 
 UNSUPPORTED = "Error: Anzahl der Aufrufargumente nicht unterst\xfctzt "
@@ -26,8 +27,16 @@ def test_first_lines_come_in_their_order(clean, display):
     assert re.fullmatch(r"Fehler -?\d+: .*DesktopLauncher\.exe", texts[0], re.I)
     assert re.fullmatch(r"Fehler -?\d+: C:\\Program Files", texts[1])
     assert re.fullmatch(r"version: 1\.2\.2 [A-Z][a-z]{2} [ \d]\d \d{4}", texts[2])
-    assert texts[3:6] == ["Start wWinMain:", "pCmdLine", "get Win IE proxies"]
+    # The build identity, the same text in both version records and in the log line after them.
+    version = release.product_versions(wine.EXE)
+    assert len(version) == 2 and version[0] == version[1]
+    assert re.fullmatch(r"1\.2\.2\.0 build [A-Za-z0-9._+-]{1,64} keys none", version[0])
+    assert texts[3:7] == ["Start wWinMain:", "pCmdLine", "Produktversion: " + version[0], "get Win IE proxies"]
     assert texts[-1] == UNSUPPORTED
+    # A build with other keys tells itself apart by their fingerprints.
+    keyed = release.product_versions(release.keyed_launcher())
+    assert keyed == [version[0].replace("keys none", "keys %s,%s" % (
+        release.fingerprint(release.KEYS), release.fingerprint(release.SECOND_KEYS)))] * 2
 
 
 def test_log_lines_use_one_byte_per_umlaut_and_end_in_crlf(clean, display):

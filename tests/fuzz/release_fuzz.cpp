@@ -1,6 +1,6 @@
 // The version file's release lines: the number reads as the plain version reader reads it, the
-// signed part ends where the signature line begins, a decoded signature spells back to its own
-// text (one spelling per value), and every verdict formats within its line.
+// signed part ends where the first signature line begins, each decoded signature spells back to its
+// own text (one spelling per value), and every verdict formats within its line.
 #include <string.h>
 
 #include <string>
@@ -42,11 +42,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         FUZZ_CHECK(lines.signedLength < text.size());
         FUZZ_CHECK(text.compare(lines.signedLength, 10, "signature=") == 0);
         FUZZ_CHECK(text[lines.signedLength - 1] == '\n');
-        size_t end = text.find_first_of("\r\n", lines.signedLength);
-        std::string spelled = text.substr(lines.signedLength + 10, end == std::string::npos ? std::string::npos
-                                                                                            : end - lines.signedLength - 10);
-        FUZZ_CHECK(spelled == EncodeBase64(lines.signature, kReleaseSignatureSize));
+        // Every signature line from the first on spells back, in order, one of the signatures read.
+        FUZZ_CHECK(lines.signatureCount >= 1 && lines.signatureCount <= kReleaseSignatureLimit);
+        size_t count = 0;
+        for (size_t at = lines.signedLength; (at = text.find("signature=", at)) != std::string::npos; ++count) {
+            size_t end = text.find_first_of("\r\n", at);
+            std::string spelled = text.substr(at + 10, end == std::string::npos ? std::string::npos : end - at - 10);
+            FUZZ_CHECK(count < lines.signatureCount && spelled == EncodeBase64(lines.signatures[count], kReleaseSignatureSize));
+            at = end == std::string::npos ? text.size() : end;
+        }
+        FUZZ_CHECK(count == lines.signatureCount);
     }
+    FUZZ_CHECK(lines.hasSignature == (lines.signatureCount > 0));
     if (text.find('\n') == std::string::npos)
         FUZZ_CHECK(!HasReleaseLines(lines));
 

@@ -2,6 +2,7 @@
 with one of them, and a server root that publishes a release (a pack and its version file, signed
 or not)."""
 import hashlib
+import re
 import subprocess
 
 from . import runtime
@@ -42,13 +43,29 @@ def keyed_launcher():
 
 
 def signed_version_file(keys, version, pack_file, archive_file=None, expires=None, rollout=None):
-    """The version file `tools/release sign` writes for pack_file with the private key of keys,
-    naming the launcher archive archive_file and expiring at expires when they are given."""
+    """The version file `tools/release sign` writes for pack_file with the private key of keys (a
+    key folder, or a list of them: one signature each), naming the launcher archive archive_file
+    and expiring at expires when they are given."""
     extra = (["--archive", str(archive_file)] if archive_file else []) + (["--expires", expires] if expires else [])
     extra += ["--rollout", str(rollout)] if rollout is not None else []  # the share, in percent
-    return subprocess.run([str(TOOL), "sign", "--key", str(private_key(keys)), "--version", str(version)] + extra +
+    for folder in keys if isinstance(keys, list) else [keys]:
+        extra += ["--key", str(private_key(folder))]
+    return subprocess.run([str(TOOL), "sign", "--version", str(version)] + extra +
                           [str(pack_file)], check=True, stdin=subprocess.DEVNULL, capture_output=True,
                           timeout=60).stdout
+
+
+def fingerprint(keys):
+    """The fingerprint of the public key of keys, as the tool and the build print it."""
+    der = subprocess.run(["openssl", "pkey", "-pubin", "-in", str(public_key(keys)), "-outform", "DER"],
+                         check=True, capture_output=True, timeout=60).stdout
+    return "SHA256:" + hashlib.sha256(der).hexdigest()
+
+
+def product_versions(exe):
+    """The ProductVersion texts of the exe's version records: UTF-16 values (4-byte aligned, so
+    the whole file decodes in step) after their key and its padding."""
+    return re.findall("ProductVersion\0+([^\0]+)", exe.read_bytes().decode("utf-16-le", "replace"))
 
 
 def digest_version_file(version, pack, rollout=None):

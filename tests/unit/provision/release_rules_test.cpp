@@ -36,6 +36,7 @@ struct ParseCase {
 TEST(ReleaseRules, VersionFileTexts)
 {
     const std::string head = "12\nsize=5\nsha256=" + kDigestHex + "\n";
+    const std::string sig = "signature=" + kSignatureBase64 + "\n";
     const ParseCase cases[] = {
         // Old-style files: the number as ever, no release lines.
         {"number alone", "5", 5, false, false, false, false, 0},
@@ -60,6 +61,12 @@ TEST(ReleaseRules, VersionFileTexts)
         {"signature short", "3\nsignature=" + kSignatureBase64.substr(4) + "\n", 3, true, false, false, false, 0},
         {"line after signature", "3\nsignature=" + kSignatureBase64 + "\nsize=5\n", 3, true, false, false, true, 2},
         {"text after signature", "3\nsignature=" + kSignatureBase64 + "\n\nx", 3, true, false, false, true, 2},
+        // Up to four signatures, all over the bytes before the first; blank lines between them.
+        {"four signatures", head + sig + sig + "\r\n" + sig + sig, 12, false, true, true, true, head.size()},
+        {"five signatures", "3\n" + sig + sig + sig + sig + sig, 3, true, false, false, true, 2},
+        {"line after the second signature", "3\n" + sig + sig + "size=5\n", 3, true, false, false, true, 2},
+        {"unreadable second signature", "3\n" + sig + "signature=" + kSignatureBase64.substr(4) + "\n", 3, true, false,
+         false, true, 2},
         // Archive and expiry lines are release lines too, signed like the others.
         {"archive and expiry", "4\narchive-size=9\narchive-sha256=" + kDigestHex + "\nexpires=2030-02-28T23:59:59Z\n", 4,
          false, false, false, false, 0},
@@ -90,7 +97,10 @@ TEST(ReleaseRules, VersionFileTexts)
     EXPECT_EQ(5u, lines.size);
     EXPECT_EQ(0x00, lines.digest[0]);
     EXPECT_EQ(0xFF, lines.digest[31]) << "hex digits in either case";
-    EXPECT_EQ(0x3F, lines.signature[63]);
+    EXPECT_EQ(0x3F, lines.signatures[0][63]);
+    lines = Parse(head + sig + "signature=" + kSignatureBase64.substr(0, 84) + "QA==\n");
+    EXPECT_EQ(2u, lines.signatureCount);
+    EXPECT_EQ(0x40, lines.signatures[1][63]) << "each signature kept in its order";
     lines = Parse("4\narchive-size=9\narchive-sha256=" + kDigestHex + "\nexpires=2030-02-28T23:59:59Z\n");
     EXPECT_TRUE(lines.hasArchiveSize && lines.hasArchiveDigest && lines.hasExpiry && HasReleaseLines(lines));
     EXPECT_EQ(9u, lines.archiveSize);
