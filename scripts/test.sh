@@ -45,7 +45,7 @@ fuzz() {
 # its own (a server on port 443 per namespace). The modules are dealt so that the shards take about
 # as long; SHARD_B lists the second one's, every other module runs in the first.
 SHARD_B="test_server_faults.py test_corporate_network.py test_environment_faults.py test_download.py
-         test_soak.py test_splash.py test_proxy.py test_images.py test_runtime.py"
+         test_soak.py test_splash.py test_proxy.py test_images.py test_runtime.py test_interrupted_install.py"
 end_to_end() {
   bash scripts/netns.sh tarvolin-e2e && bash scripts/netns.sh tarvolin-e2e-b || return 1
   # What both shards share is made once before they start: certificates, the CA in the system
