@@ -419,17 +419,24 @@ bool ReadRefusal(PackRefusal* refusal)
            ParsePackRefusal(text, got / sizeof(wchar_t), refusal);
 }
 
-void KeepRefusal(const PackRefusal& refusal)
+// Writes a pack's record (a refusal, or a pack the machine refused to start) to path. A cut record
+// would never read back: none is kept then.
+void WritePackRecord(const PackRefusal& record, const wchar_t* path)
 {
-    wchar_t path[kPathCapacity];
     wchar_t text[kPackRefusalTextCapacity];
-    size_t length = FormatPackRefusal(refusal, text, kPackRefusalTextCapacity);
-    if (length == 0 || !RefusalPath(path))
+    size_t length = FormatPackRefusal(record, text, kPackRefusalTextCapacity);
+    if (length == 0)
         return;
-    // A cut record would never read back: none is kept then.
     DWORD code = WriteWholeFile(path, text, static_cast<DWORD>(length * sizeof(wchar_t)));
     if (code)
         LogSystemError(code, path);
+}
+
+void KeepRefusal(const PackRefusal& refusal)
+{
+    wchar_t path[kPathCapacity];
+    if (RefusalPath(path))
+        WritePackRecord(refusal, path);
 }
 
 void ForgetRefusal()
@@ -450,17 +457,12 @@ bool BlockedPackPath(wchar_t* path)
 void KeepBlockedPack(PackRefusal record)
 {
     wchar_t path[kPathCapacity];
-    wchar_t text[kPackRefusalTextCapacity];
     if (!record.validator[0])
         BoundedFormat(record.validator, kValidatorCapacity, L"-"); // the server sent none; none is needed
     BoundedFormat(record.line, kRefusalLineCapacity, L"Runtime-Paket beim Start blockiert (Fehler %lu)",
                   packStartRefusal);
-    size_t length = FormatPackRefusal(record, text, kPackRefusalTextCapacity);
-    if (length == 0 || !BlockedPackPath(path))
-        return;
-    DWORD code = WriteWholeFile(path, text, static_cast<DWORD>(length * sizeof(wchar_t)));
-    if (code)
-        LogSystemError(code, path);
+    if (BlockedPackPath(path))
+        WritePackRecord(record, path);
 }
 
 void ForgetBlockedPack()

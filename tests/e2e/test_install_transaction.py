@@ -275,6 +275,16 @@ def test_a_second_fetch_that_brings_no_number_installs_once_and_at_once_without_
     assert texts.count(COMMITTED % 5) == 1 and len(extractions(prefix)) == 1 and no_install_leftovers(prefix)
 
 
+def fault_plan_start(prefix, tmp_path, installed):
+    """The runtime installed (or none), the installed files before, javaw's record and the start
+    options of the program that reads a fault plan."""
+    if installed:
+        runtime.place_runtime(prefix, version=installed)
+    record = tmp_path / "javaw-record.txt"
+    run = dict(exe=wine.FAULTS_EXE, extra_env={"FAKE_JAVAW_RECORD": wine.windows_path(record, prefix)})
+    return installed_files(prefix), record, run
+
+
 def freed(prefix):
     return [t for t in wine.log_texts(prefix) if t.startswith("Datei oder Ordner nach ") and " ms wieder frei: " in t]
 
@@ -282,11 +292,7 @@ def freed(prefix):
 @pytest.mark.parametrize("installed", [None, "4"], ids=["first-install", "update"])
 def test_a_scanners_hold_is_waited_out_and_a_longer_one_leaves_a_waiting_install(server, display, tmp_path, installed):
     root, origin, prefix = server
-    if installed:
-        runtime.place_runtime(prefix, version=installed)
-    before = installed_files(prefix)
-    record = tmp_path / "javaw-record.txt"
-    run = dict(exe=wine.FAULTS_EXE, extra_env={"FAKE_JAVAW_RECORD": wine.windows_path(record, prefix)})
+    before, record, run = fault_plan_start(prefix, tmp_path, installed)
     # Short holds of the arrived pack and of the pack after unpacking; the unpacked runtime held
     # past the (shortened) wait.
     wine.plan_faults(prefix, "hold-window-ms 500", "move 2 32 \\jre_pack.part",
@@ -310,11 +316,7 @@ def test_a_scanners_hold_is_waited_out_and_a_longer_one_leaves_a_waiting_install
 @pytest.mark.parametrize("installed", [None, "4"], ids=["first-install", "update"])
 def test_starts_refused_by_application_control_are_named_and_the_pack_is_kept(server, display, tmp_path, installed):
     root, origin, prefix = server
-    if installed:
-        runtime.place_runtime(prefix, version=installed)
-    before = installed_files(prefix)
-    record = tmp_path / "javaw-record.txt"
-    run = dict(exe=wine.FAULTS_EXE, extra_env={"FAKE_JAVAW_RECORD": wine.windows_path(record, prefix)})
+    before, record, run = fault_plan_start(prefix, tmp_path, installed)
     # On a first install there is no javaw to refuse: its start fails for want of the runtime.
     javaw_refused = ["start 1260 \\jre\\bin\\javaw"] if installed else []
     wine.plan_faults(prefix, "start 4551 \\jre.staging\\jre_pack.exe", *javaw_refused)

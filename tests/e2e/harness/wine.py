@@ -232,6 +232,16 @@ def image_not_loaded(code, prefix):
     return code == 1 and out.exists() and NOT_LOADED in out.read_bytes()
 
 
+# What Wine's loader prints when the address it must map for a new process is taken (status
+# 0xC0000018, conflicting addresses); the start ends with exit code 1 before the program runs.
+NOT_MAPPED = b"failed to map the shared user data"
+
+
+def address_not_mapped(code, prefix):
+    err = Path(prefix) / "last-stderr.txt"
+    return code == 1 and err.exists() and NOT_MAPPED in err.read_bytes()
+
+
 def wine_failure(code, prefix):
     """(report file name, what happened) for a start that Wine itself failed, else None."""
     if loader_crashed(code):
@@ -239,6 +249,9 @@ def wine_failure(code, prefix):
         return "loader-crash.txt", "Wine loader ended by signal %d" % -code
     if image_not_loaded(code, prefix):
         return "image-not-loaded.txt", "Wine did not load the program (exit code 1)"
+    if address_not_mapped(code, prefix):
+        # Seen once in a full run, with two test shards starting programs at once.
+        return "address-not-mapped.txt", "Wine could not map a new process's shared data (exit code 1)"
     return None
 
 
