@@ -7,8 +7,8 @@
 
 #include "app/args.h"
 #include "app/build_config.h"
-#include "layout/folders.h"
 #include "base/state.h"
+#include "layout/folders.h"
 #include "log/log.h"
 #include "net/proxy.h"
 #include "product_version.h"

@@ -7,8 +7,8 @@
 #include <string.h>
 #include <wchar.h>
 
-#include "log/format.h"
 #include "base/cmdline.h"
+#include "log/format.h"
 
 bool ProxyTextNamesServer(const char* proxyText)
 {

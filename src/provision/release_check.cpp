@@ -9,9 +9,9 @@
 #include "base/files.h"
 #include "log/format.h"
 #include "log/log.h"
+#include "net/sha256.h"
 #include "provision/release_key.h"
 #include "provision/release_rules.h"
-#include "net/sha256.h"
 
 namespace {
 

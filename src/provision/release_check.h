@@ -6,8 +6,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "provision/release_rules.h"
 #include "net/sha256.h"
+#include "provision/release_rules.h"
 
 // True when the pack may run. A program built with release keys requires a signature in the
 // version file that verifies with one of them (any of the file's signatures), and a size and digest there that match the pack; one

@@ -7,9 +7,9 @@
 
 #include "base/fault_plan.h"
 #include "base/files.h"
+#include "base/state.h"
 #include "layout/folders.h"
 #include "layout/held_files.h"
-#include "base/state.h"
 #include "log/format.h"
 #include "log/log.h"
 #include "log/warnings.h"

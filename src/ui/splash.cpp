@@ -2,8 +2,8 @@
 
 #include <math.h>
 
-#include "layout/folders.h"
 #include "base/state.h"
+#include "layout/folders.h"
 #include "log/format.h"
 #include "log/log.h"
 #include "worker/worker.h"

@@ -5,16 +5,16 @@
 #include <stdlib.h>
 #include <wchar.h>
 
+#include "base/cmdline.h"
 #include "base/fault_plan.h"
-#include "layout/folders.h"
 #include "base/state.h"
+#include "layout/folders.h"
 #include "log/format.h"
 #include "log/log.h"
 #include "net/proxy.h"
 #include "provision/refused_start.h"
 #include "provision/runtime.h"
 #include "provision/start_rules.h"
-#include "base/cmdline.h"
 #include "worker/java_paths.h"
 
 namespace {

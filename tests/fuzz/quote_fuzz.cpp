@@ -2,8 +2,8 @@
 // values appended to one line, which must split back into the values that were appended.
 #include <wchar.h>
 
-#include "fuzz_text.h"
 #include "base/cmdline.h"
+#include "fuzz_text.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 
 #include "app/args.h"
 #include "app/build_config.h"
-#include "layout/folders.h"
 #include "base/state.h"
+#include "layout/folders.h"
 #include "test_helpers.h"
 
 TEST(ChooseVariant, FirstMarkerInPrecedenceOrderDecidesAnywhereAndInAnyCase)

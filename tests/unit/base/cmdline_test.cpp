@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "test_helpers.h"
 #include "base/cmdline.h"
+#include "test_helpers.h"
 
 namespace {
 

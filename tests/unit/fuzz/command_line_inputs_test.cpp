@@ -11,11 +11,11 @@
 #include <vector>
 
 #include "../../fuzz/fuzz_text.h"
+#include "base/cmdline.h"
 #include "base/state.h"
 #include "net/proxy.h"
 #include "seeds.h"
 #include "test_helpers.h"
-#include "base/cmdline.h"
 #include "worker/launch.h"
 
 namespace {

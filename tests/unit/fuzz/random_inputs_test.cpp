@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "base/cmdline.h"
 #include "net/proxy.h"
 #include "provision/properties.h"
 #include "seeds.h"
 #include "test_helpers.h"
-#include "base/cmdline.h"
 
 namespace {
 
