@@ -107,9 +107,10 @@ void StartLauncher(const wchar_t* launchExe)
         // and no runtime could be installed (its box was shown at that step).
         bool refused = !started && (ClassifyStartError(error) != kStartNotRefused || PackStartRefused());
         if (refused) {
-            // The failure's line first, then the box that names what was refused.
+            // The failure's line first, then the box that names what was refused: by its own path,
+            // which the administrator's rule must name, not the short form Java was given.
             LogSystemError(error, kStartFailed);
-            ReportRefusedStart(error, javaw.text);
+            ReportRefusedStart(error, s.javawPath);
         } else if (!started)
             RecoverFromFailedStart(error);
     }

@@ -479,18 +479,22 @@ def test_cut_runtime_folder_is_never_deleted_during_an_install(server, display, 
 
 def test_a_profile_outside_the_code_page_reaches_javaw_in_short_paths(server, display, tmp_path):
     """The Java launcher reads its command line in the ANSI code page (1252 here): a Romanian name
-    in the profile path must reach it as the folder's short name, which is plain ASCII."""
+    in the profile path must reach it as the folder's short name, which is plain ASCII. A start that
+    application control refuses names javaw by its own path, which the administrator's rule needs."""
     root, origin, prefix = server
     record = tmp_path / "javaw-record.txt"
     windows = "C:\\users\\%s\\Mih\u0103il\u0103" % wine.user_dir(prefix).name
+    run = dict(extra_env={"FAKE_JAVAW_RECORD": windows_path(record, prefix)})
     try:
-        with local_appdata_at(prefix, windows):
-            code, boxes, _ = dialog.run(prefix, display, ["start.kvnlp"], dialog.AS_A_USER,
-                                        extra_env={"FAKE_JAVAW_RECORD": windows_path(record, prefix)})
+        with local_appdata_at(prefix, windows) as host:
+            code, boxes, _ = dialog.run(prefix, display, ["start.kvnlp"], dialog.AS_A_USER, **run)
             starts = runtime.recorded_starts(record, 1)
+            (host / "tarvolin" / "fault-plan.txt").write_text("start 1260 \\jre\\bin\\javaw\n", encoding="utf-8")
+            _, refused, _ = dialog.run(prefix, display, ["start.kvnlp"], dialog.AS_A_USER, exe=wine.FAULTS_EXE, **run)
     finally:
         shutil.rmtree(host_path(prefix, windows), ignore_errors=True)
     assert code == 0 and boxes == [] and len(starts) == 1
+    assert len(refused) == 1 and "\\Mih\u0103il\u0103\\tarvolin\\zentrixjre\\jre\\bin\\javaw\n" in refused[0][1], refused
     argv = starts[0][1]
     cache_argument = next(a for a in argv if a.startswith("-Dde.tarvolin.jreCacheBasePath="))
     assert "~" in cache_argument and "".join(argv).encode("cp1252"), argv
