@@ -8,7 +8,8 @@
 # "unknown" outside git.
 
 set(LAUNCHER_BUILD_ID "" CACHE STRING "Build identity in the product version text; empty: the source revision (git describe --always --dirty), or unknown outside git")
-# The version record's numeric version (res/DesktopLauncher.rc), at the start of the product version text.
+# The version record's numeric version (res/DesktopLauncher.rc takes it from the generated header),
+# at the start of the product version text.
 set(LAUNCHER_VERSION_NUMBER "1.2.2.0")
 
 if(LAUNCHER_BUILD_ID STREQUAL "")
@@ -50,10 +51,13 @@ function(launcher_product_version target fingerprints quiet)
     string(REPLACE ";" "," keys "${fingerprints}")
   endif()
   set(text "${LAUNCHER_VERSION_NUMBER} build ${LAUNCHER_BUILD_IDENTITY} keys ${keys}")
+  string(REPLACE "." "," numbers "${LAUNCHER_VERSION_NUMBER}")
   set(folder ${CMAKE_BINARY_DIR}/generated/${target})
   file(CONFIGURE OUTPUT ${folder}/product_version.h CONTENT
 "// Generated: the product version text of the version record and the start-up log.
 #pragma once
+#define LAUNCHER_FILEVERSION ${numbers}
+#define LAUNCHER_VERSION_STRING \"${LAUNCHER_VERSION_NUMBER}\"
 #define LAUNCHER_PRODUCT_VERSION \"${text}\"
 #define LAUNCHER_PRODUCT_VERSION_WIDE L\"${text}\"
 " NEWLINE_STYLE UNIX)
