@@ -33,9 +33,11 @@ bool ShortForm(const wchar_t* path, wchar_t* out)
 JavaPath JavaReadablePath(const wchar_t* path)
 {
     JavaPath result = {};
+    if (!path)
+        return result;
     BoundedFormat(result.text, kPathCapacity, L"%s", path);
     UINT codePage = GetACP();
-    if (!path || SurvivesCodePage(path, codePage))
+    if (SurvivesCodePage(path, codePage))
         return result;
     wchar_t shortPath[kPathCapacity];
     if (ShortForm(path, shortPath) && SurvivesCodePage(shortPath, codePage)) {
