@@ -491,10 +491,13 @@ def test_a_profile_outside_the_code_page_reaches_javaw_in_short_paths(server, di
             starts = runtime.recorded_starts(record, 1)
             (host / "tarvolin" / "fault-plan.txt").write_text("start 1260 \\jre\\bin\\javaw\n", encoding="utf-8")
             _, refused, _ = dialog.run(prefix, display, ["start.kvnlp"], dialog.AS_A_USER, exe=wine.FAULTS_EXE, **run)
+            log = (host / "tarvolin" / "DesktopLauncher.log").read_bytes().decode("latin-1")
     finally:
         shutil.rmtree(host_path(prefix, windows), ignore_errors=True)
     assert code == 0 and boxes == [] and len(starts) == 1
-    assert len(refused) == 1 and "\\Mih\u0103il\u0103\\tarvolin\\zentrixjre\\jre\\bin\\javaw\n" in refused[0][1], refused
+    blocked = [line for line in log.split("\r\n") if "Start blockiert (Fehler 1260): " in line]
+    assert len(refused) == 1 and len(blocked) == 1 and "~" not in blocked[0], blocked
+    assert blocked[0].endswith("\\tarvolin\\zentrixjre\\jre\\bin\\javaw"), blocked
     argv = starts[0][1]
     cache_argument = next(a for a in argv if a.startswith("-Dde.tarvolin.jreCacheBasePath="))
     assert "~" in cache_argument and "".join(argv).encode("cp1252"), argv
