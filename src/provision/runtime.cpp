@@ -119,14 +119,6 @@ void DeleteInstallFolder(const wchar_t* folder, const wchar_t* leafName)
         DeleteCacheFolderTree(folder, leafName, launcherState.cacheFolderCut != FALSE);
 }
 
-bool MoveLogged(const wchar_t* from, const wchar_t* to, DWORD flags)
-{
-    if (MoveFileExW(from, to, flags))
-        return true;
-    LogSystemError(GetLastError(), from);
-    return false;
-}
-
 enum : size_t { kStagingNameCapacity = 32 };
 
 // The staging folder of a slot (install_rules.h): "jre.staging", then "jre.staging.1" and on.
@@ -255,15 +247,16 @@ void DeleteBrokenRuntime()
 }
 
 // Removes a runtime folder that is not whole. It is renamed first: a folder that a running
-// program holds cannot be renamed, so nothing of a runtime in use is ever deleted. What cannot be
-// deleted after the rename is left for a later install.
+// program holds cannot be renamed, so nothing of a runtime in use is ever deleted; a scanner's
+// moment on a file below it is waited out like at every other move of a runtime folder. What
+// cannot be deleted after the rename is left for a later install.
 bool RemoveBrokenRuntime()
 {
     wchar_t broken[kPathCapacity];
     if (!BrokenRuntimePath(broken))
         return false;
     DeleteBrokenRuntime();
-    if (!MoveLogged(launcherState.runtimeFolder, broken, 0))
+    if (!MoveHeldFolder(launcherState.runtimeFolder, broken))
         return false;
     DeleteBrokenRuntime();
     return true;
