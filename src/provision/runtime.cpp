@@ -692,7 +692,7 @@ int InstallRuntime()
     // first run next to nothing.
     PackExpectation expected = ReadPackExpectation(s.newVersionFile);
     // A pack delivered beside the program for this release saves the download.
-    int fetched = TakeDeliveredPack(s.remoteVersion, s.newVersionFile)
+    int fetched = TakeDeliveredPack(s.remoteVersion, s.newVersionFile, &digest)
                       ? kPackDownloaded
                       : FetchRuntimePack(&room, expected.needsDigest ? &digest : nullptr, expected.size,
                                          refusedBefore ? earlier.validator : nullptr, refusal.validator);
