@@ -168,16 +168,16 @@ bool StagedReleasePath(wchar_t* path)
     return BoundedFormat(path, kPathCapacity, L"%s\\release.sha256", launcherState.stagingFolder) == kFormatOk;
 }
 
-// Writes the digests of version.new and, when known, of the pack into the staging folder.
-void KeepStagedRelease(const FileDigest& pack)
+// Writes the digests of version.new and, when known, of the pack into the staging folder. The
+// version file's digest is the one this start's refusal record took (RecallRefusal): it has no
+// source when version.new could not be hashed, and then no record is written.
+void KeepStagedRelease(const PackRefusal& record, const FileDigest& pack)
 {
-    unsigned char version[kSha256Size];
-    uint64_t size = 0;
     char text[kStagedReleaseTextCapacity];
     wchar_t path[kPathCapacity];
-    if (HashFile(launcherState.newVersionFile, version, &size) != 0 || !StagedReleasePath(path))
+    if (!record.source[0] || !StagedReleasePath(path))
         return;
-    size_t length = FormatStagedRelease(version, pack.known ? pack.sha256 : nullptr, text, sizeof text);
+    size_t length = FormatStagedRelease(record.versionDigest, pack.known ? pack.sha256 : nullptr, text, sizeof text);
     DWORD code = length ? WriteWholeFile(path, text, static_cast<DWORD>(length)) : 0;
     if (code)
         LogSystemError(code, path);
@@ -652,7 +652,7 @@ int UnpackAndCommit(const PackRefusal& record, const FileDigest& digest)
         return 0;
     }
     ForgetBlockedPack();
-    KeepStagedRelease(digest);
+    KeepStagedRelease(record, digest);
     return CommitStagedRuntime();
 }
 
