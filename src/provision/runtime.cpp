@@ -147,9 +147,15 @@ bool UseStagingSlot(int slot)
 }
 
 // Deletes the staging folder in use. Its leaf must be one of the slots' names, so that a path
-// that went wrong is never handed to the shell.
+// that went wrong is never handed to the shell. A folder a program runs from (a waiting runtime
+// started where it lies) stays whole: the shell would delete every file of it that is not open
+// and leave the running program without them; the slots let the next install unpack beside it.
 void DeleteStagingFolder()
 {
+    if (Exists(launcherState.stagingFolder) && ProgramRunsFrom(launcherState.stagingFolder)) {
+        LogPrintf(L"Ein Programm l\u00e4uft aus diesem Ordner, er bleibt an seinem Platz: %s", launcherState.stagingFolder);
+        return;
+    }
     const wchar_t* leaf = wcsrchr(launcherState.stagingFolder, L'\\');
     wchar_t name[kStagingNameCapacity];
     for (int slot = 0; leaf && slot < kStagingSlotCount; ++slot) {
