@@ -189,15 +189,13 @@ void KeepStagedRelease(const PackRefusal& record, const FileDigest& pack)
         LogSystemError(code, path);
 }
 
-// True when the staging folder in use names the release that version.new holds now.
-bool StagedReleaseIsNewVersionFile()
+// True when the staging folder in use names the release whose version file has this digest.
+bool StagedReleaseIs(const unsigned char* version)
 {
-    unsigned char version[kSha256Size];
-    uint64_t size = 0;
     char text[kStagedReleaseTextCapacity];
     wchar_t path[kPathCapacity];
     FileStart start;
-    if (HashFile(launcherState.newVersionFile, version, &size) != 0 || !StagedReleasePath(path))
+    if (!StagedReleasePath(path))
         return false;
     DWORD got = ReadFileStart(path, text, sizeof text, &start);
     return start.opened && start.error == 0 && start.size == got && StagedReleaseMatches(text, got, version);
@@ -736,9 +734,11 @@ int InstallRuntime()
 bool PendingInstallExists()
 {
     LauncherState& s = launcherState;
-    for (int slot = 0; IsFile(s.newVersionFile) && slot < kStagingSlotCount; ++slot) {
-        if (UseStagingSlot(slot) && IsFile(s.stagedMarkerFile) && IsFile(s.stagedJavawFile) &&
-            StagedReleaseIsNewVersionFile())
+    unsigned char version[kSha256Size];
+    uint64_t size = 0;
+    bool hashed = IsFile(s.newVersionFile) && HashFile(s.newVersionFile, version, &size) == 0;
+    for (int slot = 0; hashed && slot < kStagingSlotCount; ++slot) {
+        if (UseStagingSlot(slot) && IsFile(s.stagedMarkerFile) && IsFile(s.stagedJavawFile) && StagedReleaseIs(version))
             return true;
     }
     UseStagingSlot(0);
