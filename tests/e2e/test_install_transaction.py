@@ -313,6 +313,21 @@ def test_a_scanners_hold_is_waited_out_and_a_longer_one_leaves_a_waiting_install
     assert (wine.cache_dir(prefix) / "version.txt").read_bytes() == b"5" and no_install_leftovers(prefix)
 
 
+def test_a_waiting_runtime_a_program_runs_from_is_left_whole_when_a_newer_release_installs(server, display, tmp_path):
+    root, origin, prefix = server
+    _, record, run = fault_plan_start(prefix, tmp_path, None)
+    wine.plan_faults(prefix, "hold-window-ms 300", "move 1000 5 \\jre.staging\\jre")
+    code, answered, _ = dialog.run(prefix, display, ARGS, dialog.AS_A_USER, **run)
+    assert code == 0 and answered == [] and FROM_STAGING in wine.log_texts(prefix)
+    staged = wine.cache_dir(prefix) / "jre.staging" / "jre"
+    wine.plan_faults(prefix)
+    origin.routes[runtime.VERSION_PATH] = ("body", {"body": b"6"})
+    with wine.holding(prefix, display, staged / "unpack.txt", run_from=staged / "bin"):
+        code, answered, _ = dialog.run(prefix, display, ARGS, dialog.AS_A_USER, **run)
+    assert code == 0 and answered == [] and COMMITTED % 6 in wine.log_texts(prefix) and javaw_started(record, 2)
+    assert (staged / "bin" / "javaw.exe").is_file() and (staged / "unpack.txt").is_file()
+
+
 @pytest.mark.parametrize("installed", [None, "4"], ids=["first-install", "update"])
 def test_starts_refused_by_application_control_are_named_and_the_pack_is_kept(server, display, tmp_path, installed):
     root, origin, prefix = server
