@@ -24,6 +24,7 @@ COMMITTED = "EnsureRuntime: neue Runtime installiert, Version %d"
 HELD_WAITING = ("EnsureRuntime: neue Runtime nicht an ihren Platz gebracht, sie wartet (Version 5) in jre.staging auf "
                 "einen sp\xe4teren Start")
 FROM_STAGING = "EnsureRuntime: keine Runtime an ihrem Platz, die wartende wird aus jre.staging gestartet"
+RUNS_FROM = "Ein Programm l\xe4uft aus diesem Ordner, er bleibt an seinem Platz: "
 BLOCKED = "Anwendungssteuerung hat den Start blockiert (Fehler %d): "
 PACK_REUSED = ("EnsureRuntime: Runtime-Paket wurde bei einem fr\xfcheren Start blockiert und wird ohne Download erneut "
                "gestartet")
@@ -326,6 +327,7 @@ def test_a_waiting_runtime_a_program_runs_from_is_left_whole_when_a_newer_releas
         code, answered, _ = dialog.run(prefix, display, ARGS, dialog.AS_A_USER, **run)
     assert code == 0 and answered == [] and COMMITTED % 6 in wine.log_texts(prefix) and javaw_started(record, 2)
     assert (staged / "bin" / "javaw.exe").is_file() and (staged / "unpack.txt").is_file()
+    assert any(t.startswith(RUNS_FROM) and t.endswith("\\jre.staging") for t in wine.log_texts(prefix))
 
 
 @pytest.mark.parametrize("installed", [None, "4"], ids=["first-install", "update"])
