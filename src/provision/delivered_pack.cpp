@@ -6,6 +6,7 @@
 #include "base/state.h"
 #include "log/format.h"
 #include "log/log.h"
+#include "net/sha256.h"
 #include "provision/install_rules.h"
 #include "provision/release_check.h"
 #include "provision/version_rules.h"
@@ -55,9 +56,20 @@ bool DeliveredPackIsProgram(const wchar_t* path)
     return false;
 }
 
+// The pack's size and digest, read only when the check will need them; false when they are
+// needed and the pack cannot be read (the check then reads it and says why).
+bool MeasureDeliveredPack(const wchar_t* path, const wchar_t* versionFile, FileDigest* digest)
+{
+    *digest = FileDigest{};
+    if (!ReadPackExpectation(versionFile).needsDigest)
+        return true;
+    digest->known = HashFile(path, digest->sha256, &digest->size) == 0;
+    return digest->known;
+}
+
 } // namespace
 
-bool TakeDeliveredPack(int version, const wchar_t* versionFile)
+bool TakeDeliveredPack(int version, const wchar_t* versionFile, FileDigest* digest)
 {
     DeliveredRelease delivered;
     int deliveredVersion = 0;
@@ -69,14 +81,20 @@ bool TakeDeliveredPack(int version, const wchar_t* versionFile)
         return false;
     }
     // The check logs its one line when it refuses, naming the delivered pack.
-    if (!DeliveredPackIsProgram(delivered.packFile) ||
-        !CheckRuntimePack(versionFile, delivered.packFile, nullptr, nullptr, 0))
+    if (!DeliveredPackIsProgram(delivered.packFile))
         return false;
+    MeasureDeliveredPack(delivered.packFile, versionFile, digest);
+    if (!CheckRuntimePack(versionFile, delivered.packFile, digest, nullptr, 0)) {
+        *digest = FileDigest{}; // the download writes the pack afresh
+        return false;
+    }
     // Copied rather than run in place, so that the install goes on exactly as after a download:
-    // the copy is checked again where it runs, staged, unpacked and kept in the cache.
+    // the copy is checked again where it runs (against the digest just taken, as a download's is
+    // against the digest taken while it arrived), staged, unpacked and kept in the cache.
     if (!CopyFileW(delivered.packFile, launcherState.runtimePackFile, FALSE)) {
         LogSystemError(GetLastError(), delivered.packFile);
         DeleteFileW(launcherState.runtimePackFile);
+        *digest = FileDigest{};
         return false;
     }
     // A copy keeps the source's attributes: a read-only pack from a protected folder could be

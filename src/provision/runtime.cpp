@@ -119,14 +119,6 @@ void DeleteInstallFolder(const wchar_t* folder, const wchar_t* leafName)
         DeleteCacheFolderTree(folder, leafName, launcherState.cacheFolderCut != FALSE);
 }
 
-bool MoveLogged(const wchar_t* from, const wchar_t* to, DWORD flags)
-{
-    if (MoveFileExW(from, to, flags))
-        return true;
-    LogSystemError(GetLastError(), from);
-    return false;
-}
-
 enum : size_t { kStagingNameCapacity = 32 };
 
 // The staging folder of a slot (install_rules.h): "jre.staging", then "jre.staging.1" and on.
@@ -155,9 +147,15 @@ bool UseStagingSlot(int slot)
 }
 
 // Deletes the staging folder in use. Its leaf must be one of the slots' names, so that a path
-// that went wrong is never handed to the shell.
+// that went wrong is never handed to the shell. A folder a program runs from (a waiting runtime
+// started where it lies) stays whole: the shell would delete every file of it that is not open
+// and leave the running program without them; the slots let the next install unpack beside it.
 void DeleteStagingFolder()
 {
+    if (Exists(launcherState.stagingFolder) && ProgramRunsFrom(launcherState.stagingFolder)) {
+        LogPrintf(L"Ein Programm l\u00e4uft aus diesem Ordner, er bleibt an seinem Platz: %s", launcherState.stagingFolder);
+        return;
+    }
     const wchar_t* leaf = wcsrchr(launcherState.stagingFolder, L'\\');
     wchar_t name[kStagingNameCapacity];
     for (int slot = 0; leaf && slot < kStagingSlotCount; ++slot) {
@@ -176,30 +174,28 @@ bool StagedReleasePath(wchar_t* path)
     return BoundedFormat(path, kPathCapacity, L"%s\\release.sha256", launcherState.stagingFolder) == kFormatOk;
 }
 
-// Writes the digests of version.new and, when known, of the pack into the staging folder.
-void KeepStagedRelease(const FileDigest& pack)
+// Writes the digests of version.new and, when known, of the pack into the staging folder. The
+// version file's digest is the one this start's refusal record took (RecallRefusal): it has no
+// source when version.new could not be hashed, and then no record is written.
+void KeepStagedRelease(const PackRefusal& record, const FileDigest& pack)
 {
-    unsigned char version[kSha256Size];
-    uint64_t size = 0;
     char text[kStagedReleaseTextCapacity];
     wchar_t path[kPathCapacity];
-    if (HashFile(launcherState.newVersionFile, version, &size) != 0 || !StagedReleasePath(path))
+    if (!record.source[0] || !StagedReleasePath(path))
         return;
-    size_t length = FormatStagedRelease(version, pack.known ? pack.sha256 : nullptr, text, sizeof text);
+    size_t length = FormatStagedRelease(record.versionDigest, pack.known ? pack.sha256 : nullptr, text, sizeof text);
     DWORD code = length ? WriteWholeFile(path, text, static_cast<DWORD>(length)) : 0;
     if (code)
         LogSystemError(code, path);
 }
 
-// True when the staging folder in use names the release that version.new holds now.
-bool StagedReleaseIsNewVersionFile()
+// True when the staging folder in use names the release whose version file has this digest.
+bool StagedReleaseIs(const unsigned char* version)
 {
-    unsigned char version[kSha256Size];
-    uint64_t size = 0;
     char text[kStagedReleaseTextCapacity];
     wchar_t path[kPathCapacity];
     FileStart start;
-    if (HashFile(launcherState.newVersionFile, version, &size) != 0 || !StagedReleasePath(path))
+    if (!StagedReleasePath(path))
         return false;
     DWORD got = ReadFileStart(path, text, sizeof text, &start);
     return start.opened && start.error == 0 && start.size == got && StagedReleaseMatches(text, got, version);
@@ -255,15 +251,16 @@ void DeleteBrokenRuntime()
 }
 
 // Removes a runtime folder that is not whole. It is renamed first: a folder that a running
-// program holds cannot be renamed, so nothing of a runtime in use is ever deleted. What cannot be
-// deleted after the rename is left for a later install.
+// program holds cannot be renamed, so nothing of a runtime in use is ever deleted; a scanner's
+// moment on a file below it is waited out like at every other move of a runtime folder. What
+// cannot be deleted after the rename is left for a later install.
 bool RemoveBrokenRuntime()
 {
     wchar_t broken[kPathCapacity];
     if (!BrokenRuntimePath(broken))
         return false;
     DeleteBrokenRuntime();
-    if (!MoveLogged(launcherState.runtimeFolder, broken, 0))
+    if (!MoveHeldFolder(launcherState.runtimeFolder, broken))
         return false;
     DeleteBrokenRuntime();
     return true;
@@ -659,7 +656,7 @@ int UnpackAndCommit(const PackRefusal& record, const FileDigest& digest)
         return 0;
     }
     ForgetBlockedPack();
-    KeepStagedRelease(digest);
+    KeepStagedRelease(record, digest);
     return CommitStagedRuntime();
 }
 
@@ -699,7 +696,7 @@ int InstallRuntime()
     // first run next to nothing.
     PackExpectation expected = ReadPackExpectation(s.newVersionFile);
     // A pack delivered beside the program for this release saves the download.
-    int fetched = TakeDeliveredPack(s.remoteVersion, s.newVersionFile)
+    int fetched = TakeDeliveredPack(s.remoteVersion, s.newVersionFile, &digest)
                       ? kPackDownloaded
                       : FetchRuntimePack(&room, expected.needsDigest ? &digest : nullptr, expected.size,
                                          refusedBefore ? earlier.validator : nullptr, refusal.validator);
@@ -737,9 +734,11 @@ int InstallRuntime()
 bool PendingInstallExists()
 {
     LauncherState& s = launcherState;
-    for (int slot = 0; IsFile(s.newVersionFile) && slot < kStagingSlotCount; ++slot) {
-        if (UseStagingSlot(slot) && IsFile(s.stagedMarkerFile) && IsFile(s.stagedJavawFile) &&
-            StagedReleaseIsNewVersionFile())
+    unsigned char version[kSha256Size];
+    uint64_t size = 0;
+    bool hashed = IsFile(s.newVersionFile) && HashFile(s.newVersionFile, version, &size) == 0;
+    for (int slot = 0; hashed && slot < kStagingSlotCount; ++slot) {
+        if (UseStagingSlot(slot) && IsFile(s.stagedMarkerFile) && IsFile(s.stagedJavawFile) && StagedReleaseIs(version))
             return true;
     }
     UseStagingSlot(0);

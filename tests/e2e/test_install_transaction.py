@@ -24,6 +24,7 @@ COMMITTED = "EnsureRuntime: neue Runtime installiert, Version %d"
 HELD_WAITING = ("EnsureRuntime: neue Runtime nicht an ihren Platz gebracht, sie wartet (Version 5) in jre.staging auf "
                 "einen sp\xe4teren Start")
 FROM_STAGING = "EnsureRuntime: keine Runtime an ihrem Platz, die wartende wird aus jre.staging gestartet"
+RUNS_FROM = "Ein Programm l\xe4uft aus diesem Ordner, er bleibt an seinem Platz: "
 BLOCKED = "Anwendungssteuerung hat den Start blockiert (Fehler %d): "
 PACK_REUSED = ("EnsureRuntime: Runtime-Paket wurde bei einem fr\xfcheren Start blockiert und wird ohne Download erneut "
                "gestartet")
@@ -311,6 +312,22 @@ def test_a_scanners_hold_is_waited_out_and_a_longer_one_leaves_a_waiting_install
     assert COMMITTED % 5 in wine.log_texts(prefix) and len(freed(prefix)) == 3
     assert origin.count(runtime.PACK_PATH) == 1 and len(extractions(prefix)) == 1
     assert (wine.cache_dir(prefix) / "version.txt").read_bytes() == b"5" and no_install_leftovers(prefix)
+
+
+def test_a_waiting_runtime_a_program_runs_from_is_left_whole_when_a_newer_release_installs(server, display, tmp_path):
+    root, origin, prefix = server
+    _, record, run = fault_plan_start(prefix, tmp_path, None)
+    wine.plan_faults(prefix, "hold-window-ms 300", "move 1000 5 \\jre.staging\\jre")
+    code, answered, _ = dialog.run(prefix, display, ARGS, dialog.AS_A_USER, **run)
+    assert code == 0 and answered == [] and FROM_STAGING in wine.log_texts(prefix)
+    staged = wine.cache_dir(prefix) / "jre.staging" / "jre"
+    wine.plan_faults(prefix)
+    origin.routes[runtime.VERSION_PATH] = ("body", {"body": b"6"})
+    with wine.holding(prefix, display, staged / "unpack.txt", run_from=staged / "bin"):
+        code, answered, _ = dialog.run(prefix, display, ARGS, dialog.AS_A_USER, **run)
+    assert code == 0 and answered == [] and COMMITTED % 6 in wine.log_texts(prefix) and javaw_started(record, 2)
+    assert (staged / "bin" / "javaw.exe").is_file() and (staged / "unpack.txt").is_file()
+    assert any(t.startswith(RUNS_FROM) and t.endswith("\\jre.staging") for t in wine.log_texts(prefix))
 
 
 @pytest.mark.parametrize("installed", [None, "4"], ids=["first-install", "update"])

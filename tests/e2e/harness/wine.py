@@ -371,14 +371,18 @@ def windows_path(host_path, prefix):
 
 
 @contextlib.contextmanager
-def holding(prefix, display, path):
+def holding(prefix, display, path, run_from=None):
     """hold_file keeps path (a file or a folder) open without sharing, as another program that
-    locks it would, for the time of a with block."""
+    locks it would, for the time of a with block; with run_from, from a copy of it in that folder,
+    as a program started from there."""
+    exe = str(TOOLS / "hold_file.exe")
+    if run_from:
+        exe = windows_path(shutil.copy(exe, run_from), prefix)
     release = Path(prefix) / "hold-release.flag"
     release.unlink(missing_ok=True)
     out_path = Path(prefix) / "hold-stdout.txt"
     with open(out_path, "wb") as out:
-        holder = subprocess.Popen([WINE, str(TOOLS / "hold_file.exe"), windows_path(path, prefix), "120",
+        holder = subprocess.Popen([WINE, exe, windows_path(path, prefix), "120",
                                    windows_path(release, prefix)], env=wine_env(prefix, display),
                                   stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.DEVNULL)
     try:
