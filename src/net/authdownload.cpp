@@ -78,27 +78,22 @@ struct PackBounds {
 
 // Sets options to the pack's bounds for this 200 answer; false, with bounds->result, when the answer
 // is refused before a byte is written.
-bool BoundPackAnswer(HINTERNET request, PackBounds* bounds, BodyOptions* options)
+bool BoundPackBody(HINTERNET request, PackBounds* bounds, BodyOptions* options)
 {
     ULONGLONG announced = 0;
     bool announcedKnown = QueryContentLength(request, &announced);
-    PackLimit limit = ChoosePackLimit(bounds->expectedSize, announcedKnown, announced);
-    if (limit.refuse) {
-        LogPrintf(L"DownloadWithAuthentication: Server k\u00fcndigt %llu Bytes an, die Versionsdatei nennt %llu, "
-                  L"Runtime-Paket abgelehnt",
-                  static_cast<unsigned long long>(announced), static_cast<unsigned long long>(bounds->expectedSize));
-        bounds->result = kPackFailed;
+    PackLimit limit;
+    int refusal = BoundPackAnswer(L"DownloadWithAuthentication", bounds->expectedSize, announcedKnown, announced, 0,
+                                  bounds->room, &limit);
+    if (refusal) {
+        // Refused before a byte was written: nothing arrived that could be continued.
+        bounds->result = refusal == kPackNoRoom ? kPackNoRoom : kPackFailed;
         return false;
     }
-    if (!limit.lengthKnown) {
+    if (limit.lengthKnown)
+        options->byteLimit = limit.fullLength;
+    else
         options->roomFolder = launcherState.cacheFolder;
-        return true;
-    }
-    if (!RoomForPack(limit.fullLength, 0, bounds->room)) {
-        bounds->result = kPackNoRoom;
-        return false;
-    }
-    options->byteLimit = limit.fullLength;
     return true;
 }
 
@@ -151,7 +146,7 @@ int Exchange(HINTERNET request, HANDLE file, const wchar_t* serverPath, uint64_t
         }
         case AuthAction::ReadBody: {
             BodyOptions options = {byteLimit, nullptr, nullptr, 0};
-            if (pack && !BoundPackAnswer(request, pack, &options))
+            if (pack && !BoundPackBody(request, pack, &options))
                 return 0;
             return ReadBodyToFile(request, file, kAuthBodyTexts, serverPath, &options) == kBodyWhole;
         }
