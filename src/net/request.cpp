@@ -3,7 +3,10 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include <wchar.h>
+
 #include "base/state.h"
+#include "log/format.h"
 #include "log/log.h"
 #include "net/transfer_rules.h"
 
@@ -75,6 +78,21 @@ int CountAddresses(const wchar_t* name)
     return count;
 }
 
+// CountAddresses once per start and name: every request of a start goes to the same host, or
+// through the same proxy, and need not wait for the resolver again. A name that did not resolve
+// is asked again next time.
+int KnownAddresses(const wchar_t* name)
+{
+    LauncherState& s = launcherState;
+    if (s.connectNameAddresses > 0 && wcscmp(s.connectName, name) == 0)
+        return s.connectNameAddresses;
+    s.connectNameAddresses = 0;
+    int count = CountAddresses(name);
+    if (count > 0 && BoundedFormat(s.connectName, kPathCapacity, L"%s", name) == kFormatOk)
+        s.connectNameAddresses = count;
+    return count;
+}
+
 // The connect budget of a route: the addresses of the proxy it names, else of the download host.
 ConnectBudget RouteConnectBudget(const DownloadRoute& route)
 {
@@ -82,7 +100,7 @@ ConnectBudget RouteConnectBudget(const DownloadRoute& route)
     const wchar_t* name = launcherState.downloadHost;
     if (route.kind == RouteKind::NamedProxy && ProxyEntryHost(route.proxy, proxyHost, kPathCapacity))
         name = proxyHost;
-    return PlanConnectBudget(CountAddresses(name));
+    return PlanConnectBudget(KnownAddresses(name));
 }
 
 // The time-outs of transfer_rules.h, on the session and again on the request: a stack that does
