@@ -65,10 +65,6 @@ void LogStep(AuthLog log, const AuthExchangeState& state, DWORD lastError)
     }
 }
 
-struct PackBounds;
-int AuthenticatingDownload(const wchar_t* serverPath, int useTls, const wchar_t* targetFile, uint64_t byteLimit,
-                           PackBounds* pack);
-
 // The bounds of a runtime pack answer (null for any other download); result says why it was not read.
 struct PackBounds {
     uint64_t expectedSize;
@@ -156,25 +152,6 @@ int Exchange(HINTERNET request, HANDLE file, const wchar_t* serverPath, uint64_t
     }
 }
 
-} // namespace
-
-int DownloadWithAuthentication(const wchar_t* serverPath, int useTls, const wchar_t* targetFile, uint64_t byteLimit)
-{
-    return AuthenticatingDownload(serverPath, useTls, targetFile, byteLimit, nullptr);
-}
-
-int DownloadPackWithAuthentication(const wchar_t* serverPath, const wchar_t* targetFile, uint64_t expectedSize,
-                                   PackRoom* room)
-{
-    *room = PackRoom{0, 0};
-    PackBounds bounds = {expectedSize, room, kPackFailed};
-    if (AuthenticatingDownload(serverPath, 1, targetFile, kNoByteLimit, &bounds))
-        return kPackDownloaded;
-    return bounds.result;
-}
-
-namespace {
-
 int AuthenticatingDownload(const wchar_t* serverPath, int useTls, const wchar_t* targetFile, uint64_t byteLimit,
                            PackBounds* pack)
 {
@@ -211,3 +188,18 @@ quit:
 }
 
 } // namespace
+
+int DownloadWithAuthentication(const wchar_t* serverPath, int useTls, const wchar_t* targetFile, uint64_t byteLimit)
+{
+    return AuthenticatingDownload(serverPath, useTls, targetFile, byteLimit, nullptr);
+}
+
+int DownloadPackWithAuthentication(const wchar_t* serverPath, const wchar_t* targetFile, uint64_t expectedSize,
+                                   PackRoom* room)
+{
+    *room = PackRoom{0, 0};
+    PackBounds bounds = {expectedSize, room, kPackFailed};
+    if (AuthenticatingDownload(serverPath, 1, targetFile, kNoByteLimit, &bounds))
+        return kPackDownloaded;
+    return bounds.result;
+}
