@@ -97,7 +97,6 @@ bool ProxyEntryIsDirect(const wchar_t* entry)
 void PlanDownloadRoutes(int attempt, const UserProxy& user, RoutePlan* plan)
 {
     plan->count = 0;
-    plan->fromScriptList = false;
     plan->list.count = 0;
     if (attempt == 0 && user.proxyText) {
         plan->routes[plan->count++] = {RouteKind::NamedProxy, user.proxyText, nullptr};
@@ -106,7 +105,6 @@ void PlanDownloadRoutes(int attempt, const UserProxy& user, RoutePlan* plan)
     if (attempt == 0 && user.scriptAnswer == kScriptProxy)
         SplitProxyList(user.scriptProxy, &plan->list);
     if (plan->list.count > 0) {
-        plan->fromScriptList = true;
         int first = user.carriedEntry - 1;
         if (first >= 0 && first < plan->list.count)
             AddRoute(plan, first, user.scriptBypass);
@@ -122,6 +120,11 @@ void PlanDownloadRoutes(int attempt, const UserProxy& user, RoutePlan* plan)
         plan->routes[plan->count++] = {RouteKind::Direct, nullptr, nullptr};
     else
         plan->routes[plan->count++] = {RouteKind::PlatformDefault, nullptr, nullptr};
+}
+
+bool RoutesFromScriptList(const RoutePlan& plan)
+{
+    return plan.list.count > 0;
 }
 
 bool ProxyEntryHost(const wchar_t* entry, wchar_t* host, size_t capacity)

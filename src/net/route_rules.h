@@ -64,8 +64,7 @@ bool ProxyEntryIsDirect(const wchar_t* entry);
 // a plan is filled in place and never copied.
 struct RoutePlan {
     int count;
-    bool fromScriptList;             // the routes are entries of the script's list
-    int entryIndex[kMaxProxyEntries]; // for those: each route's index in list
+    int entryIndex[kMaxProxyEntries]; // for routes of the script's list: each one's index in list
     DownloadRoute routes[kMaxProxyEntries];
     ProxyList list;
 };
@@ -76,6 +75,9 @@ struct RoutePlan {
 // earlier in the start left out (when all did, the first one alone is tried again); attempt 1, and
 // attempt 0 of a user without either, use the platform default.
 void PlanDownloadRoutes(int attempt, const UserProxy& user, RoutePlan* plan);
+
+// Whether the plan's routes are the entries of the script's list: a list is split only for them.
+bool RoutesFromScriptList(const RoutePlan& plan);
 
 // The host name WinHTTP connects to for a proxy entry ("http://p.example:3128" -> "p.example",
 // "[::1]:3128" -> "::1", "http=p:1;https=q:2" -> "p"); false, with host empty, when there is none

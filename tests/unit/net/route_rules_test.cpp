@@ -56,7 +56,7 @@ TEST(PlanDownloadRoutes, ProxyTextThenTheScriptsEntriesOnTheFirstAttemptOnlyTheP
         SCOPED_TRACE(testing::Message() << "attempt " << c.attempt << " answer " << c.user.scriptAnswer);
         EXPECT_EQ(c.routes, Routes(plan));
         EXPECT_EQ(c.attempt == 0 && c.user.scriptAnswer == kScriptProxy && !c.user.proxyText && plan.list.count > 0,
-                  plan.fromScriptList);
+                  RoutesFromScriptList(plan));
     }
 }
 
