@@ -272,7 +272,7 @@ int DownloadPackRound(const PackJob& job)
     if (answer == PackAnswer::Other) {
         switch (ClassifyDirectStatus(facts.status)) {
         case DirectStatus::ProxyLogin:
-            LogLine(L"DownloadfileDirect 407: The proxy requires authentication.");
+            ReportProxyLogin();
             goto quit;
         case DirectStatus::HttpError:
             ReportHttpStatus(facts.status, true);
