@@ -94,11 +94,11 @@ int KnownAddresses(const wchar_t* name)
 }
 
 // The connect budget of a route: the addresses of the proxy it names, else of the download host.
-ConnectBudget RouteConnectBudget(const DownloadRoute& route)
+ConnectBudget RouteConnectBudget(const DownloadRoute& route, int useTls)
 {
     wchar_t proxyHost[kPathCapacity];
     const wchar_t* name = launcherState.downloadHost;
-    if (route.kind == RouteKind::NamedProxy && ProxyEntryHost(route.proxy, proxyHost, kPathCapacity))
+    if (route.kind == RouteKind::NamedProxy && ProxyEntryHost(route.proxy, useTls != 0, proxyHost, kPathCapacity))
         name = proxyHost;
     return PlanConnectBudget(KnownAddresses(name));
 }
@@ -123,7 +123,7 @@ DWORD OpenDownloadRequest(const wchar_t* userAgent, const DownloadRoute& route, 
                           DownloadRequest* out)
 {
     DWORD error = 0;
-    ConnectBudget budget = RouteConnectBudget(route);
+    ConnectBudget budget = RouteConnectBudget(route, useTls);
     *out = DownloadRequest{};
     out->session = OpenSession(userAgent, route);
     if (!out->session) {

@@ -57,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         FUZZ_CHECK(!wcspbrk(entry, L"; \t\r\n"));
         std::vector<wchar_t> host(capacity + canary);
         SetCanary(host.data() + capacity, canary);
-        if (ProxyEntryHost(entry, host.data(), capacity))
+        if (ProxyEntryHost(entry, size % 2 == 0, host.data(), capacity))
             FUZZ_CHECK(host[0] && wcsnlen(host.data(), capacity) < capacity);
         FUZZ_CHECK(CanaryIntact(host.data() + capacity, canary));
     }
