@@ -92,6 +92,10 @@ struct LauncherState {
     int scriptEntryCarried;
     // Bit i: entry i failed this start and has carried nothing since; later downloads leave it out.
     unsigned scriptEntriesFailed;
+    // How many addresses connectName resolved to, looked up once per start and name for the connect
+    // budget (0: not yet, or it did not resolve).
+    wchar_t connectName[kPathCapacity];
+    int connectNameAddresses;
     // The platform refused every secure-protocol set the downloads ask for; said once per run.
     BOOL secureProtocolsRefusalLogged;
 

@@ -98,7 +98,7 @@ int FetchFileConditionally(const wchar_t* serverPath, const wchar_t* targetFile,
     } else if (out->status == 407) {
         // A proxy's login, not an answer of the server, and no error status: the caller goes on as
         // without an answer, and the start's one status report stays for a real error.
-        LogLine(L"DownloadfileDirect 407: The proxy requires authentication.");
+        ReportProxyLogin();
         result = kFetchNoConnection;
     } else if (IsHttpErrorStatus(out->status)) {
         ReportHttpStatus(out->status, false);

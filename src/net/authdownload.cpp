@@ -65,10 +65,6 @@ void LogStep(AuthLog log, const AuthExchangeState& state, DWORD lastError)
     }
 }
 
-struct PackBounds;
-int AuthenticatingDownload(const wchar_t* serverPath, int useTls, const wchar_t* targetFile, uint64_t byteLimit,
-                           PackBounds* pack);
-
 // The bounds of a runtime pack answer (null for any other download); result says why it was not read.
 struct PackBounds {
     uint64_t expectedSize;
@@ -78,27 +74,22 @@ struct PackBounds {
 
 // Sets options to the pack's bounds for this 200 answer; false, with bounds->result, when the answer
 // is refused before a byte is written.
-bool BoundPackAnswer(HINTERNET request, PackBounds* bounds, BodyOptions* options)
+bool BoundPackBody(HINTERNET request, PackBounds* bounds, BodyOptions* options)
 {
     ULONGLONG announced = 0;
     bool announcedKnown = QueryContentLength(request, &announced);
-    PackLimit limit = ChoosePackLimit(bounds->expectedSize, announcedKnown, announced);
-    if (limit.refuse) {
-        LogPrintf(L"DownloadWithAuthentication: Server k\u00fcndigt %llu Bytes an, die Versionsdatei nennt %llu, "
-                  L"Runtime-Paket abgelehnt",
-                  static_cast<unsigned long long>(announced), static_cast<unsigned long long>(bounds->expectedSize));
-        bounds->result = kPackFailed;
+    PackLimit limit;
+    int refusal = BoundPackAnswer(L"DownloadWithAuthentication", bounds->expectedSize, announcedKnown, announced, 0,
+                                  bounds->room, &limit);
+    if (refusal) {
+        // Refused before a byte was written: nothing arrived that could be continued.
+        bounds->result = refusal == kPackNoRoom ? kPackNoRoom : kPackFailed;
         return false;
     }
-    if (!limit.lengthKnown) {
+    if (limit.lengthKnown)
+        options->byteLimit = limit.fullLength;
+    else
         options->roomFolder = launcherState.cacheFolder;
-        return true;
-    }
-    if (!RoomForPack(limit.fullLength, 0, bounds->room)) {
-        bounds->result = kPackNoRoom;
-        return false;
-    }
-    options->byteLimit = limit.fullLength;
     return true;
 }
 
@@ -151,7 +142,7 @@ int Exchange(HINTERNET request, HANDLE file, const wchar_t* serverPath, uint64_t
         }
         case AuthAction::ReadBody: {
             BodyOptions options = {byteLimit, nullptr, nullptr, 0};
-            if (pack && !BoundPackAnswer(request, pack, &options))
+            if (pack && !BoundPackBody(request, pack, &options))
                 return 0;
             return ReadBodyToFile(request, file, kAuthBodyTexts, serverPath, &options) == kBodyWhole;
         }
@@ -160,25 +151,6 @@ int Exchange(HINTERNET request, HANDLE file, const wchar_t* serverPath, uint64_t
         }
     }
 }
-
-} // namespace
-
-int DownloadWithAuthentication(const wchar_t* serverPath, int useTls, const wchar_t* targetFile, uint64_t byteLimit)
-{
-    return AuthenticatingDownload(serverPath, useTls, targetFile, byteLimit, nullptr);
-}
-
-int DownloadPackWithAuthentication(const wchar_t* serverPath, const wchar_t* targetFile, uint64_t expectedSize,
-                                   PackRoom* room)
-{
-    *room = PackRoom{0, 0};
-    PackBounds bounds = {expectedSize, room, kPackFailed};
-    if (AuthenticatingDownload(serverPath, 1, targetFile, kNoByteLimit, &bounds))
-        return kPackDownloaded;
-    return bounds.result;
-}
-
-namespace {
 
 int AuthenticatingDownload(const wchar_t* serverPath, int useTls, const wchar_t* targetFile, uint64_t byteLimit,
                            PackBounds* pack)
@@ -216,3 +188,18 @@ quit:
 }
 
 } // namespace
+
+int DownloadWithAuthentication(const wchar_t* serverPath, int useTls, const wchar_t* targetFile, uint64_t byteLimit)
+{
+    return AuthenticatingDownload(serverPath, useTls, targetFile, byteLimit, nullptr);
+}
+
+int DownloadPackWithAuthentication(const wchar_t* serverPath, const wchar_t* targetFile, uint64_t expectedSize,
+                                   PackRoom* room)
+{
+    *room = PackRoom{0, 0};
+    PackBounds bounds = {expectedSize, room, kPackFailed};
+    if (AuthenticatingDownload(serverPath, 1, targetFile, kNoByteLimit, &bounds))
+        return kPackDownloaded;
+    return bounds.result;
+}

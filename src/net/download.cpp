@@ -274,7 +274,7 @@ int DownloadfileDirect(const wchar_t* serverPath, int useTls, const wchar_t* tar
     switch (ClassifyDirectStatus(status)) {
     case DirectStatus::ProxyLogin:
         // The proxy's page is no file of ours: 0 sends the caller to the fallback, which logs in.
-        LogLine(L"DownloadfileDirect 407: The proxy requires authentication.");
+        ReportProxyLogin();
         break;
     case DirectStatus::HttpError:
         ReportHttpStatus(status, showDialog);
@@ -304,4 +304,9 @@ void ReportHttpStatus(DWORD statusCode, bool showDialog)
     LogLine(text);
     if (showDialog)
         ShowWarning(text);
+}
+
+void ReportProxyLogin()
+{
+    LogLine(L"DownloadfileDirect 407: The proxy requires authentication.");
 }

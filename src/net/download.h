@@ -21,6 +21,8 @@
 int DownloadfileDirect(const wchar_t* serverPath, int useTls, const wchar_t* targetFile, bool showDialog,
                        uint64_t byteLimit);
 void ReportHttpStatus(DWORD statusCode, bool showDialog);
+// The line of a proxy's 407 to a plain request: no error of the server, and never a box.
+void ReportProxyLogin();
 
 // Reads the announced Content-Length of an answer; false when the server sent none.
 bool QueryContentLength(HINTERNET request, ULONGLONG* length);

@@ -85,6 +85,26 @@ bool WriteMetaFile(const wchar_t* path, const PartialMeta& meta)
     return code == 0;
 }
 
+// True when the cache folder's volume has room for the pack and the runtime unpacked from it; a
+// volume whose free room cannot be read is not held against the download.
+bool RoomForPack(uint64_t fullLength, uint64_t partialBytes, PackRoom* room)
+{
+    ULARGE_INTEGER freeToUser = {};
+    if (!GetDiskFreeSpaceExW(launcherState.cacheFolder, &freeToUser, nullptr, nullptr)) {
+        LogSystemError(GetLastError(), launcherState.cacheFolder);
+        return true;
+    }
+    uint64_t freeBytes = freeToUser.QuadPart;
+    if (EnoughRoomForPack(freeBytes, partialBytes, fullLength))
+        return true;
+    room->neededBytes = RoomToFreeForPack(partialBytes, fullLength);
+    room->freeBytes = freeBytes;
+    LogPrintf(L"DownloadfileDirect: zu wenig Speicherplatz im Cache-Ordner, %llu Bytes ben\u00f6tigt, %llu Bytes frei, "
+              L"Runtime-Paket wird nicht geladen",
+              static_cast<unsigned long long>(room->neededBytes), static_cast<unsigned long long>(freeBytes));
+    return false;
+}
+
 // The partial file opened for the answer: emptied for a whole pack, at its end for the rest. Others
 // may read it meanwhile (the digest follower).
 HANDLE OpenPartialFile(PackAnswer answer, uint64_t offset)
@@ -136,17 +156,13 @@ int ReceivePack(HINTERNET request, PackAnswer answer, const PackRequestPlan& pla
 {
     uint64_t announced = 0;
     bool announcedKnown = AnnouncedFullLength(answer, facts, &announced);
-    PackLimit limit = ChoosePackLimit(job.expectedSize, announcedKnown, announced);
-    if (limit.refuse) {
-        LogPrintf(L"DownloadfileDirect: Server k\u00fcndigt %llu Bytes an, die Versionsdatei nennt %llu, "
-                  L"Runtime-Paket abgelehnt",
-                  static_cast<unsigned long long>(announced), static_cast<unsigned long long>(job.expectedSize));
-        return kPackBroken;
-    }
+    PackLimit limit;
+    int refusal = BoundPackAnswer(L"DownloadfileDirect", job.expectedSize, announcedKnown, announced, partialBytes,
+                                  job.room, &limit);
+    if (refusal)
+        return refusal;
     uint64_t fullLength = limit.fullLength;
     bool lengthKnown = limit.lengthKnown;
-    if (lengthKnown && !RoomForPack(fullLength, partialBytes, job.room))
-        return kPackNoRoom;
     if (answer == PackAnswer::Append)
         LogPrintf(L"DownloadfileDirect: Runtime-Paket wird ab Byte %llu von %llu fortgesetzt",
                   static_cast<unsigned long long>(plan.offset), static_cast<unsigned long long>(fullLength));
@@ -256,7 +272,7 @@ int DownloadPackRound(const PackJob& job)
     if (answer == PackAnswer::Other) {
         switch (ClassifyDirectStatus(facts.status)) {
         case DirectStatus::ProxyLogin:
-            LogLine(L"DownloadfileDirect 407: The proxy requires authentication.");
+            ReportProxyLogin();
             goto quit;
         case DirectStatus::HttpError:
             ReportHttpStatus(facts.status, true);
@@ -295,22 +311,18 @@ quit:
 
 } // namespace
 
-bool RoomForPack(uint64_t fullLength, uint64_t partialBytes, PackRoom* room)
+int BoundPackAnswer(const wchar_t* caller, uint64_t expectedSize, bool announcedKnown, uint64_t announced,
+                    uint64_t partialBytes, PackRoom* room, PackLimit* limit)
 {
-    ULARGE_INTEGER freeToUser = {};
-    if (!GetDiskFreeSpaceExW(launcherState.cacheFolder, &freeToUser, nullptr, nullptr)) {
-        LogSystemError(GetLastError(), launcherState.cacheFolder);
-        return true;
+    *limit = ChoosePackLimit(expectedSize, announcedKnown, announced);
+    if (limit->refuse) {
+        LogPrintf(L"%s: Server k\u00fcndigt %llu Bytes an, die Versionsdatei nennt %llu, Runtime-Paket abgelehnt",
+                  caller, static_cast<unsigned long long>(announced), static_cast<unsigned long long>(expectedSize));
+        return kPackBroken;
     }
-    uint64_t freeBytes = freeToUser.QuadPart;
-    if (EnoughRoomForPack(freeBytes, partialBytes, fullLength))
-        return true;
-    room->neededBytes = RoomToFreeForPack(partialBytes, fullLength);
-    room->freeBytes = freeBytes;
-    LogPrintf(L"DownloadfileDirect: zu wenig Speicherplatz im Cache-Ordner, %llu Bytes ben\u00f6tigt, %llu Bytes frei, "
-              L"Runtime-Paket wird nicht geladen",
-              static_cast<unsigned long long>(room->neededBytes), static_cast<unsigned long long>(freeBytes));
-    return false;
+    if (limit->lengthKnown && !RoomForPack(limit->fullLength, partialBytes, room))
+        return kPackNoRoom;
+    return 0;
 }
 
 void DiscardPartialPack(const wchar_t* reason)

@@ -15,6 +15,7 @@
 
 #include "net/resume_rules.h"
 #include "net/sha256.h"
+#include "net/transfer_rules.h"
 
 enum PackDownloadResult : int {
     kPackFailed = 0,     // no usable answer (no connection, proxy login, HTTP error): the fallback may try
@@ -45,11 +46,14 @@ struct PackRoom {
 int DownloadRuntimePack(const wchar_t* serverPath, const wchar_t* packFile, uint64_t expectedSize,
                         const wchar_t* refusedValidator, wchar_t* validatorOut, PackRoom* room, FileDigest* digest);
 
-// True when the cache folder's volume has room for a pack of fullLength bytes, of which
-// partialBytes are there already, and the runtime unpacked from it; otherwise one log line, and
-// room says what was lacking. A volume whose free room cannot be read is not held against the
-// download.
-bool RoomForPack(uint64_t fullLength, uint64_t partialBytes, PackRoom* room);
+// The bounds of a pack answer, decided before a byte of it is written, for this download and the
+// proxy-login fallback alike: limit receives the length the pack must have (ChoosePackLimit). An
+// announced length that contradicts expectedSize gives kPackBroken, with a line naming caller; a
+// known length without room for the pack and the runtime unpacked from it on the cache folder's
+// volume (partialBytes of it there already) gives kPackNoRoom, with a line and room saying what
+// was lacking (a volume whose free room cannot be read is not held against the download); 0: go on.
+int BoundPackAnswer(const wchar_t* caller, uint64_t expectedSize, bool announcedKnown, uint64_t announced,
+                    uint64_t partialBytes, PackRoom* room, PackLimit* limit);
 
 // Removes the partial file and its metadata, with one log line naming why.
 void DiscardPartialPack(const wchar_t* reason);

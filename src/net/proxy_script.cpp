@@ -212,7 +212,7 @@ void PlanUserDownloadRoutes(int attempt, int useTls, RoutePlan* plan)
 
 void NoteRouteOutcome(const RoutePlan& plan, int route, DWORD error)
 {
-    if (!plan.fromScriptList)
+    if (!RoutesFromScriptList(plan))
         return;
     int index = plan.entryIndex[route];
     const wchar_t* entry = plan.list.entries[index];

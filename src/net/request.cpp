@@ -3,7 +3,10 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include <wchar.h>
+
 #include "base/state.h"
+#include "log/format.h"
 #include "log/log.h"
 #include "net/transfer_rules.h"
 
@@ -75,14 +78,29 @@ int CountAddresses(const wchar_t* name)
     return count;
 }
 
+// CountAddresses once per start and name: every request of a start goes to the same host, or
+// through the same proxy, and need not wait for the resolver again. A name that did not resolve
+// is asked again next time.
+int KnownAddresses(const wchar_t* name)
+{
+    LauncherState& s = launcherState;
+    if (s.connectNameAddresses > 0 && wcscmp(s.connectName, name) == 0)
+        return s.connectNameAddresses;
+    s.connectNameAddresses = 0;
+    int count = CountAddresses(name);
+    if (count > 0 && BoundedFormat(s.connectName, kPathCapacity, L"%s", name) == kFormatOk)
+        s.connectNameAddresses = count;
+    return count;
+}
+
 // The connect budget of a route: the addresses of the proxy it names, else of the download host.
-ConnectBudget RouteConnectBudget(const DownloadRoute& route)
+ConnectBudget RouteConnectBudget(const DownloadRoute& route, int useTls)
 {
     wchar_t proxyHost[kPathCapacity];
     const wchar_t* name = launcherState.downloadHost;
-    if (route.kind == RouteKind::NamedProxy && ProxyEntryHost(route.proxy, proxyHost, kPathCapacity))
+    if (route.kind == RouteKind::NamedProxy && ProxyEntryHost(route.proxy, useTls != 0, proxyHost, kPathCapacity))
         name = proxyHost;
-    return PlanConnectBudget(CountAddresses(name));
+    return PlanConnectBudget(KnownAddresses(name));
 }
 
 // The time-outs of transfer_rules.h, on the session and again on the request: a stack that does
@@ -105,7 +123,7 @@ DWORD OpenDownloadRequest(const wchar_t* userAgent, const DownloadRoute& route, 
                           DownloadRequest* out)
 {
     DWORD error = 0;
-    ConnectBudget budget = RouteConnectBudget(route);
+    ConnectBudget budget = RouteConnectBudget(route, useTls);
     *out = DownloadRequest{};
     out->session = OpenSession(userAgent, route);
     if (!out->session) {

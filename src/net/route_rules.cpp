@@ -64,6 +64,21 @@ void AddRoute(RoutePlan* plan, int index, const wchar_t* bypass)
         plan->routes[plan->count++] = {RouteKind::NamedProxy, entry, bypass};
 }
 
+// The server a per-scheme list ("http=p:1;https=q:2", entries apart by ';' or blanks) names for
+// scheme: WinHTTP connects a request to the entry of its own scheme (WINHTTP_PROXY_INFO, Microsoft
+// Learn: "[<scheme>=][<scheme>://]<server>[:<port>]"); otherwise when the list has none for it.
+const wchar_t* SchemeServer(const wchar_t* list, const wchar_t* scheme, const wchar_t* otherwise)
+{
+    for (const wchar_t* p = list; *p;) {
+        size_t name = wcscspn(p, L"=; \t");
+        if (p[name] == L'=' && SameWordIgnoringCase(p, name, scheme))
+            return p + name + 1;
+        p += wcscspn(p, L"; \t");
+        p += wcsspn(p, L"; \t");
+    }
+    return otherwise;
+}
+
 } // namespace
 
 void SplitProxyList(const wchar_t* answer, ProxyList* out)
@@ -97,7 +112,6 @@ bool ProxyEntryIsDirect(const wchar_t* entry)
 void PlanDownloadRoutes(int attempt, const UserProxy& user, RoutePlan* plan)
 {
     plan->count = 0;
-    plan->fromScriptList = false;
     plan->list.count = 0;
     if (attempt == 0 && user.proxyText) {
         plan->routes[plan->count++] = {RouteKind::NamedProxy, user.proxyText, nullptr};
@@ -106,7 +120,6 @@ void PlanDownloadRoutes(int attempt, const UserProxy& user, RoutePlan* plan)
     if (attempt == 0 && user.scriptAnswer == kScriptProxy)
         SplitProxyList(user.scriptProxy, &plan->list);
     if (plan->list.count > 0) {
-        plan->fromScriptList = true;
         int first = user.carriedEntry - 1;
         if (first >= 0 && first < plan->list.count)
             AddRoute(plan, first, user.scriptBypass);
@@ -124,14 +137,18 @@ void PlanDownloadRoutes(int attempt, const UserProxy& user, RoutePlan* plan)
         plan->routes[plan->count++] = {RouteKind::PlatformDefault, nullptr, nullptr};
 }
 
-bool ProxyEntryHost(const wchar_t* entry, wchar_t* host, size_t capacity)
+bool RoutesFromScriptList(const RoutePlan& plan)
+{
+    return plan.list.count > 0;
+}
+
+bool ProxyEntryHost(const wchar_t* entry, bool useTls, wchar_t* host, size_t capacity)
 {
     host[0] = L'\0';
     const wchar_t* p = entry;
-    // A per-scheme list: the first entry's server.
     const wchar_t* equals = wcschr(p, L'=');
     if (equals && equals < p + wcscspn(p, L":/;"))
-        p = equals + 1;
+        p = SchemeServer(entry, useTls ? L"HTTPS" : L"HTTP", equals + 1);
     const wchar_t* scheme = wcsstr(p, L"://");
     if (scheme && scheme < p + wcscspn(p, L";"))
         p = scheme + 3;

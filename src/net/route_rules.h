@@ -64,8 +64,7 @@ bool ProxyEntryIsDirect(const wchar_t* entry);
 // a plan is filled in place and never copied.
 struct RoutePlan {
     int count;
-    bool fromScriptList;             // the routes are entries of the script's list
-    int entryIndex[kMaxProxyEntries]; // for those: each route's index in list
+    int entryIndex[kMaxProxyEntries]; // for routes of the script's list: each one's index in list
     DownloadRoute routes[kMaxProxyEntries];
     ProxyList list;
 };
@@ -77,10 +76,14 @@ struct RoutePlan {
 // attempt 0 of a user without either, use the platform default.
 void PlanDownloadRoutes(int attempt, const UserProxy& user, RoutePlan* plan);
 
-// The host name WinHTTP connects to for a proxy entry ("http://p.example:3128" -> "p.example",
-// "[::1]:3128" -> "::1", "http=p:1;https=q:2" -> "p"); false, with host empty, when there is none
-// or it does not fit.
-bool ProxyEntryHost(const wchar_t* entry, wchar_t* host, size_t capacity);
+// Whether the plan's routes are the entries of the script's list: a list is split only for them.
+bool RoutesFromScriptList(const RoutePlan& plan);
+
+// The host name WinHTTP connects to for a proxy entry and a request with or without TLS
+// ("http://p.example:3128" -> "p.example", "[::1]:3128" -> "::1"; from a per-scheme list
+// "http=p:1;https=q:2" the server of the request's scheme, "q" with TLS, else the first one);
+// false, with host empty, when there is none or it does not fit.
+bool ProxyEntryHost(const wchar_t* entry, bool useTls, wchar_t* host, size_t capacity);
 
 // Whether the downloads must ask the platform for the proxy of the host: only without a proxy
 // text, and only with a script address or automatic detection.

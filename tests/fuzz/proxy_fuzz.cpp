@@ -50,14 +50,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     RoutePlan plan;
     PlanDownloadRoutes(0, {nullptr, kScriptProxy, proxy.c_str(), nullptr, int(size % 6), unsigned(size)}, &plan);
-    FUZZ_CHECK(plan.count >= 1 && plan.count <= (plan.fromScriptList ? plan.list.count : 1));
+    FUZZ_CHECK(plan.count >= 1 && plan.count <= (RoutesFromScriptList(plan) ? plan.list.count : 1));
     for (int i = 0; i < plan.list.count; ++i) {
         const wchar_t* entry = plan.list.entries[i];
         FUZZ_CHECK(wcsnlen(entry, kProxyEntryCapacity) < size_t(kProxyEntryCapacity) && entry[0]);
         FUZZ_CHECK(!wcspbrk(entry, L"; \t\r\n"));
         std::vector<wchar_t> host(capacity + canary);
         SetCanary(host.data() + capacity, canary);
-        if (ProxyEntryHost(entry, host.data(), capacity))
+        if (ProxyEntryHost(entry, size % 2 == 0, host.data(), capacity))
             FUZZ_CHECK(host[0] && wcsnlen(host.data(), capacity) < capacity);
         FUZZ_CHECK(CanaryIntact(host.data() + capacity, canary));
     }

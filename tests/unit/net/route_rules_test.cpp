@@ -56,7 +56,7 @@ TEST(PlanDownloadRoutes, ProxyTextThenTheScriptsEntriesOnTheFirstAttemptOnlyTheP
         SCOPED_TRACE(testing::Message() << "attempt " << c.attempt << " answer " << c.user.scriptAnswer);
         EXPECT_EQ(c.routes, Routes(plan));
         EXPECT_EQ(c.attempt == 0 && c.user.scriptAnswer == kScriptProxy && !c.user.proxyText && plan.list.count > 0,
-                  plan.fromScriptList);
+                  RoutesFromScriptList(plan));
     }
 }
 
@@ -89,7 +89,15 @@ TEST(SplitProxyList, ScriptAnswersAndWinHttpListsIntoEntriesInOrder)
                                  {L"http=p:1;https=q:2", L"p"}, {L"p.example", L"p.example"}, {L"", L""}};
     for (auto& h : hosts) {
         wchar_t host[64];
-        EXPECT_EQ(h[1][0] != 0, ProxyEntryHost(h[0], host, 64));
+        EXPECT_EQ(h[1][0] != 0, ProxyEntryHost(h[0], false, host, 64));
+        EXPECT_STREQ(h[1], host);
+    }
+    // With TLS, WinHTTP connects to the list's https server; a list without one keeps the first.
+    const wchar_t* tlsHosts[][2] = {{L"http=p:1;https=q:2", L"q"}, {L"HTTPS=q:2 http=p:1", L"q"},
+                                    {L"http=p:1;ftp=f:21", L"p"}, {L"https://t:3128", L"t"}};
+    for (auto& h : tlsHosts) {
+        wchar_t host[64];
+        EXPECT_TRUE(ProxyEntryHost(h[0], true, host, 64));
         EXPECT_STREQ(h[1], host);
     }
 }
