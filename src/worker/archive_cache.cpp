@@ -27,7 +27,8 @@ const wchar_t kSeenName[] = L"version.seen";
 const wchar_t kWritingPrefix[] = L"lct";
 // Files a start leaves when it is ended halfway: an arriving archive, a new small file, and the
 // fixed-name new files of launchers before this one. Another start may be writing one of them now.
-const wchar_t* const kLeftoverPatterns[] = {L"lar*.tmp", L"lct*.tmp", L"version.seen.new", L"launcher-archive.meta.new"};
+const wchar_t* const kLeftoverPatterns[] = {L"lar*.tmp", L"lct*.tmp", L"version.seen.new",
+                                            L"launcher-archive.meta.new"};
 enum : size_t { kSeenTextCapacity = 16 };
 enum : unsigned { kCopyNumberLimit = 100000 };
 // An arrival untouched for ten minutes (in 100 ns ticks) belongs to no running start.
@@ -200,8 +201,8 @@ void DeleteIfAbandoned(const WIN32_FIND_DATAW& found, void* context)
 }
 
 // Deletes the copies that no start can need any more (running: the copy that stays current, or null)
-// and arrivals and new files that a start left behind; a file that javaw still holds cannot be deleted now and
-// goes at a later start.
+// and arrivals and new files that a start left behind; a file that javaw still holds cannot be
+// deleted now and goes at a later start.
 void DeleteOldCopies(const wchar_t* running)
 {
     CopyCleanUp cleanUp = {running ? ArchiveCopyNumber(running) : 0, NewestCopyNumber()};
