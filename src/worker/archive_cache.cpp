@@ -23,6 +23,12 @@ const wchar_t kArchiveServerPath[] = L"/apps/zentrix/launcher/launcher.jar";
 const wchar_t kMetaName[] = L"launcher-archive.meta";
 const wchar_t kArrivingPrefix[] = L"lar";
 const wchar_t kSeenName[] = L"version.seen";
+// This start's new version.seen or launcher-archive.meta before it is moved into place.
+const wchar_t kWritingPrefix[] = L"lct";
+// Files a start leaves when it is ended halfway: an arriving archive, a new small file, and the
+// fixed-name new files of launchers before this one. Another start may be writing one of them now.
+const wchar_t* const kLeftoverPatterns[] = {L"lar*.tmp", L"lct*.tmp", L"version.seen.new",
+                                            L"launcher-archive.meta.new"};
 enum : size_t { kSeenTextCapacity = 16 };
 enum : unsigned { kCopyNumberLimit = 100000 };
 // An arrival untouched for ten minutes (in 100 ns ticks) belongs to no running start.
@@ -45,21 +51,42 @@ bool ReadCopy(ArchiveCopy* copy)
            ParseArchiveCopyMeta(text, got, copy);
 }
 
+// Writes text to a new file of this start's own in the cache folder (newPath, MAX_PATH characters):
+// two starts at once each write and move a whole file of their own, never one the other is still
+// writing. False, with nothing left behind, when it could not.
+bool WriteOwnNewFile(const wchar_t* name, const char* text, size_t size, wchar_t* newPath)
+{
+    wchar_t path[kPathCapacity];
+    if (size == 0 || !CachePath(name, path))
+        return false;
+    if (!GetTempFileNameW(launcherState.cacheFolder, kWritingPrefix, 0, newPath)) {
+        LogSystemError(GetLastError(), L"provideGenenricLauncherJar: GetTempFileName failed");
+        return false;
+    }
+    DWORD error = WriteWholeFile(newPath, text, static_cast<DWORD>(size));
+    if (!error)
+        return true;
+    LogSystemError(error, path);
+    DeleteFileW(newPath);
+    return false;
+}
+
+// Moves this start's new file over name; the new file goes when it cannot be moved.
+bool MoveOverCacheFile(const wchar_t* newPath, const wchar_t* name)
+{
+    wchar_t path[kPathCapacity];
+    if (CachePath(name, path) && MoveHeldFile(newPath, path, MOVEFILE_REPLACE_EXISTING))
+        return true;
+    DeleteFileW(newPath);
+    return false;
+}
+
 // Written to a new file first and then moved over the old one, so a start that is ended halfway
 // leaves the old text or the new, never a cut one.
 bool WriteCacheText(const wchar_t* name, const char* text, size_t size)
 {
-    wchar_t path[kPathCapacity];
-    wchar_t newPath[kPathCapacity];
-    if (size == 0 || !CachePath(name, path) || BoundedFormat(newPath, kPathCapacity, L"%s.new", path) != kFormatOk)
-        return false;
-    DWORD error = WriteWholeFile(newPath, text, static_cast<DWORD>(size));
-    if (!error && MoveHeldFile(newPath, path, MOVEFILE_REPLACE_EXISTING))
-        return true;
-    if (error)
-        LogSystemError(error, path);
-    DeleteFileW(newPath);
-    return false;
+    wchar_t newPath[MAX_PATH];
+    return WriteOwnNewFile(name, text, size, newPath) && MoveOverCacheFile(newPath, name);
 }
 
 bool WriteCopy(const ArchiveCopy& copy)
@@ -90,8 +117,16 @@ void NoteVerifiedRelease(const Announcement& announcement, int kept)
         return;
     char text[kSeenTextCapacity];
     int length = snprintf(text, sizeof text, "%d", announcement.version);
-    if (length > 0 && static_cast<size_t>(length) < sizeof text)
-        WriteCacheText(kSeenName, text, static_cast<size_t>(length));
+    wchar_t newPath[MAX_PATH];
+    if (length <= 0 || static_cast<size_t>(length) >= sizeof text ||
+        !WriteOwnNewFile(kSeenName, text, static_cast<size_t>(length), newPath))
+        return;
+    // A start at the same moment may have kept a higher number since kept was read: read it again
+    // just before the move, so that the number does not go down.
+    if (KeptVerifiedRelease() >= announcement.version)
+        DeleteFileW(newPath);
+    else
+        MoveOverCacheFile(newPath, kSeenName);
 }
 
 void ForgetCopy()
@@ -154,7 +189,7 @@ void DeleteIfOld(const WIN32_FIND_DATAW& found, void* context)
         DeleteCacheFile(found);
 }
 
-// An archive arriving for another start is written by it now, or is about to become its copy.
+// An arrival or new file of another start is written by it now, or is about to be moved into place.
 void DeleteIfAbandoned(const WIN32_FIND_DATAW& found, void* context)
 {
     const ULONGLONG* now = static_cast<const ULONGLONG*>(context);
@@ -166,8 +201,8 @@ void DeleteIfAbandoned(const WIN32_FIND_DATAW& found, void* context)
 }
 
 // Deletes the copies that no start can need any more (running: the copy that stays current, or null)
-// and arrivals that a start left behind; a file that javaw still holds cannot be deleted now and
-// goes at a later start.
+// and arrivals and new files that a start left behind; a file that javaw still holds cannot be
+// deleted now and goes at a later start.
 void DeleteOldCopies(const wchar_t* running)
 {
     CopyCleanUp cleanUp = {running ? ArchiveCopyNumber(running) : 0, NewestCopyNumber()};
@@ -178,7 +213,8 @@ void DeleteOldCopies(const wchar_t* running)
     ticks.LowPart = now.dwLowDateTime;
     ticks.HighPart = now.dwHighDateTime;
     ULONGLONG nowTicks = ticks.QuadPart;
-    ForEachCacheFile(L"lar*.tmp", DeleteIfAbandoned, &nowTicks);
+    for (const wchar_t* pattern : kLeftoverPatterns)
+        ForEachCacheFile(pattern, DeleteIfAbandoned, &nowTicks);
 }
 
 bool IsWholeZipFile(const wchar_t* path)

@@ -7,7 +7,9 @@
 // Copies nothing uses any more are deleted, so nothing grows from start to start.
 //
 // Files in the cache folder: launcher-<n>.jar (the copies), launcher-archive.meta (which copy is
-// current, its validator, length, digest and vouching), lar<hex>.tmp while a new one arrives.
+// current, its validator, length, digest and vouching), version.seen (the highest verified release
+// number seen), lar<hex>.tmp while a new one arrives, lct<hex>.tmp while one of the two small files
+// is written anew.
 #pragma once
 
 // Decides which launcher archive javaw gets: the copy or a new one from the server when it may run

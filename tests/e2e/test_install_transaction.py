@@ -1,6 +1,7 @@
 """The runtime install as one transaction: one start at a time per cache folder, the pack unpacked
 in a staging folder and switched in only when complete, and the installed runtime and version.txt
 kept whole by every failure before that."""
+import re
 import threading
 import time
 
@@ -46,7 +47,9 @@ def installed_files(prefix):
 
 def no_install_leftovers(prefix):
     cache = wine.cache_dir(prefix)
-    return not any((cache / name).exists() for name in ("jre.staging", "jre.old", "version.new", "version.tmp"))
+    # Nor a new file or an arrival (.new, .tmp) that one start left, or moved for another.
+    return not any((cache / name).exists() for name in ("jre.staging", "jre.old")) and \
+        not [p for p in cache.iterdir() if p.suffix in (".new", ".tmp")]
 
 
 def waiting(prefix):
@@ -82,6 +85,8 @@ def test_two_starts_half_a_second_apart_install_once_and_both_launch(server, dis
     cache = wine.cache_dir(prefix)
     assert (cache / "jre" / "unpack.txt").is_file() and (cache / "jre" / "release").is_file()
     assert (cache / "version.txt").read_bytes() == b"5" and no_install_leftovers(prefix)
+    copy = re.search(rb"\r\nfile=(launcher-\d+\.jar)\r\n", (cache / "launcher-archive.meta").read_bytes())
+    assert (cache / copy[1].decode()).read_bytes() == runtime.launcher_archive()
 
 
 def test_start_waiting_for_a_killed_install_takes_it_over(server, display, tmp_path):

@@ -6,6 +6,8 @@ is, and the log says which. Warm starts ask for it only if it changed, and not a
 version file names the copy.
 """
 import io
+import os
+import time
 import zipfile
 
 import pytest
@@ -168,6 +170,10 @@ def test_warm_starts_fetch_the_archive_once_and_leave_no_copies_behind(clean, di
         (root / runtime.GENERIC_ARCHIVE).write_bytes(changed)
         release.publish(root, 5, runtime.pack_bytes(), keys=release.KEYS, archive=True)
         origin.routes[ARCHIVE_PATH] = ("ranged", {"body": changed, "etag": '"v2"', "ranges": False})
+        # Files of killed starts go once untouched for ten minutes; a fresh one may be another start's.
+        for name, age in (("lar1.tmp", 660), ("lct2.tmp", 660), ("version.seen.new", 660), ("lct3.tmp", 0)):
+            (cache / name).write_bytes(b"4")
+            os.utime(cache / name, (time.time() - age,) * 2)
         jar = start_and_get_archive(clean, display, record, 8, keyed)
         assert jar == cache / "launcher-2.jar" and jar.read_bytes() == changed
     finally:
@@ -177,6 +183,8 @@ def test_warm_starts_fetch_the_archive_once_and_leave_no_copies_behind(clean, di
     assert asked == [None, '"v1"', '"v1"']
     assert new_temp_files(clean, temp_before) == ["TPL"] * 16
     assert copies(clean) == ["launcher-2.jar"]
+    assert sorted(p.name for p in cache.iterdir() if p.suffix in (".new", ".tmp")) == ["lct3.tmp"]
+    assert (cache / "version.seen").read_bytes() == b"5"
 
 
 def test_a_changed_archive_runs_beside_a_held_copy_offline_the_copy_runs_and_a_withdrawn_one_does_not(clean,
