@@ -46,8 +46,7 @@ def installed_files(prefix):
 
 def no_install_leftovers(prefix):
     cache = wine.cache_dir(prefix)
-    return not any((cache / name).exists() for name in ("jre.staging", "jre.old", "jre.broken", "version.new",
-                                                             "version.tmp"))
+    return not any((cache / name).exists() for name in ("jre.staging", "jre.old", "version.new", "version.tmp"))
 
 
 def waiting(prefix):

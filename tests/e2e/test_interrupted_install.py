@@ -4,12 +4,11 @@ run.
 
 Points: right after the second fetch of the version file (the pack's answer has not begun), during the pack
 download (part of the pack is on disk), during the extraction (the pack has written nothing yet)
-before the marker (the pack has written everything but has not ended), and between the switch's
-moves (the new runtime is in jre, version.new has not yet replaced version.txt: the next run
-finishes the switch without a download). At the extraction points the program is killed with its
-extractor (power cut, log-off) or alone (closed from the taskbar, the extractor goes on). Each
-point is tried on a first install (empty cache, server version 5) and on an update (runtime 5
-installed, server version 6).
+and before the marker (the pack has written everything but has not ended); besides, between the
+switch's moves (the new runtime in jre, version.txt not yet replaced). At the extraction points
+the program is killed with its extractor (power cut, log-off) or alone (closed from the taskbar,
+the extractor goes on). Each point is tried on a first install (empty cache, server version 5) and
+on an update (runtime 5 installed, server version 6).
 
 The figures of the last run are written to build/e2e/figures/interrupted-installs.md.
 """
@@ -56,34 +55,31 @@ def kill_extractors(prefix):
 
 
 def prepare_point(point, root, origin, prefix):
-    """Makes the server, the pack or a move slow at the point; returns the test for the moment to
-    kill and the program to start."""
+    """Makes the server or the pack slow at the point; returns the test for the moment to kill."""
     cache_pack = lambda prefix: wine.cache_dir(prefix) / "jre_pack.part"
     pack = runtime.pack_bytes()
     if point == "after the version files":
         origin.routes[runtime.PACK_PATH] = ("slow", {"body": pack, "pieces": 1, "delay": 0,
                                                            "lag": SLOW_SECONDS})
         return lambda prefix, version: (origin.count(runtime.PACK_PATH) >= 1 and
-                                        read_version(prefix, "version.new") == version), wine.EXE
+                                        read_version(prefix, "version.new") == version)
     if point == "pack download":
         origin.routes[runtime.PACK_PATH] = ("slow", {"body": pack, "pieces": 40,
                                                            "delay": SLOW_SECONDS / 40})
         return lambda prefix, version: (cache_pack(prefix).exists() and
-                                        0 < cache_pack(prefix).stat().st_size < len(pack) // 2), wine.EXE
+                                        0 < cache_pack(prefix).stat().st_size < len(pack) // 2)
     if point.startswith("extraction"):
         runtime.set_pack(root, runtime.pack_bytes(delay_ms=SLOW_SECONDS * 1000))
         # The pack's own process must be up: its command line is logged just before it is created.
         return lambda prefix, version: (any(t.endswith('jre_pack.exe" -y') for t in wine.log_texts(prefix))
-                                        and extractor_pids(prefix)), wine.EXE
-    if point == "before version.txt":
-        # version.new held past the kill: the run waits between the two moves of the switch.
+                                        and extractor_pids(prefix))
+    if point == "before version.txt":  # version.new held past the kill, between the switch's moves
         wine.plan_faults(prefix, "hold-window-ms 60000", "move 1000 32 \\version.new")
         in_place = lambda prefix: (wine.cache_dir(prefix) / "jre" / "lib" / "pack-record.txt").is_file()
-        return (lambda prefix, version: in_place(prefix) and read_version(prefix, "version.new") == version,
-                wine.FAULTS_EXE)
+        return lambda prefix, version: in_place(prefix) and read_version(prefix, "version.new") == version
     runtime.set_pack(root, runtime.pack_bytes(hold_ms=SLOW_SECONDS * 1000))
     staged_record = lambda prefix: wine.cache_dir(prefix) / "jre.staging" / "jre" / "lib" / "pack-record.txt"
-    return lambda prefix, version: staged_record(prefix).is_file(), wine.EXE
+    return lambda prefix, version: staged_record(prefix).is_file()
 
 
 def read_version(prefix, name="version.txt"):
@@ -127,10 +123,10 @@ def test_killed_install_works_again_on_the_next_run(origin_for, clean, display, 
     if installed:
         runtime.place_runtime(prefix, version=installed)
     root, origin = origin_for(version)
-    ready, exe = prepare_point(point, root, origin, prefix)
+    ready = prepare_point(point, root, origin, prefix)
 
     started = time.perf_counter()
-    proc = wine.start(prefix, display, ARGS, exe=exe)
+    proc = wine.start(prefix, display, ARGS, exe=wine.FAULTS_EXE if point == "before version.txt" else wine.EXE)
     try:
         assert wine.wait_for(lambda: ready(prefix, version), timeout=60, interval=0.05), "point not reached"
         if point.startswith("extraction"):
@@ -161,8 +157,8 @@ def test_killed_install_works_again_on_the_next_run(origin_for, clean, display, 
     FIGURES.add(scenario, point, runs if "complete" in outcome else "more than %d" % MAX_RUNS, outcome,
                 len(answered), killed_after, seconds)
     assert outcome.startswith("javaw") and runs == 1 and answered == [], (runs, outcome, answered)
-    # One download of the pack, never over the one an earlier extractor still runs from; none once
-    # the new runtime is in place.
+    # One download of the pack (none once the new runtime was in place), never over the one an
+    # earlier extractor still runs from.
     assert origin.count(runtime.PACK_PATH) == (0 if point == "before version.txt" else 1)
     waited = "RunExtract: Entpacker eines fr\xfcheren Starts l\xe4uft noch, warte auf sein Ende"
     assert (waited in wine.log_texts(prefix)) == ("goes on" in point)

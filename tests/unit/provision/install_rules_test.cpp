@@ -68,28 +68,23 @@ TEST(InstallRules, OneLockNamePerCacheFolder)
 
 TEST(InstallRules, EveryStateOfTheCacheEndsWithAWholeRuntimeOrAnInstall)
 {
-    // jre exists, jre whole, jre.old exists, jre.old whole -> the repair at the start, and what the
-    // switch of a whole new runtime clears when that repair did not happen (a put-back that failed
-    // leaves a jre that is not whole, which the new runtime replaces)
+    // jre exists, jre whole, jre.old exists, jre.old whole -> the repair
     struct {
         bool runtime, runtimeWhole, setAside, setAsideWhole;
         SetAsideRepair repair;
-        SwitchClearing atSwitch;
     } states[] = {
-        {true, true, false, false, kSetAsideNone, kSwitchClearNothing},
-        {true, true, true, true, kSetAsideDelete, kSwitchDeleteSetAside},
-        {true, true, true, false, kSetAsideDelete, kSwitchDeleteSetAside},
-        {true, false, true, true, kSetAsidePutBack, kSwitchRemoveRuntime},
-        {false, false, true, true, kSetAsidePutBack, kSwitchClearNothing},
-        {false, false, true, false, kSetAsidePutBack, kSwitchClearNothing},
-        {true, false, true, false, kSetAsideKeep, kSwitchRemoveRuntime},
+        {true, true, false, false, kSetAsideNone},     {true, true, true, true, kSetAsideDelete},
+        {true, true, true, false, kSetAsideDelete},    {true, false, true, true, kSetAsidePutBack},
+        {false, false, true, true, kSetAsidePutBack},  {false, false, true, false, kSetAsidePutBack},
+        {true, false, true, false, kSetAsideKeep},
     };
-    for (const auto& c : states) {
+    for (const auto& c : states)
         EXPECT_EQ(c.repair, DecideSetAsideRepair(c.runtime, c.runtimeWhole, c.setAside, c.setAsideWhole))
             << c.runtime << c.runtimeWhole << c.setAside << c.setAsideWhole;
-        EXPECT_EQ(c.atSwitch, DecideSwitchClearing(c.runtime, c.runtimeWhole, c.setAside))
-            << c.runtime << c.runtimeWhole << c.setAside;
-    }
+    // The switch of a whole new runtime replaces a jre that is not whole even where the put-back failed.
+    EXPECT_EQ(kSwitchRemoveRuntime, DecideSwitchClearing(true, false, true));
+    EXPECT_EQ(kSwitchDeleteSetAside, DecideSwitchClearing(true, true, true));
+    EXPECT_EQ(kSwitchClearNothing, DecideSwitchClearing(false, false, true));
 
     // second fetch names a number, whole runtime installed, first fetch names a number -> file taken
     struct {

@@ -103,12 +103,8 @@ TEST(RunExtract, NoPackStartsNothingAndLogsNothing)
     PrepareCache(L"runtime-test-nopack");
     DeleteFileW(launcherState.runtimePackFile);
     EXPECT_EQ(0, RunExtract());
-    WriteWholeFile(launcherState.runtimePackFile, ""); // an empty pack, then a folder in its place
-    EXPECT_EQ(0, RunExtract());
-    DeleteFileW(launcherState.runtimePackFile);
-    CreateDirectoryW(launcherState.runtimePackFile, nullptr);
-    EXPECT_EQ(0, RunExtract());
-    RemoveDirectoryW(launcherState.runtimePackFile);
+    WriteWholeFile(launcherState.runtimePackFile, "");
+    EXPECT_EQ(0, RunExtract()) << "an empty pack";
     EXPECT_FALSE(launcherState.extracting);
     EXPECT_EQ("", ReadWholeFile(launcherState.logFilePath));
 }
