@@ -57,6 +57,13 @@ SetAsideRepair DecideSetAsideRepair(bool runtimeExists, bool runtimeWhole, bool 
     return kSetAsideKeep;
 }
 
+SwitchClearing DecideSwitchClearing(bool runtimeExists, bool runtimeWhole, bool setAsideExists)
+{
+    if (!setAsideExists || !runtimeExists)
+        return kSwitchClearNothing;
+    return runtimeWhole ? kSwitchDeleteSetAside : kSwitchRemoveRuntime;
+}
+
 InstallVersionSource ChooseInstallVersionFile(bool secondNamesNumber, bool wholeRuntimeInstalled,
                                               bool firstNamesNumber)
 {

@@ -32,6 +32,16 @@ enum SetAsideRepair {
 };
 SetAsideRepair DecideSetAsideRepair(bool runtimeExists, bool runtimeWhole, bool setAsideExists, bool setAsideWhole);
 
+// What the switch clears before it moves a checked, whole new runtime into place while a set-aside
+// runtime is still there. With a whole runtime to switch in, a set-aside one is never put back,
+// even where a start could not put it back: it is deleted once the new runtime is in place.
+enum SwitchClearing {
+    kSwitchClearNothing,   // jre, when there is one, is set aside as usual
+    kSwitchDeleteSetAside, // jre is whole: the set-aside one is a leftover and goes first
+    kSwitchRemoveRuntime,  // jre is not whole: it goes, so that the new runtime takes its place
+};
+SwitchClearing DecideSwitchClearing(bool runtimeExists, bool runtimeWhole, bool setAsideExists);
+
 // Which version file decides the install and becomes version.txt: the second fetch when it names
 // a number; otherwise, only when no whole runtime is installed (a user who has none), the first
 // fetch's file when it names one. kInstallVersionNone: no install this start.

@@ -66,16 +66,8 @@ bool Exists(const wchar_t* path)
     return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
 }
 
-// The installed runtime was unpacked to its end (marker) and has its javaw.
-bool WholeRuntimeInstalled()
-{
-    wchar_t javaw[kPathCapacity];
-    if (BoundedFormat(javaw, kPathCapacity, L"%s.exe", launcherState.javawPath) != kFormatOk)
-        return false;
-    return IsFile(launcherState.unpackMarkerFile) && IsFile(javaw);
-}
-
-// The same test for a runtime folder under any name (the set-aside one).
+// The runtime in a folder (jre, or the set-aside one) was unpacked to its end (marker) and has its
+// javaw.
 bool WholeRuntimeIn(const wchar_t* folder)
 {
     wchar_t marker[kPathCapacity];
@@ -83,6 +75,13 @@ bool WholeRuntimeIn(const wchar_t* folder)
     return BoundedFormat(marker, kPathCapacity, L"%s\\unpack.txt", folder) == kFormatOk &&
            BoundedFormat(javaw, kPathCapacity, L"%s\\bin\\javaw.exe", folder) == kFormatOk && IsFile(marker) &&
            IsFile(javaw);
+}
+
+// The installed runtime, by its folder rather than by javawPath: a start that launches a waiting
+// runtime where it lies points javawPath there.
+bool WholeRuntimeInstalled()
+{
+    return WholeRuntimeIn(launcherState.runtimeFolder);
 }
 
 bool FileHasContent(const wchar_t* path)
@@ -168,20 +167,22 @@ void DeleteStagingFolder()
     DeleteInstallFolder(launcherState.stagingFolder, kStagingFolderName); // refused and logged
 }
 
-// Where a waiting runtime keeps the release it was checked against (install_rules.h).
-bool StagedReleasePath(wchar_t* path)
+// Where a runtime keeps the release it was checked against (install_rules.h): inside its own
+// folder, so that the record moves into place with it and still names its release there when a
+// start ends before version.txt does.
+bool ReleaseRecordPath(const wchar_t* runtimeFolder, wchar_t* path)
 {
-    return BoundedFormat(path, kPathCapacity, L"%s\\release.sha256", launcherState.stagingFolder) == kFormatOk;
+    return BoundedFormat(path, kPathCapacity, L"%s\\release.sha256", runtimeFolder) == kFormatOk;
 }
 
-// Writes the digests of version.new and, when known, of the pack into the staging folder. The
+// Writes the digests of version.new and, when known, of the pack into the staged runtime. The
 // version file's digest is the one this start's refusal record took (RecallRefusal): it has no
 // source when version.new could not be hashed, and then no record is written.
 void KeepStagedRelease(const PackRefusal& record, const FileDigest& pack)
 {
     char text[kStagedReleaseTextCapacity];
     wchar_t path[kPathCapacity];
-    if (!record.source[0] || !StagedReleasePath(path))
+    if (!record.source[0] || !ReleaseRecordPath(launcherState.stagedRuntimeFolder, path))
         return;
     size_t length = FormatStagedRelease(record.versionDigest, pack.known ? pack.sha256 : nullptr, text, sizeof text);
     DWORD code = length ? WriteWholeFile(path, text, static_cast<DWORD>(length)) : 0;
@@ -189,13 +190,13 @@ void KeepStagedRelease(const PackRefusal& record, const FileDigest& pack)
         LogSystemError(code, path);
 }
 
-// True when the staging folder in use names the release whose version file has this digest.
-bool StagedReleaseIs(const unsigned char* version)
+// True when the runtime in the folder names the release whose version file has this digest.
+bool RuntimeReleaseIs(const wchar_t* runtimeFolder, const unsigned char* version)
 {
     char text[kStagedReleaseTextCapacity];
     wchar_t path[kPathCapacity];
     FileStart start;
-    if (!StagedReleasePath(path))
+    if (!ReleaseRecordPath(runtimeFolder, path))
         return false;
     DWORD got = ReadFileStart(path, text, sizeof text, &start);
     return start.opened && start.error == 0 && start.size == got && StagedReleaseMatches(text, got, version);
@@ -243,10 +244,12 @@ bool BrokenRuntimePath(wchar_t* path)
     return BoundedFormat(path, kPathCapacity, L"%s\\%s", launcherState.cacheFolder, kBrokenRuntimeName) == kFormatOk;
 }
 
+// A folder a program runs from stays whole (Wine lets such a folder be renamed): the shell would
+// delete every file of it that is not open and leave the running program without them.
 void DeleteBrokenRuntime()
 {
     wchar_t broken[kPathCapacity];
-    if (BrokenRuntimePath(broken))
+    if (BrokenRuntimePath(broken) && Exists(broken) && !ProgramRunsFrom(broken))
         DeleteInstallFolder(broken, kBrokenRuntimeName);
 }
 
@@ -575,19 +578,20 @@ bool TakeInstallVersionFile(bool secondArrived)
 }
 
 // Makes way for the switch when a set-aside runtime is still there (a waiting runtime is
-// committed without the install's clean-up): beside a whole jre it is a leftover and goes; a jre
-// that is not whole beside it (neither whole) is not worth setting aside and goes instead, so that
-// the new runtime takes its place and the set-aside one goes after it.
+// committed without the install's clean-up, and a start's put-back may have failed): see
+// DecideSwitchClearing.
 void ClearWayForSwitch()
 {
-    switch (JudgeSetAside()) {
-    case kSetAsideDelete:
-        DeleteInstallFolder(launcherState.setAsideRuntimeFolder, kSetAsideFolderName);
+    LauncherState& s = launcherState;
+    switch (DecideSwitchClearing(Exists(s.runtimeFolder), WholeRuntimeIn(s.runtimeFolder),
+                                 Exists(s.setAsideRuntimeFolder))) {
+    case kSwitchDeleteSetAside:
+        DeleteInstallFolder(s.setAsideRuntimeFolder, kSetAsideFolderName);
         break;
-    case kSetAsideKeep:
+    case kSwitchRemoveRuntime:
         RemoveBrokenRuntime();
         break;
-    default:
+    case kSwitchClearNothing:
         break;
     }
 }
@@ -738,7 +742,8 @@ bool PendingInstallExists()
     uint64_t size = 0;
     bool hashed = IsFile(s.newVersionFile) && HashFile(s.newVersionFile, version, &size) == 0;
     for (int slot = 0; hashed && slot < kStagingSlotCount; ++slot) {
-        if (UseStagingSlot(slot) && IsFile(s.stagedMarkerFile) && IsFile(s.stagedJavawFile) && StagedReleaseIs(version))
+        if (UseStagingSlot(slot) && IsFile(s.stagedMarkerFile) && IsFile(s.stagedJavawFile) &&
+            RuntimeReleaseIs(s.stagedRuntimeFolder, version))
             return true;
     }
     UseStagingSlot(0);
@@ -766,6 +771,39 @@ bool PendingInstallStillWanted()
         return false;
     }
     return true;
+}
+
+// A start ended between moving the new runtime into jre and replacing version.txt left that
+// runtime in place under the old number, with version.new beside it. When the release record that
+// moved along inside jre names version.new, and the server still announces it (the checks a
+// waiting runtime passes), version.new becomes version.txt without a download. A version.new of
+// another install never matches the record of the runtime in jre; the install's clean-up removes it.
+void FinishInterruptedSwitch()
+{
+    LauncherState& s = launcherState;
+    unsigned char version[kSha256Size];
+    uint64_t size = 0;
+    if (s.installPathsCut || !s.announcement.readsNumber || !IsFile(s.newVersionFile) || !WholeRuntimeInstalled() ||
+        HashFile(s.newVersionFile, version, &size) != 0 || !RuntimeReleaseIs(s.runtimeFolder, version))
+        return;
+    int number = ReadVersionNumber(s.newVersionFile);
+    if (number != s.remoteVersion || !CheckSecondFetch(s.newVersionFile, s.remoteVersion, s.localVersion))
+        return;
+    LogPrintf(L"EnsureRuntime: neue Runtime (Version %d) ist schon an ihrem Platz, version.txt wird ohne Download "
+              L"nachgetragen",
+              number);
+    ReplaceLocalVersionFile();
+    s.localVersion = ReadVersionNumber(s.localVersionFile);
+    DeleteInstallFolder(s.setAsideRuntimeFolder, kSetAsideFolderName);
+    DeleteStagingFolder();
+}
+
+// A runtime set aside as not whole that could not be deleted at once (jre.broken) goes at a later
+// start that has a whole runtime in place, not only at the next install.
+void RemoveBrokenRuntimeLeftover()
+{
+    if (!launcherState.installPathsCut && WholeRuntimeInstalled())
+        DeleteBrokenRuntime();
 }
 
 // With no whole runtime in place but a checked one waiting (its move was held past the wait on a
@@ -799,6 +837,7 @@ int CheckAndInstallRuntime()
                   s.announcement.expiresText);
         return 0;
     }
+    FinishInterruptedSwitch();
 
     if (!s.installPathsCut && PendingInstallExists()) {
         if (!s.announcement.readsNumber)
@@ -832,6 +871,7 @@ int EnsureRuntime()
     int result = CheckAndInstallRuntime();
     // Kept until the install is decided: a first run takes it when the second fetch fails.
     DeleteFileW(launcherState.remoteVersionFile);
+    RemoveBrokenRuntimeLeftover();
     LaunchWaitingRuntimeIfNoneInPlace();
     ReleaseRuntimeCacheLock(lock);
     // The boxes of the check and install, now that no other start waits on this one.
@@ -915,11 +955,6 @@ int ReadVersionNumber(const wchar_t* path)
 bool PackStartRefused()
 {
     return packStartRefusal != 0;
-}
-
-bool RuntimePackPresent()
-{
-    return FileHasContent(launcherState.runtimePackFile);
 }
 
 int RunExtract()

@@ -4,7 +4,8 @@ run.
 
 Points: right after the second fetch of the version file (the pack's answer has not begun), during the pack
 download (part of the pack is on disk), during the extraction (the pack has written nothing yet)
-and before the marker (the pack has written everything but has not ended). At the last two points
+and before the marker (the pack has written everything but has not ended); besides, between the
+switch's moves (the new runtime in jre, version.txt not yet replaced). At the extraction points
 the program is killed with its extractor (power cut, log-off) or alone (closed from the taskbar,
 the extractor goes on). Each point is tried on a first install (empty cache, server version 5) and
 on an update (runtime 5 installed, server version 6).
@@ -33,7 +34,7 @@ FIGURES = figures.Table("interrupted-installs.md", ["install", "killed at", "run
 
 SCENARIOS = {"first install": (None, "5"), "update": ("5", "6")}
 POINTS = ["after the version files", "pack download", "extraction", "extraction, extractor goes on",
-          "before marker", "before marker, extractor goes on"]
+          "before marker", "before marker, extractor goes on", "before version.txt"]
 # How long the server or the pack keeps the killed run at its point; an extractor that goes on
 # after the kill ends this long after it started.
 SLOW_SECONDS = 5
@@ -53,7 +54,7 @@ def kill_extractors(prefix):
     assert wine.wait_for(lambda: not extractor_pids(prefix), timeout=10)
 
 
-def prepare_point(point, root, origin):
+def prepare_point(point, root, origin, prefix):
     """Makes the server or the pack slow at the point; returns the test for the moment to kill."""
     cache_pack = lambda prefix: wine.cache_dir(prefix) / "jre_pack.part"
     pack = runtime.pack_bytes()
@@ -72,6 +73,10 @@ def prepare_point(point, root, origin):
         # The pack's own process must be up: its command line is logged just before it is created.
         return lambda prefix, version: (any(t.endswith('jre_pack.exe" -y') for t in wine.log_texts(prefix))
                                         and extractor_pids(prefix))
+    if point == "before version.txt":  # version.new held past the kill, between the switch's moves
+        wine.plan_faults(prefix, "hold-window-ms 60000", "move 1000 32 \\version.new")
+        in_place = lambda prefix: (wine.cache_dir(prefix) / "jre" / "lib" / "pack-record.txt").is_file()
+        return lambda prefix, version: in_place(prefix) and read_version(prefix, "version.new") == version
     runtime.set_pack(root, runtime.pack_bytes(hold_ms=SLOW_SECONDS * 1000))
     staged_record = lambda prefix: wine.cache_dir(prefix) / "jre.staging" / "jre" / "lib" / "pack-record.txt"
     return lambda prefix, version: staged_record(prefix).is_file()
@@ -118,10 +123,10 @@ def test_killed_install_works_again_on_the_next_run(origin_for, clean, display, 
     if installed:
         runtime.place_runtime(prefix, version=installed)
     root, origin = origin_for(version)
-    ready = prepare_point(point, root, origin)
+    ready = prepare_point(point, root, origin, prefix)
 
     started = time.perf_counter()
-    proc = wine.start(prefix, display, ARGS)
+    proc = wine.start(prefix, display, ARGS, exe=wine.FAULTS_EXE if point == "before version.txt" else wine.EXE)
     try:
         assert wine.wait_for(lambda: ready(prefix, version), timeout=60, interval=0.05), "point not reached"
         if point.startswith("extraction"):
@@ -152,7 +157,8 @@ def test_killed_install_works_again_on_the_next_run(origin_for, clean, display, 
     FIGURES.add(scenario, point, runs if "complete" in outcome else "more than %d" % MAX_RUNS, outcome,
                 len(answered), killed_after, seconds)
     assert outcome.startswith("javaw") and runs == 1 and answered == [], (runs, outcome, answered)
-    # One download of the pack, never over the one an earlier extractor still runs from.
-    assert origin.count(runtime.PACK_PATH) == 1
+    # One download of the pack (none once the new runtime was in place), never over the one an
+    # earlier extractor still runs from.
+    assert origin.count(runtime.PACK_PATH) == (0 if point == "before version.txt" else 1)
     waited = "RunExtract: Entpacker eines fr\xfcheren Starts l\xe4uft noch, warte auf sein Ende"
     assert (waited in wine.log_texts(prefix)) == ("goes on" in point)

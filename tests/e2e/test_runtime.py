@@ -52,7 +52,13 @@ def test_first_run_installs_and_second_run_finds_the_runtime_current(server, dis
 
     origin.clear()
     before = len(wine.log_texts(prefix))
-    assert wine.run(prefix, display, ["start.kvnlp"], timeout=120) == 0
+    # A runtime set aside as not whole that a program runs from is left whole.
+    broken = cache / "jre.broken"
+    (broken / "bin").mkdir(parents=True)
+    (broken / "bin" / "java.dll").write_bytes(b"dll")
+    with wine.holding(prefix, display, broken / "held.txt", run_from=broken):
+        assert wine.run(prefix, display, ["start.kvnlp"], timeout=120) == 0
+    assert (broken / "hold_file.exe").is_file() and (broken / "bin" / "java.dll").is_file()
     assert origin.count(runtime.VERSION_PATH) == 1
     assert origin.count(runtime.PACK_PATH) == 0
     assert not (cache / "version.tmp").exists()
@@ -65,8 +71,9 @@ def test_lower_server_number_installs_nothing_higher_one_installs(server, displa
     assert wine.run(prefix, display, ["start.kvnlp"], timeout=120) == 0
     runtime.set_version(root, "3")
     origin.clear()
+    (wine.cache_dir(prefix) / "jre.broken" / "bin").mkdir(parents=True)  # left by an earlier start
     assert wine.run(prefix, display, ["start.kvnlp"], timeout=120) == 0
-    assert origin.count(runtime.PACK_PATH) == 0
+    assert origin.count(runtime.PACK_PATH) == 0 and not (wine.cache_dir(prefix) / "jre.broken").exists()
     assert (wine.cache_dir(prefix) / "version.txt").read_bytes() == b"5"
 
     runtime.set_version(root, " 12\n")

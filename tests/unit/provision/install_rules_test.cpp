@@ -81,6 +81,10 @@ TEST(InstallRules, EveryStateOfTheCacheEndsWithAWholeRuntimeOrAnInstall)
     for (const auto& c : states)
         EXPECT_EQ(c.repair, DecideSetAsideRepair(c.runtime, c.runtimeWhole, c.setAside, c.setAsideWhole))
             << c.runtime << c.runtimeWhole << c.setAside << c.setAsideWhole;
+    // The switch of a whole new runtime replaces a jre that is not whole even where the put-back failed.
+    EXPECT_EQ(kSwitchRemoveRuntime, DecideSwitchClearing(true, false, true));
+    EXPECT_EQ(kSwitchDeleteSetAside, DecideSwitchClearing(true, true, true));
+    EXPECT_EQ(kSwitchClearNothing, DecideSwitchClearing(false, false, true));
 
     // second fetch names a number, whole runtime installed, first fetch names a number -> file taken
     struct {
