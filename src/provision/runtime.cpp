@@ -524,6 +524,8 @@ bool RecallRefusal(PackRefusal* current, PackRefusal* earlier)
 bool StagePack()
 {
     LauncherState& s = launcherState;
+    if (!RuntimePackPresent())
+        return false; // nothing to run: the install is discarded as after a failed extraction
     if (!CreateDirectoryW(s.stagingFolder, nullptr)) {
         DWORD code = GetLastError();
         if (code != ERROR_ALREADY_EXISTS) {
@@ -955,6 +957,11 @@ int ReadVersionNumber(const wchar_t* path)
 bool PackStartRefused()
 {
     return packStartRefusal != 0;
+}
+
+bool RuntimePackPresent()
+{
+    return FileHasContent(launcherState.runtimePackFile);
 }
 
 int RunExtract()

@@ -24,6 +24,9 @@ void ReleaseRuntimeCacheLock(HANDLE lock);
 // cannot be opened.
 int ReadVersionNumber(const wchar_t* path);
 
+// True when the runtime pack can be opened for reading and is not empty.
+bool RuntimePackPresent();
+
 // Runs the pack placed in the staging folder with "-y", from inside that folder, and waits for it.
 // Returns 1 when it ran to its end with exit code 0; 0 when there is no pack, it could not be
 // started, or it failed (its exit code is logged).

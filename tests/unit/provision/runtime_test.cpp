@@ -98,6 +98,21 @@ TEST(ReadVersionNumber, MissingFileOrFolderIsMinusOne)
     RemoveDirectoryW(subfolder.c_str());
 }
 
+TEST(RuntimePackPresent, NeedsAReadableNonEmptyFile)
+{
+    std::wstring cache = PrepareCache(L"runtime-test-pack");
+    DeleteFileW(launcherState.runtimePackFile);
+    EXPECT_FALSE(RuntimePackPresent());
+    WriteWholeFile(launcherState.runtimePackFile, "");
+    EXPECT_FALSE(RuntimePackPresent());
+    WriteWholeFile(launcherState.runtimePackFile, "M");
+    EXPECT_TRUE(RuntimePackPresent());
+    DeleteFileW(launcherState.runtimePackFile);
+    CreateDirectoryW(launcherState.runtimePackFile, nullptr);
+    EXPECT_FALSE(RuntimePackPresent());
+    RemoveDirectoryW(launcherState.runtimePackFile);
+}
+
 TEST(RunExtract, NoPackStartsNothingAndLogsNothing)
 {
     PrepareCache(L"runtime-test-nopack");
