@@ -14,6 +14,7 @@
 namespace {
 
 enum : DWORD { kVersionHeadSize = 500 }; // what the version reader takes of a file
+enum : size_t { kReasonCapacity = 128 };
 
 struct DeliveredRelease {
     wchar_t versionFile[kPathCapacity];
@@ -41,7 +42,13 @@ bool DeliveredVersion(const wchar_t* path, int* version)
     return true;
 }
 
-bool DeliveredPackIsProgram(const wchar_t* path)
+// What a refusal leads to: the download, or without the server's version file no install.
+const wchar_t* Otherwise(bool offline)
+{
+    return offline ? L"keine Installation" : L"das Runtime-Paket wird geladen";
+}
+
+bool DeliveredPackIsProgram(const wchar_t* path, bool offline)
 {
     unsigned char head[kProgramHeadSize];
     FileStart start;
@@ -52,7 +59,7 @@ bool DeliveredPackIsProgram(const wchar_t* path)
     }
     if (IsWindowsProgramImage(head, got))
         return true;
-    LogPrintf(L"EnsureRuntime: %s ist kein Windows-Programm, das Runtime-Paket wird geladen", path);
+    LogPrintf(L"EnsureRuntime: %s ist kein Windows-Programm, %s", path, Otherwise(offline));
     return false;
 }
 
@@ -67,24 +74,114 @@ bool MeasureDeliveredPack(const wchar_t* path, const wchar_t* versionFile, FileD
     return digest->known;
 }
 
+// The highest verified release number kept in the cache (version.seen, which the launcher
+// archive's check writes); -1 for none.
+int KeptVerifiedRelease()
+{
+    wchar_t path[kPathCapacity];
+    char text[16];
+    FileStart start;
+    uint64_t kept = 0;
+    if (BoundedFormat(path, kPathCapacity, L"%s\\version.seen", launcherState.cacheFolder) != kFormatOk)
+        return -1;
+    DWORD got = ReadFileStart(path, text, sizeof text, &start);
+    if (start.opened && start.error == 0 && start.size == got && ReadDecimal(text, got, &kept) && kept <= 0x7FFFFFFF)
+        return static_cast<int>(kept);
+    return -1;
+}
+
+// The delivered version file's first bytes, as the release check reads a version file; false when
+// there is none. A file that is there but cannot be read counts as delivered, naming no number.
+bool ReadDeliveredVersionFile(const wchar_t* path, char* text, DWORD* length, bool* truncated)
+{
+    FileStart start;
+    *length = ReadFileStart(path, text, kReleaseFileLimit, &start);
+    *truncated = start.size > *length;
+    if (start.opened && start.error == 0)
+        return true;
+    *length = 0;
+    if (start.error == ERROR_FILE_NOT_FOUND || start.error == ERROR_PATH_NOT_FOUND)
+        return false;
+    LogSystemError(start.error, path);
+    return true;
+}
+
+void LogOfflineRefusal(const wchar_t* reason)
+{
+    LogPrintf(L"EnsureRuntime: keine Versionsdatei vom Server, die Runtime neben dem Programm wird nicht installiert: %s",
+              reason);
+}
+
 } // namespace
 
-bool TakeDeliveredPack(int version, const wchar_t* versionFile, FileDigest* digest)
+bool TakeDeliveredVersionFile(bool wholeRuntimeInstalled, bool serverNamedNumber, int floor, const wchar_t* versionFile,
+                              int* version)
+{
+    DeliveredRelease delivered;
+    char text[kReleaseFileLimit];
+    DWORD length = 0;
+    bool truncated = false;
+    bool present = false;
+    ReleaseLines lines = {};
+    // Nothing beside the program is read while the server's answer or the installed runtime serves.
+    if (!wholeRuntimeInstalled && !serverNamedNumber && DeliveredPaths(&delivered))
+        present = ReadDeliveredVersionFile(delivered.versionFile, text, &length, &truncated);
+    ParseReleaseText(text, present ? length : 0, truncated, &lines);
+    bool verified = present && lines.readsNumber && VersionTextVerifies(text, lines);
+    int kept = present ? KeptVerifiedRelease() : -1;
+    if (kept > floor)
+        floor = kept;
+    wchar_t reason[kReasonCapacity];
+    switch (JudgeOfflineRelease(wholeRuntimeInstalled, serverNamedNumber, present, lines, ReleaseKeyBuiltIn(), verified,
+                                floor, UtcNow())) {
+    case kOfflineNotAsked:
+    case kOfflineNothingDelivered:
+        return false;
+    case kOfflineNoNumber:
+        LogOfflineRefusal(L"ihre Versionsdatei nennt keine Versionsnummer");
+        return false;
+    case kOfflineUnverified:
+        LogOfflineRefusal(L"ihre Versionsdatei ist nicht mit dem Release-Schl\u00fcssel signiert");
+        return false;
+    case kOfflineOlderThanSeen:
+        BoundedFormat(reason, kReasonCapacity, L"sie hat Version %d, dieser Cache kannte schon Version %d",
+                      lines.version, floor);
+        LogOfflineRefusal(reason);
+        return false;
+    case kOfflineInstallsExpired:
+        LogPrintf(L"EnsureRuntime: Versionsdatei neben dem Programm seit %hs abgelaufen, ohne Server wird sie trotzdem "
+                  L"installiert; der n\u00e4chste Start mit dem Server bringt die Runtime auf seinen Stand",
+                  lines.expiresText);
+        break;
+    case kOfflineInstalls:
+        break;
+    }
+    // The very bytes judged become the install's version file.
+    DWORD code = WriteWholeFile(versionFile, text, length);
+    if (code) {
+        LogSystemError(code, versionFile);
+        return false;
+    }
+    *version = lines.version;
+    return true;
+}
+
+bool TakeDeliveredPack(int version, const wchar_t* versionFile, FileDigest* digest, bool offline)
 {
     DeliveredRelease delivered;
     int deliveredVersion = 0;
     if (!DeliveredPaths(&delivered) || !DeliveredVersion(delivered.versionFile, &deliveredVersion))
         return false;
     if (deliveredVersion != version) {
-        LogPrintf(L"EnsureRuntime: %s nennt Version %d, installiert wird %d, das Runtime-Paket wird geladen",
-                  delivered.versionFile, deliveredVersion, version);
+        LogPrintf(L"EnsureRuntime: %s nennt Version %d, installiert wird %d, %s", delivered.versionFile,
+                  deliveredVersion, version, Otherwise(offline));
         return false;
     }
     // The check logs its one line when it refuses, naming the delivered pack.
-    if (!DeliveredPackIsProgram(delivered.packFile))
+    if (!DeliveredPackIsProgram(delivered.packFile, offline))
         return false;
     MeasureDeliveredPack(delivered.packFile, versionFile, digest);
-    if (!CheckRuntimePack(versionFile, delivered.packFile, digest, nullptr, 0)) {
+    if (!CheckRuntimePack(versionFile, delivered.packFile, digest, nullptr, 0, nullptr, offline)) {
         *digest = FileDigest{}; // the download writes the pack afresh
         return false;
     }

@@ -75,6 +75,26 @@ InstallVersionSource ChooseInstallVersionFile(bool secondNamesNumber, bool whole
     return kInstallVersionFirst;
 }
 
+OfflineRelease JudgeOfflineRelease(bool wholeRuntimeInstalled, bool serverNamedNumber, bool delivered,
+                                   const ReleaseLines& lines, bool keyPresent, bool verified, int floor, int64_t now)
+{
+    if (wholeRuntimeInstalled || serverNamedNumber)
+        return kOfflineNotAsked;
+    if (!delivered)
+        return kOfflineNothingDelivered;
+    if (!lines.readsNumber)
+        return kOfflineNoNumber;
+    // Without a key nothing is verified, so no number is known to be genuine: as for the server's
+    // file, the floor holds only with one.
+    if (keyPresent && !verified)
+        return kOfflineUnverified;
+    if (keyPresent && lines.version < floor)
+        return kOfflineOlderThanSeen;
+    if (!lines.malformed && ReleaseExpired(lines, now))
+        return kOfflineInstallsExpired;
+    return kOfflineInstalls;
+}
+
 int ChooseStagingSlot(const bool* slotClear, int count)
 {
     for (int i = 0; slotClear && i < count; ++i)

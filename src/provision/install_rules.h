@@ -1,10 +1,14 @@
 // Decisions of the runtime install that need no platform: whether a downloaded pack is a Windows
 // program at all, the name of the lock that lets one start at a time install into a cache folder,
-// how a start repairs what an interrupted install left, which version file an install takes, and
-// which staging folder a new runtime unpacks into and whether a waiting one is still its release.
+// how a start repairs what an interrupted install left, which version file an install takes (the
+// server's, or without an answer the release's delivered beside the program), and which staging
+// folder a new runtime unpacks into and whether a waiting one is still its release.
 #pragma once
 
 #include <stddef.h>
+#include <stdint.h>
+
+struct ReleaseLines;
 
 enum : size_t {
     // The part of a pack read to recognise it; linkers put the PE header within the first few
@@ -48,6 +52,25 @@ SwitchClearing DecideSwitchClearing(bool runtimeExists, bool runtimeWhole, bool 
 enum InstallVersionSource { kInstallVersionSecond, kInstallVersionFirst, kInstallVersionNone };
 InstallVersionSource ChooseInstallVersionFile(bool secondNamesNumber, bool wholeRuntimeInstalled,
                                               bool firstNamesNumber);
+
+// Whether a start installs the release delivered beside the program (its version file lines, read
+// when delivered) because the server could not give it one: only for a user with no whole runtime,
+// and only when neither fetch of the server's version file named a number. The delivered file
+// passes the checks a second fetch passes: a number; with a key a signature that verifies and a
+// number not below floor (version.txt's and the highest verified one this cache has seen). An
+// expired release is still installed: with no runtime and no server it is better than none, and a
+// later start with the server brings the runtime to the server's release.
+enum OfflineRelease {
+    kOfflineNotAsked,         // a whole runtime is there, or the server named a number: the usual way
+    kOfflineNothingDelivered, // no version file beside the program (the common case)
+    kOfflineNoNumber,
+    kOfflineUnverified,       // with a key: no signature of the file verifies
+    kOfflineOlderThanSeen,    // with a key: below floor
+    kOfflineInstalls,
+    kOfflineInstallsExpired,
+};
+OfflineRelease JudgeOfflineRelease(bool wholeRuntimeInstalled, bool serverNamedNumber, bool delivered,
+                                   const ReleaseLines& lines, bool keyPresent, bool verified, int floor, int64_t now);
 
 // A new runtime unpacks into one of kStagingSlotCount staging folders: the first that is clear
 // (slotClear[i]: the folder does not exist, or was emptied). A folder that cannot be cleared is

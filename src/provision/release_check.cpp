@@ -125,12 +125,13 @@ static long VerifyWithAnyKey(const unsigned char (*keys)[kReleasePublicKeySize],
 bool CheckRuntimePackWithKeys(const wchar_t* versionFilePath, const wchar_t* packFilePath,
                               const unsigned char (*keys)[kReleasePublicKeySize], size_t keyCount,
                               const FileDigest* knownDigest, wchar_t* refusedLine, size_t capacity,
-                              ReleaseVerdict* verdictOut)
+                              ReleaseVerdict* verdictOut, bool expiryWaived)
 {
     char text[kReleaseFileLimit];
     PackFacts facts = {};
     facts.keyPresent = keyCount > 0;
     facts.now = UtcNow();
+    facts.expiryWaived = expiryWaived;
     ReleaseLines lines;
     ReadReleaseFile(versionFilePath, text, &lines, &facts);
 
@@ -160,6 +161,11 @@ static long VerifyWithBuiltInKeys(const char* text, const ReleaseLines& lines)
     if (!ReleaseNeedsSignature(lines, ReleaseKeyBuiltIn()))
         return kInvalidSignature;
     return VerifyWithAnyKey(kReleasePublicKeys, kReleaseKeyCount, reinterpret_cast<const unsigned char*>(text), lines);
+}
+
+bool VersionTextVerifies(const char* text, const ReleaseLines& lines)
+{
+    return VerifyWithBuiltInKeys(text, lines) == 0;
 }
 
 Announcement ReadAnnouncement(const wchar_t* versionFilePath)
@@ -237,8 +243,8 @@ bool CheckRuntimePackWithKey(const wchar_t* versionFilePath, const wchar_t* pack
 }
 
 bool CheckRuntimePack(const wchar_t* versionFilePath, const wchar_t* packFilePath, const FileDigest* knownDigest,
-                      wchar_t* refusedLine, size_t capacity, ReleaseVerdict* verdict)
+                      wchar_t* refusedLine, size_t capacity, ReleaseVerdict* verdict, bool expiryWaived)
 {
     return CheckRuntimePackWithKeys(versionFilePath, packFilePath, kReleasePublicKeys, kReleaseKeyCount, knownDigest,
-                                    refusedLine, capacity, verdict);
+                                    refusedLine, capacity, verdict, expiryWaived);
 }

@@ -18,8 +18,11 @@
 // size no longer fits it.
 // refusedLine (may be null; capacity characters) receives the refusal's line, verdict (may be
 // null) the verdict.
+// expiryWaived: the release is installed without the server's answer (see JudgeOfflineRelease),
+// and its version file's expiry is passed over.
 bool CheckRuntimePack(const wchar_t* versionFilePath, const wchar_t* packFilePath, const FileDigest* knownDigest,
-                      wchar_t* refusedLine, size_t capacity, ReleaseVerdict* verdict = nullptr);
+                      wchar_t* refusedLine, size_t capacity, ReleaseVerdict* verdict = nullptr,
+                      bool expiryWaived = false);
 
 
 // The same check with a given key (64 bytes of raw X||Y, or null for none): for tests and tools.
@@ -30,7 +33,7 @@ bool CheckRuntimePackWithKey(const wchar_t* versionFilePath, const wchar_t* pack
 bool CheckRuntimePackWithKeys(const wchar_t* versionFilePath, const wchar_t* packFilePath,
                               const unsigned char (*keys)[kReleasePublicKeySize], size_t keyCount,
                               const FileDigest* knownDigest, wchar_t* refusedLine = nullptr, size_t capacity = 0,
-                              ReleaseVerdict* verdict = nullptr);
+                              ReleaseVerdict* verdict = nullptr, bool expiryWaived = false);
 
 // True when the version file can be read and names a number.
 bool VersionFileNamesNumber(const wchar_t* versionFilePath);
@@ -51,6 +54,10 @@ Announcement ReadAnnouncement(const wchar_t* versionFilePath);
 // Whether the install may go on with the version file of its second fetch (see JudgeSecondFetch);
 // when not, one log line says why.
 bool CheckSecondFetch(const wchar_t* versionFilePath, int decidingVersion, int installedVersion);
+
+// True when one of the signatures of a version file's text (its first bytes, whose release lines
+// are lines) verifies with the built-in keys.
+bool VersionTextVerifies(const char* text, const ReleaseLines& lines);
 
 // The client's clock: seconds since 1970-01-01 UTC.
 int64_t UtcNow();

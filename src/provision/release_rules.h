@@ -90,6 +90,8 @@ struct PackFacts {
     long signatureStatus;   // CNG status of the verification: 0 verified, kInvalidSignature
                             // rejected, anything else: the check itself failed
     int64_t now;            // the client's clock, seconds since 1970 UTC
+    bool expiryWaived;      // a release installed without the server's answer: its expiry is
+                            // passed over (see JudgeOfflineRelease), every other rule holds
 };
 
 enum : long { kInvalidSignature = static_cast<long>(0xC000A000) }; // STATUS_INVALID_SIGNATURE

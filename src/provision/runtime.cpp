@@ -666,6 +666,35 @@ int UnpackAndCommit(const PackRefusal& record, const FileDigest& digest)
     return CommitStagedRuntime();
 }
 
+// Installs the release delivered beside the program, whose version file is already the install's
+// (TakeDeliveredVersionFile), for a start whose server gave none: the pack is checked as a
+// download is, copied, and installed like one. Without the server nothing is downloaded instead
+// and no box is shown; the start goes on as it would have without the release.
+int InstallDeliveredRuntime(int version)
+{
+    LauncherState& s = launcherState;
+    FileDigest digest = {};
+    PackRefusal record = {};
+    wchar_t refusedLine[kRefusalLineCapacity] = {};
+    bool notAProgram = false;
+    if (!TakeDeliveredPack(version, s.newVersionFile, &digest, true) ||
+        !DownloadedPackIsProgram(refusedLine, &notAProgram) ||
+        !CheckRuntimePack(s.newVersionFile, s.runtimePackFile, &digest, refusedLine, kRefusalLineCapacity, nullptr, true)) {
+        LogLine(L"EnsureRuntime: keine Versionsdatei vom Server, die Runtime neben dem Programm wird nicht installiert: "
+                L"ihr Runtime-Paket ist nicht verwendbar");
+        DiscardInstall();
+        return 0;
+    }
+    LogPrintf(L"EnsureRuntime: keine Versionsdatei vom Server, die Runtime neben dem Programm wird installiert, Version %d",
+              version);
+    // A pack the machine refuses to start is kept under its own source, which no server's pack
+    // shares, and the version file it was checked against, as after a download.
+    uint64_t versionSize = 0;
+    if (HashFile(s.newVersionFile, record.versionDigest, &versionSize) == 0)
+        BoundedFormat(record.source, kResumeSourceCapacity, L"%s\\runtime\\jre_pack.exe", s.programFolder);
+    return UnpackAndCommit(record, digest);
+}
+
 int InstallRuntime()
 {
     LauncherState& s = launcherState;
@@ -682,6 +711,13 @@ int InstallRuntime()
     BoundedFormat(line, kRuntimeTextCapacity, L"localVersion=%d, remoteVersion=%d, ... need to dl java",
                   s.localVersion, s.remoteVersion);
     LogLine(line);
+    // Without a number from either fetch, a user with no runtime gets the release delivered beside
+    // the program, when there is one that may be installed.
+    bool serverNamedNumber = s.announcement.readsNumber || (versionFetched && VersionFileNamesNumber(s.newVersionFile));
+    int deliveredVersion = 0;
+    if (TakeDeliveredVersionFile(WholeRuntimeInstalled(), serverNamedNumber, s.localVersion, s.newVersionFile,
+                                 &deliveredVersion))
+        return InstallDeliveredRuntime(deliveredVersion);
     if (!TakeInstallVersionFile(versionFetched != 0)) {
         DeleteFileQuietly(s.newVersionFile);
         return 0;

@@ -19,6 +19,7 @@ from harness import dialog
 from harness import net
 from harness import release
 from harness import runtime
+from harness import servers
 from harness import wine
 
 SERVER_ROOT = wine.E2E_DIR / "signed-release-server"
@@ -340,3 +341,36 @@ def test_release_placed_beside_the_program_installs_without_its_download_unless_
         assert ("EnsureRuntime: Runtime-Paket %s wird verwendet, kein Download" % delivered in texts) == used
         assert [t for t in texts if t.startswith("Jre check failed")] == ([] if used else [
             "Jre check failed: sha256 %s, version file says %s, file %s" % (digest(changed), digest(good()), delivered)])
+
+    # The server unreachable: a desktop without a runtime installs the release beside the program
+    # when it verifies (expired or not), and the next start with the server installs the higher one
+    # it announces.
+    origin.stop()
+    (folder / "runtime" / "jre_pack.exe").write_bytes(good())
+    expired = release.signed_version_file(release.KEYS, 5, folder / "runtime" / "jre_pack.exe",
+                                          expires="2001-01-01T00:00:00Z")
+    beside = "EnsureRuntime: keine Versionsdatei vom Server, die Runtime neben dem Programm wird "
+    for version_beside, line in ((release.digest_version_file(5, good()), "nicht installiert: ihre Versionsdatei ist "
+                                  "nicht mit dem Release-Schl\xfcssel signiert"),
+                                 (expired, "installiert, Version 5"), (signed, "installiert, Version 5")):
+        fresh_desktop(prefix, origin)
+        (folder / "runtime" / "version.txt").write_bytes(version_beside)
+        code, answered, _ = dialog.run(prefix, display, ARGS, dialog.AS_A_USER, exe=exe)
+        texts, version_file = wine.log_texts(prefix), wine.cache_dir(prefix) / "version.txt"
+        installed = line.startswith("installiert")
+        assert code == 0 and [c for c, _ in answered] == ([] if installed else [dialog.QUESTION_CAPTION])
+        assert beside + line in texts and (COMMITTED % 5 in texts) == installed
+        assert (version_file.read_bytes() if version_file.exists() else None) == (version_beside if installed else None)
+        assert any(t.startswith("EnsureRuntime: Versionsdatei neben dem Programm seit 2001-01-01T00:00:00Z abgelaufen")
+                   for t in texts) == (version_beside == expired)
+    assert len(runtime.javaw_starts(prefix, 1)) == 1
+    newer = release.publish(root, 6, good(), keys=release.KEYS)
+    back = servers.start_origin(root)
+    try:
+        wine.wait_for(lambda: not wine.prefix_processes(prefix), timeout=30)
+        code, answered, _ = dialog.run(prefix, display, ARGS, exe=exe)
+        assert code == 0 and answered == [] and COMMITTED % 6 in wine.log_texts(prefix)
+        assert (wine.cache_dir(prefix) / "version.txt").read_bytes() == newer
+        assert len(runtime.javaw_starts(prefix, 1)) == 1
+    finally:
+        back.stop()

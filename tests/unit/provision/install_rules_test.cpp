@@ -6,6 +6,7 @@
 
 #include "base/held_rules.h"
 #include "provision/install_rules.h"
+#include "provision/release_rules.h"
 #include "provision/start_rules.h"
 
 namespace {
@@ -97,6 +98,38 @@ TEST(InstallRules, EveryStateOfTheCacheEndsWithAWholeRuntimeOrAnInstall)
     };
     for (const auto& c : fetches)
         EXPECT_EQ(c.source, ChooseInstallVersionFile(c.second, c.whole, c.first)) << c.second << c.whole << c.first;
+
+    // Without a number from the server: the release beside the program (nullptr: none), judged with
+    // the key, its signature's result and the floor, at the expiry's second.
+    const int64_t now = 1898553599;
+    struct {
+        const char* name;
+        bool whole, serverNamed;
+        const char* delivered;
+        bool key, verified;
+        int floor;
+        OfflineRelease use;
+    } offline[] = {
+        {"runtime installed", true, false, "5\n", false, false, -1, kOfflineNotAsked},
+        {"the server answered", false, true, "5\n", false, false, -1, kOfflineNotAsked},
+        {"nothing beside the program", false, false, nullptr, false, false, -1, kOfflineNothingDelivered},
+        {"empty file", false, false, "", false, false, -1, kOfflineNoNumber},
+        {"no key, old-style", false, false, "5\n", false, false, 7, kOfflineInstalls},
+        {"key, unsigned", false, false, "5\n", true, false, -1, kOfflineUnverified},
+        {"key, verified", false, false, "5\n", true, true, 5, kOfflineInstalls},
+        {"key, below the floor", false, false, "5\n", true, true, 6, kOfflineOlderThanSeen},
+        {"key, expired", false, false, "5\nexpires=2030-02-28T23:59:59Z\n", true, true, -1, kOfflineInstallsExpired},
+        {"key, expired and unsigned", false, false, "5\nexpires=2030-02-28T23:59:59Z\n", true, false, -1,
+         kOfflineUnverified},
+    };
+    for (const auto& c : offline) {
+        std::string text = c.delivered ? c.delivered : "";
+        ReleaseLines lines;
+        ParseReleaseText(text.data(), text.size(), false, &lines);
+        EXPECT_EQ(c.use, JudgeOfflineRelease(c.whole, c.serverNamed, c.delivered != nullptr, lines, c.key, c.verified,
+                                             c.floor, now))
+            << c.name;
+    }
 }
 
 TEST(InstallRules, AWaitingRuntimeIsCommittedOnlyUnderItsOwnVersionFile)

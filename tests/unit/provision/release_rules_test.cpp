@@ -232,6 +232,15 @@ TEST(ReleaseRules, WhichPackMayRunAndTheLineOfARefusal)
             EXPECT_STREQ(c.line, line) << c.name;
         }
     }
+    // A release installed without the server's answer passes over its expiry, and nothing else.
+    PackFacts facts = {};
+    facts.versionReadable = facts.packReadable = true;
+    facts.now = 1898553599;
+    facts.expiryWaived = true;
+    EXPECT_EQ(kReleaseAccepted, JudgeRelease(Parse("7\nexpires=2030-02-28T23:59:59Z\n"), facts));
+    EXPECT_EQ(kReleaseSizeMismatch, JudgeRelease(Parse("7\nsize=1\nexpires=2030-02-28T23:59:59Z\n"), facts));
+    facts.expiryWaived = false;
+    EXPECT_EQ(kReleaseExpired, JudgeRelease(Parse("7\nexpires=2030-02-28T23:59:59Z\n"), facts));
 }
 
 TEST(ReleaseRules, ThePackIsReadOnlyWhenTheVerdictDependsOnIt)
