@@ -74,22 +74,6 @@ bool MeasureDeliveredPack(const wchar_t* path, const wchar_t* versionFile, FileD
     return digest->known;
 }
 
-// The highest verified release number kept in the cache (version.seen, which the launcher
-// archive's check writes); -1 for none.
-int KeptVerifiedRelease()
-{
-    wchar_t path[kPathCapacity];
-    char text[16];
-    FileStart start;
-    uint64_t kept = 0;
-    if (BoundedFormat(path, kPathCapacity, L"%s\\version.seen", launcherState.cacheFolder) != kFormatOk)
-        return -1;
-    DWORD got = ReadFileStart(path, text, sizeof text, &start);
-    if (start.opened && start.error == 0 && start.size == got && ReadDecimal(text, got, &kept) && kept <= 0x7FFFFFFF)
-        return static_cast<int>(kept);
-    return -1;
-}
-
 // The delivered version file's first bytes, as the release check reads a version file; false when
 // there is none. A file that is there but cannot be read counts as delivered, naming no number.
 bool ReadDeliveredVersionFile(const wchar_t* path, char* text, DWORD* length, bool* truncated)

@@ -7,6 +7,7 @@
 #include "provision/release_check.h"
 
 #include "base/files.h"
+#include "base/state.h"
 #include "log/format.h"
 #include "log/log.h"
 #include "net/sha256.h"
@@ -247,4 +248,18 @@ bool CheckRuntimePack(const wchar_t* versionFilePath, const wchar_t* packFilePat
 {
     return CheckRuntimePackWithKeys(versionFilePath, packFilePath, kReleasePublicKeys, kReleaseKeyCount, knownDigest,
                                     refusedLine, capacity, verdict, expiryWaived);
+}
+
+int KeptVerifiedRelease()
+{
+    wchar_t path[kPathCapacity];
+    char text[16];
+    FileStart start;
+    uint64_t kept = 0;
+    if (BoundedFormat(path, kPathCapacity, L"%s\\version.seen", launcherState.cacheFolder) != kFormatOk)
+        return -1;
+    DWORD got = ReadFileStart(path, text, sizeof text, &start);
+    if (start.opened && start.error == 0 && start.size == got && ReadDecimal(text, got, &kept) && kept <= 0x7FFFFFFF)
+        return static_cast<int>(kept);
+    return -1;
 }

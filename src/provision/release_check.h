@@ -69,3 +69,7 @@ bool ReleaseKeyBuiltIn();
 // X||Y public key. Returns the CNG status: 0 verified, 0xC000A000 not, anything else an error.
 long VerifyReleaseSignature(const unsigned char* publicKey, const unsigned char* message, size_t length,
                             const unsigned char* signature);
+
+// The highest verified release number this cache has seen (version.seen, kept by the launcher
+// archive's check so that an older signed release cannot come back); -1 for none.
+int KeptVerifiedRelease();

@@ -95,21 +95,6 @@ bool WriteCopy(const ArchiveCopy& copy)
     return WriteCacheText(kMetaName, text, FormatArchiveCopyMeta(copy, text, sizeof text));
 }
 
-// The highest verified release number kept beside version.txt; -1 for none.
-int KeptVerifiedRelease()
-{
-    wchar_t path[kPathCapacity];
-    char text[kSeenTextCapacity];
-    FileStart start;
-    uint64_t kept = 0;
-    if (!CachePath(kSeenName, path))
-        return -1;
-    DWORD got = ReadFileStart(path, text, sizeof text, &start);
-    if (start.opened && start.error == 0 && start.size == got && ReadDecimal(text, got, &kept) && kept <= 0x7FFFFFFF)
-        return static_cast<int>(kept);
-    return -1;
-}
-
 // Keeps the number of a verified release that has not expired when it is higher than the kept one.
 void NoteVerifiedRelease(const Announcement& announcement, int kept)
 {
