@@ -11,6 +11,10 @@ set(identity "${BUILD_ID}")
 if(identity STREQUAL "")
   set(identity "unknown")
   if(GIT)
+    # Only the source's own checkout names it: a source tree without one, unpacked inside another
+    # checkout, would otherwise take that checkout's revision.
+    get_filename_component(above "${SOURCE_DIR}" DIRECTORY)
+    set(ENV{GIT_CEILING_DIRECTORIES} "${above}")
     execute_process(COMMAND ${GIT} describe --always --dirty WORKING_DIRECTORY ${SOURCE_DIR}
                     RESULT_VARIABLE git_result OUTPUT_VARIABLE git_output ERROR_QUIET OUTPUT_STRIP_TRAILING_WHITESPACE)
     if(git_result EQUAL 0 AND NOT git_output STREQUAL "")

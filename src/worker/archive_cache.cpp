@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "base/fault_plan.h"
 #include "base/files.h"
 #include "base/state.h"
 #include "layout/held_files.h"
@@ -12,6 +13,7 @@
 #include "log/log.h"
 #include "net/archive_download.h"
 #include "net/transfer_rules.h"
+#include "provision/install_rules.h"
 #include "provision/release_check.h"
 #include "provision/release_rules.h"
 #include "worker/archive_rules.h"
@@ -95,6 +97,30 @@ bool WriteCopy(const ArchiveCopy& copy)
     return WriteCacheText(kMetaName, text, FormatArchiveCopyMeta(copy, text, sizeof text));
 }
 
+// Starts of this cache take turns at reading version.seen again and moving their number over it:
+// the move may wait out a hold (another start reading the file), and a higher number moved in by
+// another start meanwhile would otherwise be replaced. False when another start kept the turn for
+// the whole hold window; *turn is null when no lock could be made (the start goes on without one).
+bool TakeSeenTurn(HANDLE* turn)
+{
+    wchar_t path[kPathCapacity];
+    wchar_t name[kInstallLockNameCapacity];
+    *turn = nullptr;
+    if (!CachePath(kSeenName, path))
+        return true;
+    // Named after the file's path, so apart from the runtime's lock, named after the folder.
+    InstallLockName(path, name, kInstallLockNameCapacity);
+    *turn = CreateMutexW(nullptr, FALSE, name);
+    if (!*turn)
+        return true;
+    DWORD waited = WaitForSingleObject(*turn, HeldFileWindowMs());
+    if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED)
+        return true;
+    CloseHandle(*turn);
+    *turn = nullptr;
+    return false;
+}
+
 // Keeps the number of a verified release that has not expired when it is higher than the kept one.
 void NoteVerifiedRelease(const Announcement& announcement, int kept)
 {
@@ -107,11 +133,16 @@ void NoteVerifiedRelease(const Announcement& announcement, int kept)
         !WriteOwnNewFile(kSeenName, text, static_cast<size_t>(length), newPath))
         return;
     // A start at the same moment may have kept a higher number since kept was read: read it again
-    // just before the move, so that the number does not go down.
-    if (KeptVerifiedRelease() >= announcement.version)
+    // just before the move, in turn with the other starts, so that the number does not go down.
+    HANDLE turn = nullptr;
+    if (!TakeSeenTurn(&turn) || KeptVerifiedRelease() >= announcement.version)
         DeleteFileW(newPath);
     else
         MoveOverCacheFile(newPath, kSeenName);
+    if (turn) {
+        ReleaseMutex(turn);
+        CloseHandle(turn);
+    }
 }
 
 void ForgetCopy()
