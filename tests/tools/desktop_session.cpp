@@ -1,7 +1,7 @@
 // Keeps the prefix's desktop alive, as a user's logged-on session always has one: Wine ends its
 // desktop process when the last program using it ends and starts it again for the next program
-// that registers a window class, which costs that program about 90 ms that no Windows session
-// pays. Started by the benches before the timed starts and killed after them.
+// that registers a window class, and that program waits for it: a wait no Windows session has.
+// Started by the benches before the timed starts and killed after them.
 //     desktop_session
 #include <windows.h>
 

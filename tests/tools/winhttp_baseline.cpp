@@ -101,6 +101,8 @@ int main()
     wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
     if (!arguments || count < 4 || count > 5 || lstrlenW(arguments[3]) >= MAX_PATH)
         return 2;
+    if (count == 5 && lstrcmpW(arguments[4], L"--window") != 0)
+        return 2;
     if (count == 5)
         OpenWindow();
     WinHttp api = {};
