@@ -816,16 +816,21 @@ bool PendingInstallStillWanted()
 // moved along inside jre names version.new, and the server still announces it (the checks a
 // waiting runtime passes), version.new becomes version.txt without a download. A version.new of
 // another install never matches the record of the runtime in jre; the install's clean-up removes it.
+// A start without the server's number finishes it too (version.new still passing its own checks):
+// after a first install there is no version.txt, so such a start would go on to an install whose
+// clean-up deletes version.new, and the next start with the server would download the pack again.
 void FinishInterruptedSwitch()
 {
     LauncherState& s = launcherState;
     unsigned char version[kSha256Size];
     uint64_t size = 0;
-    if (s.installPathsCut || !s.announcement.readsNumber || !IsFile(s.newVersionFile) || !WholeRuntimeInstalled() ||
+    if (s.installPathsCut || !IsFile(s.newVersionFile) || !WholeRuntimeInstalled() ||
         HashFile(s.newVersionFile, version, &size) != 0 || !RuntimeReleaseIs(s.runtimeFolder, version))
         return;
     int number = ReadVersionNumber(s.newVersionFile);
-    if (number != s.remoteVersion || !CheckSecondFetch(s.newVersionFile, s.remoteVersion, s.localVersion))
+    bool serverNamed = s.announcement.readsNumber;
+    if ((serverNamed && number != s.remoteVersion) ||
+        !CheckSecondFetch(s.newVersionFile, serverNamed ? s.remoteVersion : number, s.localVersion))
         return;
     LogPrintf(L"EnsureRuntime: neue Runtime (Version %d) ist schon an ihrem Platz, version.txt wird ohne Download "
               L"nachgetragen",
