@@ -170,20 +170,48 @@ void ForEachCacheFile(const wchar_t* pattern, void (*visit)(const WIN32_FIND_DAT
     FindClose(search);
 }
 
+struct NewestCopy {
+    unsigned number; // 0: none
+    FILETIME written;
+};
+
 void NoteNewest(const WIN32_FIND_DATAW& found, void* context)
 {
-    unsigned* newest = static_cast<unsigned*>(context);
+    NewestCopy* newest = static_cast<NewestCopy*>(context);
     unsigned number = ArchiveCopyNumber(found.cFileName);
-    if (number > *newest)
-        *newest = number;
+    if (number > newest->number) {
+        newest->number = number;
+        newest->written = found.ftLastWriteTime;
+    }
+}
+
+NewestCopy FindNewestCopy()
+{
+    NewestCopy newest = {};
+    ForEachCacheFile(L"launcher-*.jar", NoteNewest, &newest);
+    return newest;
 }
 
 // The highest copy number in the cache folder; 0 when there is none.
 unsigned NewestCopyNumber()
 {
-    unsigned newest = 0;
-    ForEachCacheFile(L"launcher-*.jar", NoteNewest, &newest);
-    return newest;
+    return FindNewestCopy().number;
+}
+
+ULONGLONG Ticks(FILETIME time)
+{
+    ULARGE_INTEGER ticks = {};
+    ticks.LowPart = time.dwLowDateTime;
+    ticks.HighPart = time.dwHighDateTime;
+    return ticks.QuadPart;
+}
+
+// Whether a file written at that time has been left alone for as long as any start may take from
+// reading the cache's records to handing a file to its javaw (ten minutes).
+bool UntouchedForAWhile(FILETIME written, ULONGLONG now)
+{
+    ULONGLONG then = Ticks(written);
+    return now > then && now - then >= kAbandonedArrivalTicks;
 }
 
 void DeleteCacheFile(const WIN32_FIND_DATAW& found)
@@ -196,12 +224,14 @@ void DeleteCacheFile(const WIN32_FIND_DATAW& found)
 struct CopyCleanUp {
     unsigned running; // the copy that stays current, 0: none
     unsigned newest;
+    bool newestSettled;
 };
 
 void DeleteIfOld(const WIN32_FIND_DATAW& found, void* context)
 {
     const CopyCleanUp* cleanUp = static_cast<const CopyCleanUp*>(context);
-    if (ArchiveCopyMayBeDeleted(ArchiveCopyNumber(found.cFileName), cleanUp->running, cleanUp->newest))
+    if (ArchiveCopyMayBeDeleted(ArchiveCopyNumber(found.cFileName), cleanUp->running, cleanUp->newest,
+                                cleanUp->newestSettled))
         DeleteCacheFile(found);
 }
 
@@ -209,10 +239,7 @@ void DeleteIfOld(const WIN32_FIND_DATAW& found, void* context)
 void DeleteIfAbandoned(const WIN32_FIND_DATAW& found, void* context)
 {
     const ULONGLONG* now = static_cast<const ULONGLONG*>(context);
-    ULARGE_INTEGER written = {};
-    written.LowPart = found.ftLastWriteTime.dwLowDateTime;
-    written.HighPart = found.ftLastWriteTime.dwHighDateTime;
-    if (*now > written.QuadPart && *now - written.QuadPart >= kAbandonedArrivalTicks)
+    if (UntouchedForAWhile(found.ftLastWriteTime, *now))
         DeleteCacheFile(found);
 }
 
@@ -221,14 +248,13 @@ void DeleteIfAbandoned(const WIN32_FIND_DATAW& found, void* context)
 // deleted now and goes at a later start.
 void DeleteOldCopies(const wchar_t* running)
 {
-    CopyCleanUp cleanUp = {running ? ArchiveCopyNumber(running) : 0, NewestCopyNumber()};
-    ForEachCacheFile(L"launcher-*.jar", DeleteIfOld, &cleanUp);
     FILETIME now = {};
     GetSystemTimeAsFileTime(&now);
-    ULARGE_INTEGER ticks = {};
-    ticks.LowPart = now.dwLowDateTime;
-    ticks.HighPart = now.dwHighDateTime;
-    ULONGLONG nowTicks = ticks.QuadPart;
+    ULONGLONG nowTicks = Ticks(now);
+    NewestCopy newest = FindNewestCopy();
+    CopyCleanUp cleanUp = {running ? ArchiveCopyNumber(running) : 0, newest.number,
+                           UntouchedForAWhile(newest.written, nowTicks)};
+    ForEachCacheFile(L"launcher-*.jar", DeleteIfOld, &cleanUp);
     for (const wchar_t* pattern : kLeftoverPatterns)
         ForEachCacheFile(pattern, DeleteIfAbandoned, &nowTicks);
 }

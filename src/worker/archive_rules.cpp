@@ -192,9 +192,9 @@ unsigned ArchiveCopyNumber(const wchar_t* name)
     return number > 0xFFFFFFFFu ? 0 : static_cast<unsigned>(number);
 }
 
-bool ArchiveCopyMayBeDeleted(unsigned number, unsigned runningNumber, unsigned newestNumber)
+bool ArchiveCopyMayBeDeleted(unsigned number, unsigned runningNumber, unsigned newestNumber, bool newestSettled)
 {
-    if (number == 0 || number == newestNumber || number == runningNumber)
+    if (number == 0 || number == newestNumber || number == runningNumber || !newestSettled)
         return false;
     return runningNumber == 0 || number < runningNumber;
 }

@@ -44,7 +44,10 @@ unsigned ArchiveCopyNumber(const wchar_t* name);
 // Whether the clean-up of a start may delete copy number: another start may be about to hand the
 // newest copy to its javaw, and a start that runs a copy (runningNumber; 0 when the embedded
 // archive runs) deletes only older ones. newestNumber: the highest number in the cache folder.
-bool ArchiveCopyMayBeDeleted(unsigned number, unsigned runningNumber, unsigned newestNumber);
+// newestSettled: the newest copy has been there for a while; until then a start that read the
+// copy record before the newest copy was made may still be about to hand an older one to its
+// javaw, and no copy goes.
+bool ArchiveCopyMayBeDeleted(unsigned number, unsigned runningNumber, unsigned newestNumber, bool newestSettled);
 
 // Whether the copy may run when the server gives no answer for the archive: it passed its checks
 // when it was stored; with a key it must have been vouched for by a version file that has not

@@ -75,11 +75,13 @@ TEST(ArchiveRules, OnlyOldCopiesAreDeletedAndOnlyVouchedCopiesRunOffline)
 
     EXPECT_EQ(12u, ArchiveCopyNumber(L"LAUNCHER-12.JAR"));
     EXPECT_EQ(0u, ArchiveCopyNumber(L"launcher-4294967296.jar")) << "beyond 32 bits";
-    // copy number, the one that stays current (0: none), the newest -> may it go
-    const struct { unsigned number, running, newest; bool deleted; } cleanUps[] = {
-        {3, 5, 5, true}, {5, 5, 5, false}, {6, 5, 6, false}, {3, 0, 5, true}, {5, 0, 5, false}, {0, 0, 5, false}};
+    // copy number, the one that stays current (0: none), the newest, the newest settled -> may it go
+    const struct { unsigned number, running, newest; bool settled, deleted; } cleanUps[] = {
+        {3, 5, 5, true, true},  {5, 5, 5, true, false}, {6, 5, 6, true, false}, {3, 0, 5, true, true},
+        {5, 0, 5, true, false}, {0, 0, 5, true, false}, {3, 5, 5, false, false}, {3, 0, 5, false, false}};
     for (const auto& c : cleanUps)
-        EXPECT_EQ(c.deleted, ArchiveCopyMayBeDeleted(c.number, c.running, c.newest)) << c.number << " " << c.running;
+        EXPECT_EQ(c.deleted, ArchiveCopyMayBeDeleted(c.number, c.running, c.newest, c.settled))
+            << c.number << " " << c.running << " " << c.settled;
 
     ArchiveCopy copy = Copy();
     Announcement none = {};
