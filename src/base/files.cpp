@@ -39,6 +39,13 @@ DWORD ReadFileStart(const wchar_t* path, void* buffer, DWORD limit, FileStart* s
     return total;
 }
 
+bool ReadSmallFile(const wchar_t* path, void* buffer, DWORD capacity, DWORD* got)
+{
+    FileStart start;
+    *got = ReadFileStart(path, buffer, capacity, &start);
+    return start.opened && start.error == 0 && start.size == *got && *got < capacity;
+}
+
 DWORD WriteWholeFile(const wchar_t* path, const void* data, DWORD size)
 {
     HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);

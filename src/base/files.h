@@ -20,6 +20,11 @@ uint64_t FileSizeOrZero(const wchar_t* path);
 // file's size tells whether it goes on beyond them. A read that fails keeps what came before it.
 DWORD ReadFileStart(const wchar_t* path, void* buffer, DWORD limit, FileStart* start);
 
+// Reads a small file the program keeps (a record, a number) whole into buffer: true, with its
+// length in *got, when it opened, read without error and is shorter than capacity. A longer file
+// is not one the program wrote.
+bool ReadSmallFile(const wchar_t* path, void* buffer, DWORD capacity, DWORD* got);
+
 // Writes size bytes as the whole content of path (created or emptied). Returns 0, or the error
 // code of the failing call (a short write counts as a full disk); on failure the file is deleted,
 // so no cut text is ever read back.

@@ -67,10 +67,8 @@ void DeleteQuietly(const wchar_t* path)
 bool ReadMetaFile(const wchar_t* path, PartialMeta* meta)
 {
     char text[kPartialMetaTextCapacity];
-    FileStart start;
-    DWORD total = ReadFileStart(path, text, sizeof text, &start);
-    return start.opened && start.error == 0 && start.size == total && total < sizeof text &&
-           ParsePartialMeta(text, total, meta);
+    DWORD total = 0;
+    return ReadSmallFile(path, text, sizeof text, &total) && ParsePartialMeta(text, total, meta);
 }
 
 bool WriteMetaFile(const wchar_t* path, const PartialMeta& meta)

@@ -254,12 +254,11 @@ int KeptVerifiedRelease()
 {
     wchar_t path[kPathCapacity];
     char text[16];
-    FileStart start;
+    DWORD got = 0;
     uint64_t kept = 0;
     if (BoundedFormat(path, kPathCapacity, L"%s\\version.seen", launcherState.cacheFolder) != kFormatOk)
         return -1;
-    DWORD got = ReadFileStart(path, text, sizeof text, &start);
-    if (start.opened && start.error == 0 && start.size == got && ReadDecimal(text, got, &kept) && kept <= 0x7FFFFFFF)
+    if (ReadSmallFile(path, text, sizeof text, &got) && ReadDecimal(text, got, &kept) && kept <= 0x7FFFFFFF)
         return static_cast<int>(kept);
     return -1;
 }

@@ -195,11 +195,9 @@ bool RuntimeReleaseIs(const wchar_t* runtimeFolder, const unsigned char* version
 {
     char text[kStagedReleaseTextCapacity];
     wchar_t path[kPathCapacity];
-    FileStart start;
-    if (!ReleaseRecordPath(runtimeFolder, path))
-        return false;
-    DWORD got = ReadFileStart(path, text, sizeof text, &start);
-    return start.opened && start.error == 0 && start.size == got && StagedReleaseMatches(text, got, version);
+    DWORD got = 0;
+    return ReleaseRecordPath(runtimeFolder, path) && ReadSmallFile(path, text, sizeof text, &got) &&
+           StagedReleaseMatches(text, got, version);
 }
 
 // True when the file exists but cannot be opened for writing because another process holds it:
@@ -411,11 +409,8 @@ bool ReadRefusal(PackRefusal* refusal)
 {
     wchar_t path[kPathCapacity];
     wchar_t text[kPackRefusalTextCapacity];
-    FileStart start;
-    if (!RefusalPath(path))
-        return false;
-    DWORD got = ReadFileStart(path, text, sizeof text, &start);
-    return start.opened && start.error == 0 && start.size == got && got < sizeof text && got % sizeof(wchar_t) == 0 &&
+    DWORD got = 0;
+    return RefusalPath(path) && ReadSmallFile(path, text, sizeof text, &got) && got % sizeof(wchar_t) == 0 &&
            ParsePackRefusal(text, got / sizeof(wchar_t), refusal);
 }
 

@@ -45,11 +45,8 @@ bool ReadCopy(ArchiveCopy* copy)
 {
     wchar_t metaPath[kPathCapacity];
     char text[kArchiveMetaTextCapacity];
-    FileStart start;
-    if (!CachePath(kMetaName, metaPath))
-        return false;
-    DWORD got = ReadFileStart(metaPath, text, sizeof text, &start);
-    return start.opened && start.error == 0 && start.size == got && got < sizeof text &&
+    DWORD got = 0;
+    return CachePath(kMetaName, metaPath) && ReadSmallFile(metaPath, text, sizeof text, &got) &&
            ParseArchiveCopyMeta(text, got, copy);
 }
 
